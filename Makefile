@@ -1,0 +1,54 @@
+# Convenience front end over CMake. `make test` and `make demo` are the README's quick start.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+# Most end-to-end cases sleep through the protocol's fixed waits, so many run side by side.
+CTEST_JOBS ?= 32
+GENERATOR  := $(if $(shell command -v ninja 2>/dev/null),-G Ninja,)
+
+.PHONY: all build test test-asan test-unit demo bench fuzz fuzz-smoke matrix clean
+
+all: build
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j$(JOBS)
+
+# Every test: unit tests, fuzz seed replays and the end-to-end cases against vestrun-sim.
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j$(CTEST_JOBS) --timeout 900
+
+test-unit: build
+	cd $(BUILD) && ctest --output-on-failure -j$(JOBS) -L unit
+
+$(ASAN_BUILD)/CMakeCache.txt:
+	cmake -S . -B $(ASAN_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVESTRUN_SANITIZE=ON -DVESTRUN_BENCH=OFF
+
+# The same suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+test-asan: $(ASAN_BUILD)/CMakeCache.txt
+	cmake --build $(ASAN_BUILD) -j$(JOBS)
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+		ctest --output-on-failure -j$(CTEST_JOBS) --timeout 900
+
+demo: build
+	scripts/demo.sh $(BUILD)
+
+bench: build
+	scripts/bench.sh $(BUILD)
+
+$(FUZZ_BUILD)/CMakeCache.txt:
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug \
+		-DVESTRUN_FUZZ=ON -DVESTRUN_TESTS=OFF -DVESTRUN_BENCH=OFF
+
+fuzz: $(FUZZ_BUILD)/CMakeCache.txt
+	cmake --build $(FUZZ_BUILD) -j$(JOBS)
+
+# A few seconds per fuzz target; FUZZ_SECONDS=600 for a long run.
+fuzz-smoke: fuzz
+	scripts/fuzz.sh $(FUZZ_BUILD) $${FUZZ_SECONDS:-10}
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -1,0 +1,54 @@
+// Helpers shared by the tests: captured output, temporary folders, files.
+#ifndef VESTRUN_TESTUTIL_H
+#define VESTRUN_TESTUTIL_H
+
+#include <string>
+#include <vector>
+
+namespace vt {
+
+// Redirects a file descriptor (1 for the run log, 2 for library messages) into
+// a temporary file until Finish(), which restores it and returns what was written.
+class CaptureFd {
+public:
+    explicit CaptureFd(int fd);
+    ~CaptureFd();
+    CaptureFd(const CaptureFd &) = delete;
+    CaptureFd &operator=(const CaptureFd &) = delete;
+    std::string Finish();
+
+private:
+    int fd_;
+    int saved_ = -1;
+    std::string path_;
+    bool done_ = false;
+};
+
+// The messages of run-log lines: each line's 15-byte time stamp removed.
+// Lines that do not look like log lines are kept whole.
+std::vector<std::string> LogMessages(const std::string &captured);
+
+// A fresh folder under $TMPDIR (or /tmp), removed by the destructor.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::string &path() const { return path_; }
+    std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+std::string ReadFile(const std::string &path);
+void WriteFile(const std::string &path, const std::string &bytes);
+
+// "02 59 03" -> bytes; and bytes -> "02 59 03" for readable failures.
+std::string Hex(const std::string &text);
+std::string ToHex(const std::string &bytes);
+
+}  // namespace vt
+
+#endif
