@@ -79,4 +79,31 @@ int m_iImageLSet(T_PAT_INF a_tPat, int a_iSock);
 int m_iImageBSet(T_PAT_INF a_tPat, int a_iSock);
 int m_iCharSet(T_PAT_INF a_tPat, int a_iSock);
 
+// ---- issuing run ----------------------------------------------------------
+// One run takes ten arguments, argv[1] to argv[10].
+enum { RUN_ARG_N = 10 };
+// Number (1 to 10) of the first argument that its field cannot hold whole, or
+// 0 when every one fits. Host at most 63 bytes, print style flag at most 1,
+// patient number at most 10, each name at most 127, sex exactly 1, each date
+// at most 15. a_iArgc counts argv[0]; fewer than eleven entries give 1.
+int iArgCheck(int a_iArgc, char *const *a_szArgv);
+// Argument 2 as a port number: leading blanks and a sign accepted, digits up
+// to the first other byte, none give 0; no range test.
+int iPortRead(const char *a_szArg);
+// Fills the record's text fields from argv[3] and argv[5] to argv[10], the
+// kana name through the kana pipeline; stImg is left as it is.
+void vPatFill(T_PAT_INF *a_tPat, char *const *a_szArgv);
+// Full-width kana name (Shift_JIS) to 7-bit half-width katakana codes in
+// a_szNameKANA, which holds 128 bytes.
+void vKanaPipeline(const char *a_szKanaZen, char *a_szNameKANA);
+// The kana trace line (ESC ( I, the 7-bit name, a newline) written over the
+// file at a_szPath. A symbolic link or anything but a plain file is left
+// alone. 0 when written, -1 when skipped.
+int iKanaTrace(const char *a_szPath, const char *a_szNameKANA);
+// 0 when the machine can take the picture (1 bit per pixel, at most 480
+// pixels wide and 512 high); otherwise -1 with the reason in a_szWhy.
+int iBmpCheck(const Image *a_stImg, char *a_szWhy, size_t a_iSize);
+// Frees the band array of m_GetImageBlk with the spans of each band.
+void vImgBlkFree(ImgBlock *a_stBlk, int a_iBlkN);
+
 #endif

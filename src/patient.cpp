@@ -1,0 +1,193 @@
+// The issuing run's own work before the machine is reached: the arguments,
+// the patient record, the kana name pipeline, the kana trace line and the
+// picture bounds. No sockets here, so the tests run it directly.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "head.h"
+
+namespace {
+
+// The machine's picture buffer: 480 columns, 512 pixel rows (64-byte columns).
+constexpr unsigned kPicMaxW = 480;
+constexpr unsigned kPicMaxH = 512;
+
+// Bytes each argument may hold, its field's size less the terminator; the
+// sex must be exactly one byte, since the stripe has one byte for it and a
+// NUL there would end the magnetic record early.
+struct ArgLimit {
+    int iMin;
+    int iMax;  // -1: no limit of its own
+};
+constexpr std::array<ArgLimit, RUN_ARG_N + 1> kArgLimit = {{
+    {0, -1},                                      // 0: the program
+    {0, 63},                                      // 1: host (cHost holds 64)
+    {0, -1},                                      // 2: port, read as a number
+    {0, 1},                                       // 3: print style flag
+    {0, -1},                                      // 4: bitmap path
+    {0, int(sizeof(T_PAT_INF::szID) - 1)},        // 5: patient number
+    {0, int(sizeof(T_PAT_INF::szNameKANJI) - 1)}, // 6: kanji name
+    {0, int(sizeof(T_PAT_INF::szNameKanaZen) - 1)},  // 7: kana name
+    {1, 1},                                       // 8: sex
+    {0, int(sizeof(T_PAT_INF::szBirthDate) - 1)}, // 9: birth date
+    {0, int(sizeof(T_PAT_INF::szFirstDate) - 1)}, // 10: first visit
+}};
+
+// Copies the argument into a field of a_iSize bytes: the field is cleared
+// first, so the terminator and everything behind the text are zero bytes.
+// The arguments have been checked to fit; a longer one is still cut rather
+// than run past the field.
+void vFieldSet(char *a_cField, size_t a_iSize, const char *a_szArg)
+{
+    memset(a_cField, 0, a_iSize);
+    if (a_szArg == nullptr || a_iSize == 0) {
+        return;
+    }
+    size_t iLen = strnlen(a_szArg, a_iSize - 1);
+    memcpy(a_cField, a_szArg, iLen);
+}
+
+bool bWriteAll(int a_iFd, const char *a_cData, size_t a_iLen)
+{
+    while (a_iLen > 0) {
+        ssize_t iDone = write(a_iFd, a_cData, a_iLen);
+        if (iDone < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        a_cData += iDone;
+        a_iLen -= static_cast<size_t>(iDone);
+    }
+    return true;
+}
+
+}  // namespace
+
+int iArgCheck(int a_iArgc, char *const *a_szArgv)
+{
+    if (a_szArgv == nullptr || a_iArgc < RUN_ARG_N + 1) {
+        return 1;
+    }
+    for (int i = 1; i <= RUN_ARG_N; i++) {
+        const char *szArg = a_szArgv[i];
+        if (szArg == nullptr) {
+            return i;
+        }
+        const ArgLimit &tLim = kArgLimit[i];
+        // Counted with a bound: an argument is never read further than needed.
+        if (tLim.iMax >= 0 && strnlen(szArg, size_t(tLim.iMax) + 1) > size_t(tLim.iMax)) {
+            return i;
+        }
+        if (strnlen(szArg, size_t(tLim.iMin)) < size_t(tLim.iMin)) {
+            return i;
+        }
+    }
+    return 0;
+}
+
+int iPortRead(const char *a_szArg)
+{
+    if (a_szArg == nullptr) {
+        return 0;
+    }
+    // strtol instead of atoi: a number too long for an int is not undefined
+    // here. Only the low 16 bits reach the connection anyway.
+    return static_cast<int>(strtol(a_szArg, nullptr, 10));
+}
+
+void vKanaPipeline(const char *a_szKanaZen, char *a_szNameKANA)
+{
+    std::array<unsigned char, 128> cSJis{};
+    std::array<unsigned char, 128> cHan{};
+    std::array<unsigned char, 256> cJis{};
+    if (a_szKanaZen != nullptr) {
+        memcpy(cSJis.data(), a_szKanaZen, strnlen(a_szKanaZen, cSJis.size() - 1));
+    }
+    int iSrcLen = static_cast<int>(strlen(reinterpret_cast<const char *>(cSJis.data())));
+    zentohan(cHan.data(), cSJis.data(), JPCODE_SJIS, iSrcLen);
+    cHan.back() = '\0';
+    iSJIStoJIS(cHan.data(), cJis.data());
+    cJis.back() = '\0';
+
+    vFieldSet(a_szNameKANA, 128, reinterpret_cast<const char *>(cJis.data()));
+    // Half-width katakana 0xA1-0xDF become their 7-bit codes 0x21-0x5F, the
+    // half-width blank 0xA0 the ASCII blank; ASCII stays as it is.
+    for (int i = 0; i < 128; i++) {
+        unsigned char c = static_cast<unsigned char>(a_szNameKANA[i]);
+        if (c & 0x80) {
+            a_szNameKANA[i] = static_cast<char>(c - 0x80);
+        }
+    }
+}
+
+void vPatFill(T_PAT_INF *a_tPat, char *const *a_szArgv)
+{
+    a_tPat->cStyFlg = a_szArgv[3][0];
+    vFieldSet(a_tPat->szID, sizeof a_tPat->szID, a_szArgv[5]);
+    vFieldSet(a_tPat->szNameKANJI, sizeof a_tPat->szNameKANJI, a_szArgv[6]);
+    vFieldSet(a_tPat->szNameKanaZen, sizeof a_tPat->szNameKanaZen, a_szArgv[7]);
+    vKanaPipeline(a_szArgv[7], a_tPat->szNameKANA);
+    a_tPat->cSEX = a_szArgv[8][0];
+    vFieldSet(a_tPat->szBirthDate, sizeof a_tPat->szBirthDate, a_szArgv[9]);
+    vFieldSet(a_tPat->szFirstDate, sizeof a_tPat->szFirstDate, a_szArgv[10]);
+}
+
+int iKanaTrace(const char *a_szPath, const char *a_szNameKANA)
+{
+    // The trace file lies in a folder everyone can write to: never follow a
+    // link planted there, and never wait on a pipe that nobody reads (the
+    // open would hang the run before the machine is even reached).
+    int iFd = open(a_szPath, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (iFd < 0) {
+        return -1;
+    }
+    struct stat tSt;
+    if (fstat(iFd, &tSt) != 0 || !S_ISREG(tSt.st_mode)) {
+        close(iFd);
+        return -1;
+    }
+    // The line is written whole, however long the name.
+    std::string sLine = "\x1B(I";
+    sLine += a_szNameKANA;
+    sLine += '\n';
+    bool bOk = bWriteAll(iFd, sLine.data(), sLine.size());
+    close(iFd);
+    return bOk ? 0 : -1;
+}
+
+int iBmpCheck(const Image *a_stImg, char *a_szWhy, size_t a_iSize)
+{
+    if (a_stImg->bitCnt == 1 && a_stImg->width <= kPicMaxW && a_stImg->height <= kPicMaxH) {
+        return 0;
+    }
+    if (a_szWhy != nullptr && a_iSize > 0) {
+        snprintf(a_szWhy, a_iSize,
+                 "%u bits per pixel, %u x %u pixels; the machine takes 1 bit per pixel, "
+                 "at most %u x %u pixels",
+                 static_cast<unsigned>(a_stImg->bitCnt), static_cast<unsigned>(a_stImg->width),
+                 static_cast<unsigned>(a_stImg->height), kPicMaxW, kPicMaxH);
+    }
+    return -1;
+}
+
+void vImgBlkFree(ImgBlock *a_stBlk, int a_iBlkN)
+{
+    if (a_stBlk == nullptr) {
+        return;
+    }
+    for (int i = 0; i < a_iBlkN; i++) {
+        free(a_stBlk[i].blkX);
+        a_stBlk[i].blkX = nullptr;
+    }
+    free(a_stBlk);
+}
