@@ -1,16 +1,23 @@
 #!/usr/bin/env python3
-"""Draws the sample card picture: a 1-bit BMP of 480 x 300 pixels.
+"""Makes card pictures: 1-bit BMP files with ink at palette index 1.
 
 Palette index 0 is white (no ink), index 1 black (ink), the way the machine
-reads a picture. The card carries a double frame, the clinic's name in block
-letters, a small emblem, a title line and a bar strip along the bottom edge.
-Standard library only.
+reads a picture; it takes at most 480 x 512 pixels. Standard library only.
 
-    scripts/make-card-bmp.py [OUT]      (default: examples/card.bmp)
+    scripts/make-card-bmp.py [OUT]
+        draws the sample card, 480 x 300 pixels (default OUT: examples/card.bmp):
+        a double frame, the clinic's name in block letters, a small emblem, a
+        title line and a bar strip along the bottom edge.
+
+    scripts/make-card-bmp.py --from-png IN.png OUT.bmp [--threshold N]
+        turns a PNG (not interlaced; grey, RGB, palette, with or without alpha)
+        into a card picture: a pixel darker than N (0-255, default 128) is ink,
+        a transparent one is not.
 """
 import os
 import struct
 import sys
+import zlib
 
 WIDTH, HEIGHT = 480, 300
 
@@ -108,16 +115,16 @@ def draw():
     return pix
 
 
-def bmp_bytes(pix):
-    stride = ((WIDTH + 7) // 8 + 3) // 4 * 4
+def bmp_bytes(pix, width=WIDTH, height=HEIGHT):
+    stride = ((width + 7) // 8 + 3) // 4 * 4
     palette = bytes([0xFF, 0xFF, 0xFF, 0x00,   # index 0: white, no ink
                      0x00, 0x00, 0x00, 0x00])  # index 1: black, ink
     offset = 14 + 40 + len(palette)
-    size = offset + stride * HEIGHT
+    size = offset + stride * height
     head = b"BM" + struct.pack("<IHHI", size, 0, 0, offset)
-    info = struct.pack("<IiiHHIIiiII", 40, WIDTH, HEIGHT, 1, 1, 0, stride * HEIGHT, 2835, 2835, 2, 2)
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 1, 0, stride * height, 2835, 2835, 2, 2)
     rows = bytearray()
-    for y in range(HEIGHT - 1, -1, -1):  # the file keeps the bottom row first
+    for y in range(height - 1, -1, -1):  # the file keeps the bottom row first
         row = bytearray(stride)
         for x, v in enumerate(pix[y]):
             if v:
@@ -126,9 +133,113 @@ def bmp_bytes(pix):
     return head + info + palette + bytes(rows)
 
 
+def png_rows(path):
+    """Decodes a PNG into rows of (grey 0-255, alpha 0-255) pixels."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if data[:8] != b"\x89PNG\r\n\x1a\n":
+        raise ValueError("not a PNG file")
+    pos, idat, palette, trns = 8, bytearray(), None, None
+    width = height = depth = ctype = None
+    while pos + 8 <= len(data):
+        length, kind = struct.unpack_from(">I4s", data, pos)
+        body = data[pos + 8:pos + 8 + length]
+        pos += 12 + length
+        if kind == b"IHDR":
+            width, height, depth, ctype, _, _, interlace = struct.unpack(">IIBBBBB", body)
+            if interlace:
+                raise ValueError("interlaced PNG files are not read; save it without interlace")
+        elif kind == b"PLTE":
+            palette = [tuple(body[i:i + 3]) for i in range(0, len(body), 3)]
+        elif kind == b"tRNS":
+            trns = body
+        elif kind == b"IDAT":
+            idat += body
+        elif kind == b"IEND":
+            break
+    if width is None:
+        raise ValueError("no IHDR chunk")
+    channels = {0: 1, 2: 3, 3: 1, 4: 2, 6: 4}[ctype]
+    bits = channels * depth
+    stride = (width * bits + 7) // 8
+    bpp = max(1, bits // 8)
+    raw = zlib.decompress(bytes(idat))
+    rows, prev = [], bytearray(stride)
+    for y in range(height):
+        base = y * (stride + 1)
+        ftype, line = raw[base], bytearray(raw[base + 1:base + 1 + stride])
+        for i in range(stride):
+            a = line[i - bpp] if i >= bpp else 0
+            b = prev[i]
+            c = prev[i - bpp] if i >= bpp else 0
+            if ftype == 1:
+                line[i] = (line[i] + a) & 0xFF
+            elif ftype == 2:
+                line[i] = (line[i] + b) & 0xFF
+            elif ftype == 3:
+                line[i] = (line[i] + (a + b) // 2) & 0xFF
+            elif ftype == 4:
+                p = a + b - c
+                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+                pred = a if pa <= pb and pa <= pc else (b if pb <= pc else c)
+                line[i] = (line[i] + pred) & 0xFF
+        prev = line
+        rows.append([pixel(line, x, depth, ctype, palette, trns) for x in range(width)])
+    return width, height, rows
+
+
+def sample(line, index, depth):
+    """Sample number `index` of a row, scaled to 0-255 (palette indices kept)."""
+    if depth == 8:
+        return line[index]
+    if depth == 16:
+        return line[2 * index]
+    per = 8 // depth
+    value = (line[index // per] >> (8 - depth * (index % per + 1))) & ((1 << depth) - 1)
+    return value
+
+
+def pixel(line, x, depth, ctype, palette, trns):
+    scale = 255 // ((1 << depth) - 1) if depth < 8 else 1
+    if ctype == 3:
+        idx = sample(line, x, depth)
+        r, g, b = palette[idx]
+        alpha = trns[idx] if trns is not None and idx < len(trns) else 255
+    elif ctype in (0, 4):
+        n = 1 if ctype == 0 else 2
+        r = g = b = sample(line, x * n, depth) * scale
+        alpha = sample(line, x * n + 1, depth) if ctype == 4 else 255
+    else:
+        n = 3 if ctype == 2 else 4
+        r, g, b = (sample(line, x * n + k, depth) for k in range(3))
+        alpha = sample(line, x * n + 3, depth) if ctype == 6 else 255
+    return (r * 299 + g * 587 + b * 114) // 1000, alpha
+
+
+def from_png(src, dst, threshold):
+    width, height, rows = png_rows(src)
+    if width > 480 or height > 512:
+        raise ValueError(f"{width} x {height} pixels; the machine takes at most 480 x 512")
+    pix = [[1 if a >= 128 and g < threshold else 0 for g, a in row] for row in rows]
+    data = bmp_bytes(pix, width, height)
+    with open(dst, "wb") as f:
+        f.write(data)
+    inked = sum(map(sum, pix))
+    print(f"{dst}: {width} x {height} pixels, 1 bit per pixel, {inked} pixels of ink")
+
+
 def main():
+    args = sys.argv[1:]
+    if args and args[0] == "--from-png":
+        if len(args) not in (3, 5) or (len(args) == 5 and args[3] != "--threshold"):
+            sys.exit("usage: make-card-bmp.py --from-png IN.png OUT.bmp [--threshold N]")
+        try:
+            from_png(args[1], args[2], int(args[4]) if len(args) == 5 else 128)
+        except (OSError, ValueError, KeyError, zlib.error) as e:
+            sys.exit(f"make-card-bmp.py: {args[1]}: {e}")
+        return
     top = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(top, "examples", "card.bmp")
+    out = args[0] if args else os.path.join(top, "examples", "card.bmp")
     data = bmp_bytes(draw())
     with open(out, "wb") as f:
         f.write(data)

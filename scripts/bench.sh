@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# Runs the Google benchmarks of BUILD_DIR/bench, then issues cards against
+# vestrun-sim and reports, per card: wall time against the floor that the
+# protocol's fixed pauses set, CPU seconds and peak resident memory of vestrun.
+#
+#   scripts/bench.sh [BUILD_DIR]        (make bench: BUILD_DIR = build)
+#   CARDS=N      cards per mode (default 2)
+#   SKIP_GBENCH=1  skip the Google benchmarks
+#
+# Two modes: the machine answering at once, and the machine answering every
+# image frame 300 ms late (--fault 'M#*:slow=300').
+#
+# The floor of a card that is ready at the first status check is 31 s: the 1-s
+# pause of the connection, six command exchanges of 3.5 s (I, Z on, Y, 9, 1,
+# Z off) and the card output's 9 s. Image frames have no fixed pauses; with
+# the late machine each adds its 300 ms to the floor. Goals: wall time within
+# 1 % of the floor, under 0.1 s of CPU and under 4 MiB peak memory per card.
+set -euo pipefail
+
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-build}
+case $build in /*) ;; *) build=$top/$build ;; esac
+vestrun=$build/vestrun
+sim=$build/sim/vestrun-sim
+cards=${CARDS:-2}
+for bin in "$vestrun" "$sim"; do
+  [ -x "$bin" ] || { echo "bench: $bin is missing; build first (make build)" >&2; exit 1; }
+done
+command -v python3 >/dev/null || { echo "bench: python3 is needed to measure the runs" >&2; exit 1; }
+
+if [ "${SKIP_GBENCH:-0}" != 1 ]; then
+  shopt -s nullglob
+  for b in "$build"/bench/bench_*; do
+    [ -x "$b" ] || continue
+    echo "== $(basename "$b")"
+    "$b" --benchmark_min_time=0.2s 2>&1 || "$b" 2>&1
+  done
+  shopt -u nullglob
+fi
+
+# shellcheck source=../examples/patient.sh
+. "$top/examples/patient.sh"
+kanji=$(printf '%s' "$PATIENT_KANJI" | iconv -f UTF-8 -t CP932)
+kana=$(printf '%s' "$PATIENT_KANA" | iconv -f UTF-8 -t CP932)
+picture=$top/examples/card.bmp
+
+out=$top/out/bench
+mkdir -p "$out"
+work=$(mktemp -d "${TMPDIR:-/tmp}/vestrun-bench-XXXXXX")
+sim_pid=
+cleanup() {
+  if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
+    kill -TERM "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Runs a command with its output in a file and prints "wall cpu maxrss_kib status".
+measure() {
+  python3 - "$@" <<'PY'
+import os, sys, time
+log, argv = sys.argv[1], sys.argv[2:]
+t0 = time.monotonic()
+pid = os.fork()
+if pid == 0:
+    fd = os.open(log, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
+    os.dup2(fd, 1)
+    os.dup2(fd, 2)
+    os.execv(argv[0], argv)
+_, status, ru = os.wait4(pid, 0)
+wall = time.monotonic() - t0
+code = os.waitstatus_to_exitcode(status) & 0xFF
+print(f"{wall:.3f} {ru.ru_utime + ru.ru_stime:.3f} {ru.ru_maxrss} {code}")
+PY
+}
+
+# One card; leaves "wall cpu maxrss status frames_M issued" in $work/<name>/result.
+card() {
+  local n=$1; shift
+  local dir=$work/$n
+  mkdir -p "$dir"
+  mkfifo "$dir/listen"
+  "$sim" --listen 127.0.0.1:0 --once --out "$dir/out" --frames "$dir/frames.txt" "$@" \
+    >"$dir/listen" 2>"$dir/sim.log" &
+  sim_pid=$!
+  local first port
+  exec 3<"$dir/listen"
+  read -r -t 10 first <&3 || { echo "bench: vestrun-sim did not start" >&2; exit 1; }
+  port=${first##*:}
+  local res
+  res=$(measure "$dir/run.log" "$vestrun" 127.0.0.1 "$port" "$PATIENT_STYLE" "$picture" "$PATIENT_NUMBER" \
+    "$kanji" "$kana" "$PATIENT_SEX" "$PATIENT_BIRTH" "$PATIENT_FIRST")
+  exec 3<&-
+  wait "$sim_pid" 2>/dev/null || true
+  sim_pid=
+  local frames ok
+  frames=$(grep -c '^02 4D ' "$dir/frames.txt" || true)
+  # The run put the card out when its last log line is "切断".
+  if tail -n 1 "$dir/run.log" | iconv -c -f CP932 -t UTF-8 | grep -q ' 切断$'; then ok=yes; else ok=NO; fi
+  cp "$dir/run.log" "$out/run-$n.log"
+  echo "$res $frames $ok" >"$dir/result"
+}
+
+report=$out/results.txt
+: >"$report"
+say() { echo "$@" | tee -a "$report"; }
+
+say "vestrun per card, $cards card(s) per mode, picture $(basename "$picture")"
+say "$(printf '%-8s %4s %9s %9s %9s %8s %9s %7s %6s' mode card wall_s floor_s over_% cpu_s rss_KiB M_frm issued)"
+for mode in prompt late; do
+  for i in $(seq 1 "$cards"); do
+    if [ $mode = prompt ]; then
+      card "$mode-$i"
+    else
+      card "$mode-$i" --fault 'M#*:slow=300'
+    fi
+    read -r wall cpu rss status frames ok <"$work/$mode-$i/result"
+    floor=$(python3 -c "print(f'{31 + ($frames * 0.3 if \"$mode\" == \"late\" else 0):.3f}')")
+    over=$(python3 -c "print(f'{($wall - $floor) / $floor * 100:.2f}')")
+    say "$(printf '%-8s %4s %9s %9s %9s %8s %9s %7s %6s' "$mode" "$i" "$wall" "$floor" "$over" "$cpu" "$rss" "$frames" "$ok/$status")"
+  done
+done
+say "goals: over_% under 1, cpu_s under 0.1, rss_KiB under 4096"
+echo "results in $report; run logs (Shift_JIS) in $out"
