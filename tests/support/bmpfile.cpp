@@ -1,0 +1,118 @@
+#include "bmpfile.h"
+
+#include <algorithm>
+
+namespace vt {
+
+int64_t BmpRowBytes(int64_t width, int bitCnt)
+{
+    if (bitCnt <= 8 && bitCnt > 0) {
+        int64_t per = 8 / bitCnt;
+        return (width + per - 1) / per;
+    }
+    return width * (bitCnt == 32 ? 4 : 3);
+}
+
+int64_t BmpStride(int64_t width, int bitCnt)
+{
+    int64_t row = BmpRowBytes(width, bitCnt);
+    if (bitCnt <= 8) {
+        return (row + 3) / 4 * 4;
+    }
+    return bitCnt == 32 ? row : row + width % 4;
+}
+
+void PutLe16(std::string &file, size_t offset, uint16_t value)
+{
+    if (file.size() < offset + 2) {
+        file.resize(offset + 2, '\0');
+    }
+    file[offset] = static_cast<char>(value & 0xFF);
+    file[offset + 1] = static_cast<char>(value >> 8);
+}
+
+void PutLe32(std::string &file, size_t offset, uint32_t value)
+{
+    PutLe16(file, offset, static_cast<uint16_t>(value & 0xFFFF));
+    PutLe16(file, offset + 2, static_cast<uint16_t>(value >> 16));
+}
+
+std::string BuildBmp(const BmpSpec &spec)
+{
+    const int64_t rowBytes = BmpRowBytes(spec.width, spec.bitCnt);
+    const int64_t stride = BmpStride(spec.width, spec.bitCnt);
+    const int64_t height = spec.height < 0 ? 0 : spec.height;
+
+    std::string info(std::max<uint32_t>(spec.infoLen, 12), '\0');
+    PutLe32(info, 0, spec.infoLen);
+    if (spec.infoLen == 12) {
+        PutLe16(info, 4, static_cast<uint16_t>(spec.width));
+        PutLe16(info, 6, static_cast<uint16_t>(spec.height));
+        PutLe16(info, 8, 1);
+        PutLe16(info, 10, spec.bitCnt);
+    } else {
+        if (info.size() < 40) {
+            info.resize(40, '\0');
+        }
+        PutLe32(info, 4, static_cast<uint32_t>(spec.width));
+        PutLe32(info, 8, static_cast<uint32_t>(spec.height));
+        PutLe16(info, 12, 1);
+        PutLe16(info, 14, spec.bitCnt);
+        PutLe32(info, 20, static_cast<uint32_t>(stride * height));
+        PutLe32(info, 24, 2835);
+        PutLe32(info, 28, 2835);
+        info.resize(std::max<size_t>(spec.infoLen, 16));
+    }
+
+    std::string pixels;
+    for (int64_t r = height - 1; r >= 0; r--) {
+        std::string row = r < static_cast<int64_t>(spec.rows.size()) ? spec.rows[r] : std::string();
+        row.resize(static_cast<size_t>(rowBytes), '\0');
+        row.resize(static_cast<size_t>(stride), '\0');
+        pixels += row;
+    }
+
+    const uint32_t offset = static_cast<uint32_t>(14 + info.size() + spec.palette.size());
+    std::string file = "BM";
+    PutLe32(file, 2, static_cast<uint32_t>(offset + pixels.size()));
+    PutLe32(file, 6, 0);
+    PutLe32(file, 10, offset);
+    return file + info + spec.palette + pixels;
+}
+
+std::string MonoPalette() { return std::string("\xFF\xFF\xFF\x00\x00\x00\x00\x00", 8); }
+
+std::vector<std::string> MonoRows(const std::vector<std::string> &art)
+{
+    size_t width = 0;
+    for (const auto &line : art) {
+        width = std::max(width, line.size());
+    }
+    std::vector<std::string> rows;
+    for (const auto &line : art) {
+        std::string row((width + 7) / 8, '\0');
+        for (size_t x = 0; x < line.size(); x++) {
+            if (line[x] == '#') {
+                row[x / 8] = static_cast<char>(row[x / 8] | (0x80 >> (x % 8)));
+            }
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+std::string MonoBmp(const std::vector<std::string> &art)
+{
+    BmpSpec spec;
+    spec.width = 0;
+    for (const auto &line : art) {
+        spec.width = std::max<int64_t>(spec.width, static_cast<int64_t>(line.size()));
+    }
+    spec.height = static_cast<int64_t>(art.size());
+    spec.bitCnt = 1;
+    spec.rows = MonoRows(art);
+    spec.palette = MonoPalette();
+    return BuildBmp(spec);
+}
+
+}  // namespace vt
