@@ -22,11 +22,23 @@ int SCK_iSendImage(int a_iSocket, char *a_cSnd, int a_iSndLen, char *a_cRcv, int
 
 // Lays out STX, the letter, the parameters and ETX in a_cBuf (a_iSize bytes),
 // leaving room for the block check behind ETX. Returns the length through ETX,
-// or -1 when the frame and its block check would not fit.
+// or -1 when the frame and its block check would not fit, or when the letter or
+// the parameters hold an ETX (the machine would take the frame as ending there).
 int SCK_iFrame(char *a_cBuf, int a_iSize, char a_cCmd, const char *a_cParm, int a_iParmLen);
 
-// Writes the bytes as "%.02X " each (upper-case, unsigned) into a_szOut, which
-// holds a_iSize bytes; returns the length written. The one hex dump of the link.
+// Writes the bytes as "%.02X " each (upper-case, unsigned: 0x8A is "8A") into
+// a_szOut, which holds a_iSize bytes: as many whole groups as fit, always
+// terminated. Returns the length written. The one hex dump of the link.
 int SCK_iHexDump(char *a_szOut, size_t a_iSize, const unsigned char *a_cData, int a_iLen);
+
+// The run-log line of one frame sent or one reply received:
+// "送信サイズ=%3d 電文=[" or "受信サイズ=%3d 電文=[", the hex dump of a_iLen
+// bytes, then "]". a_iCount is the size shown in the head (for a receive, the
+// receive's result, -1 included). The head is Shift_JIS, as every log line.
+// Works like snprintf: writes at most a_iSize bytes, always terminated when
+// a_iSize > 0, and returns the length the whole line needs (terminator not
+// counted), so a call with a_iSize 0 sizes the buffer for a frame of any length.
+enum { SCK_DUMP_SEND = 0, SCK_DUMP_RECV = 1 };
+int SCK_iDumpLine(char *a_szOut, size_t a_iSize, int a_iDir, int a_iCount, const unsigned char *a_cData, int a_iLen);
 
 #endif
