@@ -1,7 +1,9 @@
 // The run log and the settings-file reader (era dates live here too).
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
 #include <ctime>
+#include <memory>
 
 #include "head.h"
 
@@ -67,4 +69,86 @@ int iSetLineRead(FILE *a_fp, T_SET_LINE *a_tLine)
         a_tLine->szFld[a_tLine->iFldN++] = szStart;
     }
     return 1;
+}
+
+// ---- era dates --------------------------------------------------------------
+
+namespace {
+
+// The era names and units are card text: written as Shift_JIS bytes.
+struct T_ERA {
+    long lFrom;            // first day, YYYYMMDD
+    long lTo;              // last day, YYYYMMDD
+    const char *szKanji;
+    const char *szLetter;
+    long lOffset;          // era year = Western year - offset
+};
+
+constexpr T_ERA kEras[] = {
+    {18680908, 19120729, "\x96\xBE\x8E\xA1", "M", 1867},  // 明治
+    {19120730, 19261224, "\x91\xE5\x90\xB3", "T", 1911},  // 大正
+    {19261225, 19890107, "\x8F\xBA\x98\x61", "S", 1925},  // 昭和
+    {19890108, 20190430, "\x95\xBD\x90\xAC", "H", 1988},  // 平成
+    {20190501, 99999999, "\x97\xDF\x98\x61", "R", 2018},  // 令和
+};
+
+constexpr const char *NEN = "\x94\x4E";   // 年
+constexpr const char *GATSU = "\x8C\x8E"; // 月
+constexpr const char *NICHI = "\x93\xFA"; // 日
+
+struct FileCloser {
+    void operator()(FILE *fp) const { fclose(fp); }
+};
+
+}  // namespace
+
+int iDateChg(const char *a_szYYYYMMDD, char *a_szWaYMD)
+{
+    // Eight characters and their terminator; a shorter text ends at its own.
+    char szWork[9] = {};
+    for (int i = 0; i < 8 && a_szYYYYMMDD[i] != '\0'; i++) {
+        szWork[i] = a_szYYYYMMDD[i];
+    }
+    const long lDate = strtol(szWork, nullptr, 10);
+
+    std::unique_ptr<FILE, FileCloser> fp(fopen("printstyle.txt", "r"));
+    if (!fp) {
+        vLogAdd("× 設定ファイル２を読み込むことができません。処理不可能n");
+        return -99;
+    }
+    // Counted line 1 holds the date style. Without it the card gets the
+    // letter era with slashes, like any style other than 1, 2 and 3.
+    char cStyle = '0';
+    T_SET_LINE tLine;
+    memset(&tLine, 0, sizeof tLine);
+    while (iSetLineRead(fp.get(), &tLine)) {
+        if (tLine.iLine == 1 && tLine.iFldN > 0) {
+            cStyle = tLine.szFld[0][0];
+        }
+    }
+    fp.reset();
+
+    if (lDate < kEras[0].lFrom) {
+        return -1;
+    }
+    // Month and day are printed as they stand; only the era bounds are checked.
+    const T_ERA *pEra = &kEras[0];
+    for (const T_ERA &tEra : kEras) {
+        pEra = &tEra;
+        if (lDate <= tEra.lTo) {
+            break;
+        }
+    }
+    const unsigned long lYear = static_cast<unsigned long>(lDate / 10000 - pEra->lOffset);
+    const unsigned long lMonth = static_cast<unsigned long>(lDate % 10000 / 100);
+    const unsigned long lDay = static_cast<unsigned long>(lDate % 100);
+
+    const bool bKanji = cStyle == '1' || cStyle == '3';
+    const bool bUnits = cStyle == '1' || cStyle == '2';
+    char szOut[32];
+    snprintf(szOut, sizeof szOut, "%s%2lu%s%2lu%s%2lu%s", bKanji ? pEra->szKanji : pEra->szLetter, lYear,
+             bUnits ? NEN : "/", lMonth, bUnits ? GATSU : "/", lDay, bUnits ? NICHI : "");
+    // At most 18 bytes and the terminator (令和7981年99月99日).
+    memcpy(a_szWaYMD, szOut, strlen(szOut) + 1);
+    return 0;
 }
