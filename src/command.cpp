@@ -1,1 +1,566 @@
-// (being written)
+// The printer commands: one function per machine command. Each builds its
+// frame from the patient record or the picture and runs it through the link.
+// The frame and record building lives in pure functions (declared in head.h)
+// so that it can be exercised without a machine on the other end.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "head.h"
+#include "sock.h"
+
+namespace {
+
+constexpr char SO = 0x0E;   // shift out: katakana from here on
+constexpr char SI = 0x0F;   // shift in: back to the Roman set
+constexpr char ESC = 0x1B;
+
+// What the machine's picture buffer and our fixed arrays take.
+constexpr uint32_t IMG_MAX_W = 480;        // columns
+constexpr uint32_t IMG_MAX_H = 512;        // pixel rows: 64 byte-rows of a column
+constexpr int IMG_TEXT_MAX = 800;          // image text per "M" frame
+
+constexpr int SND_CTL = 128;   // control frames
+constexpr int SND_IMG = 1024;  // image frames
+constexpr int RCV_LEN = 256;   // the most either exchange delivers
+
+// Bytes appended to a fixed buffer, never past its end: once a piece does not
+// fit, the builder stays failed and nothing more is written.
+class ParmBuf {
+public:
+    ParmBuf(char *a_cBuf, int a_iCap) : m_cBuf(a_cBuf), m_iCap(a_iCap) {}
+    bool Add(const char *a_c, size_t a_iLen)
+    {
+        if (m_bOver || a_iLen > static_cast<size_t>(m_iCap - m_iLen)) {
+            m_bOver = true;
+            return false;
+        }
+        memcpy(m_cBuf + m_iLen, a_c, a_iLen);
+        m_iLen += static_cast<int>(a_iLen);
+        return true;
+    }
+    bool Add(const char *a_sz) { return Add(a_sz, strlen(a_sz)); }
+    bool AddByte(char a_c) { return Add(&a_c, 1); }
+    bool AddF(const char *a_szFmt, ...) __attribute__((format(printf, 2, 3)))
+    {
+        char cWk[64];
+        va_list ap;
+        va_start(ap, a_szFmt);
+        int iN = vsnprintf(cWk, sizeof cWk, a_szFmt, ap);
+        va_end(ap);
+        if (iN < 0 || iN >= static_cast<int>(sizeof cWk)) {
+            m_bOver = true;
+            return false;
+        }
+        return Add(cWk, static_cast<size_t>(iN));
+    }
+    int Len() const { return m_iLen; }
+    bool Over() const { return m_bOver; }
+
+private:
+    char *m_cBuf;
+    int m_iCap;
+    int m_iLen = 0;
+    bool m_bOver = false;
+};
+
+// ---- control commands --------------------------------------------------------
+
+struct T_CTL {
+    char cCmd;
+    const char *szParm;
+    const char *szStart;
+    const char *szOk;
+    const char *szNg;
+};
+
+constexpr T_CTL CTL_STS = {'Y', "", "ステータスチェック開始", "ステータスチェック成功", "× ステータスチェック失敗"};
+constexpr T_CTL CTL_CLR = {'@', "", "バッファクリア開始", "バッファクリア成功", "× バッファクリア失敗"};
+constexpr T_CTL CTL_CLRALL = {'I', "", "バッファクリア開始", "バッファクリア成功", "× バッファクリア失敗"};
+constexpr T_CTL CTL_LED_ON = {'Z', "412", "LED設定開始", "LED設定成功", "× LED設定失敗"};
+constexpr T_CTL CTL_LED_OFF = {'Z', "010", "LED設定開始", "LED設定成功", "× LED設定失敗"};
+// The reset announces itself by its bare name: it is the last word of a run that failed.
+constexpr T_CTL CTL_RESET = {'_', "", "プリンターリセット", "プリンターリセット成功", "× プリンターリセット失敗"};
+constexpr T_CTL CTL_PUT_APPEND = {'G', "1", "カード出力開始", "カード出力成功", "× カード出力失敗"};
+constexpr T_CTL CTL_PUT_REWRITE = {'F', "1", "カード出力開始", "カード出力成功", "× カード出力失敗"};
+constexpr T_CTL CTL_MAG_WAIT = {'1', "2", "磁気書込＋待機開始", "磁気書込＋待機成功", "× 磁気書込＋待機失敗"};
+
+// Log the start, build the frame, run the command exchange, log the result.
+// a_szDetail, when given, follows the start line. A reply shorter than
+// a_iMinRcv is no answer to the question asked: it is logged as a failure and
+// gives -1. Otherwise the exchange's code is returned unchanged.
+int iCtlRun(int a_iSock, const T_CTL &a_tCtl, const char *a_szDetail, char *a_cRcv, int *a_iRcvLen,
+            int a_iMinRcv = 0)
+{
+    vLogAdd(a_tCtl.szStart);
+    if (a_szDetail != nullptr) {
+        vLogAdd(a_szDetail);
+    }
+    char cSnd[SND_CTL] = {};
+    int iSndLen = SCK_iFrame(cSnd, sizeof cSnd, a_tCtl.cCmd, a_tCtl.szParm, static_cast<int>(strlen(a_tCtl.szParm)));
+    int iRet = -1;
+    if (iSndLen > 0) {
+        *a_iRcvLen = 0;
+        iRet = SCK_iSendRecv(a_iSock, cSnd, iSndLen, a_cRcv, a_iRcvLen);
+        if (iRet == 0 && *a_iRcvLen < a_iMinRcv) {
+            iRet = -1;
+        }
+    }
+    vLogAdd(iRet == 0 ? a_tCtl.szOk : a_tCtl.szNg);
+    return iRet;
+}
+
+int iCtlSimple(int a_iSock, const T_CTL &a_tCtl)
+{
+    char cRcv[RCV_LEN] = {};
+    int iRcvLen = 0;
+    return iCtlRun(a_iSock, a_tCtl, nullptr, cRcv, &iRcvLen);
+}
+
+// ---- pictures -----------------------------------------------------------------
+
+// Bytes of one column of a 1-bit picture: one byte per 8 pixel rows.
+int iColBytes(const Image *a_stImg) { return static_cast<int>((a_stImg->height + 7u) / 8u); }
+
+// The picture is one the machine can take and our arrays can hold.
+bool bImgFits(const Image *a_stImg)
+{
+    if (a_stImg->bitCnt != 1 || a_stImg->width > IMG_MAX_W || a_stImg->height > IMG_MAX_H) {
+        return false;
+    }
+    return a_stImg->data != nullptr || a_stImg->width == 0 || a_stImg->height == 0;
+}
+
+// The bands and spans describe regions inside the picture, so that every
+// column and byte-row they name can be read.
+bool bBlocksFit(const Image *a_stImg, const ImgBlock *a_stBlk, int a_iBlkN)
+{
+    if (a_iBlkN < 0 || (a_iBlkN > 0 && a_stBlk == nullptr)) {
+        return false;
+    }
+    int iDatL = iColBytes(a_stImg);
+    int iW = static_cast<int>(a_stImg->width);
+    for (int k = 0; k < a_iBlkN; k++) {
+        const ImgBlock &b = a_stBlk[k];
+        if (b.blkStY < 0 || b.blkStY > b.blkEndY || b.blkEndY >= iDatL || b.blkN < 0 ||
+            (b.blkN > 0 && b.blkX == nullptr)) {
+            return false;
+        }
+        for (int s = 0; s < b.blkN; s++) {
+            if (b.blkX[s].blkStX < 0 || b.blkX[s].blkStX > b.blkX[s].blkEndX || b.blkX[s].blkEndX >= iW) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// Hex text of column a_iCol into a_cAscii (zero-filled, room for 128 bytes);
+// the column's length in bytes, or -1 when it cannot be had.
+int iColText(Image *a_stImg, int a_iCol, std::array<char, 129> &a_cAscii)
+{
+    a_cAscii.fill('\0');
+    int iByts = 0;
+    unsigned char *pCol = GetDatCol(a_stImg, a_iCol, &iByts);
+    if (pCol == nullptr || iByts < 0 || 2 * iByts > 128) {
+        return -1;
+    }
+    BinaryToAscii(pCol, a_cAscii.data(), iByts);
+    return iByts;
+}
+
+// Sends an "M" frame of parameters a_cParm through the sink.
+int iSendImgFrame(char a_cCmd, const char *a_cParm, int a_iParmLen, T_FRAME_SINK a_pSink, void *a_pCtx)
+{
+    char cSnd[SND_IMG] = {};
+    int iLen = SCK_iFrame(cSnd, sizeof cSnd, a_cCmd, a_cParm, a_iParmLen);
+    if (iLen < 0) {
+        return -99;
+    }
+    return a_pSink(a_pCtx, cSnd, iLen);
+}
+
+struct T_IMG_SINK {
+    int iSock;
+    bool bLogEach;  // the block transfer announces every frame in the log
+};
+
+int iImgSinkSend(void *a_pCtx, char *a_cSnd, int a_iLen)
+{
+    auto *pCtx = static_cast<T_IMG_SINK *>(a_pCtx);
+    if (pCtx->bLogEach) {
+        vLogAdd("イメージ送信開始");
+    }
+    char cRcv[RCV_LEN] = {};
+    int iRcvLen = 0;
+    return SCK_iSendImage(pCtx->iSock, a_cSnd, a_iLen, cRcv, &iRcvLen);
+}
+
+// ---- magnetic record ------------------------------------------------------------
+
+// a_iWidth bytes of a_cSrc (at most a_iMax of it, up to its NUL), filled with a_cFill.
+void vFixField(char *a_cDst, int a_iWidth, const char *a_cSrc, size_t a_iMax, char a_cFill)
+{
+    size_t iLen = strnlen(a_cSrc, a_iMax);
+    if (iLen > static_cast<size_t>(a_iWidth)) {
+        iLen = static_cast<size_t>(a_iWidth);
+    }
+    memcpy(a_cDst, a_cSrc, iLen);
+    memset(a_cDst + iLen, a_cFill, static_cast<size_t>(a_iWidth) - iLen);
+}
+
+constexpr const char *JIS_TRACE_PATH = "/tmp/jisTest.txt";
+
+// Record layout: 10 patient number, 24 kana, 8 birth date, 1 sex, ESC K,
+// 14 kanji, ESC H, 8 first visit.
+constexpr int MAG_REC_LEN = 69;
+
+}  // namespace
+
+// ---- control commands -------------------------------------------------------------
+
+int m_iStsChk(int a_iSock)
+{
+    char cRcv[RCV_LEN] = {};
+    int iRcvLen = 0;
+    // Bytes 12 and 16 carry the card and the cover: a reply that stops short
+    // of them says nothing, and must never read as "card ready, cover closed".
+    if (iCtlRun(a_iSock, CTL_STS, nullptr, cRcv, &iRcvLen, STS_REPLY_MIN) != 0) {
+        return -1;
+    }
+    int iRet = 0;
+    if (cRcv[12] == '0') {
+        vLogAdd("カードを挿入してください");
+        iRet = -2;
+    } else if (cRcv[12] == '2') {
+        vLogAdd("発行機に抜き取り待ちのカ－ドがあります");
+        iRet = -3;
+    }
+    if (cRcv[16] == '1') {
+        vLogAdd("カバ－が開いています");
+        iRet = -4;
+    }
+    return iRet;
+}
+
+int m_iBufClear(int a_iSock) { return iCtlSimple(a_iSock, CTL_CLR); }
+
+int m_iBufClearAll(int a_iSock) { return iCtlSimple(a_iSock, CTL_CLRALL); }
+
+int m_iLEDSet(int a_iSock, int a_iFlg) { return iCtlSimple(a_iSock, a_iFlg == 1 ? CTL_LED_ON : CTL_LED_OFF); }
+
+int m_iPrtReset(int a_iSock) { return iCtlSimple(a_iSock, CTL_RESET); }
+
+// ---- card output --------------------------------------------------------------------
+
+int m_iCardPut(T_PAT_INF a_tPat, int a_iSock)
+{
+    char cRcv[RCV_LEN] = {};
+    int iRcvLen = 0;
+    if (a_tPat.cStyFlg == '0') {
+        return iCtlRun(a_iSock, CTL_PUT_APPEND, "　追記カード", cRcv, &iRcvLen);
+    }
+    return iCtlRun(a_iSock, CTL_PUT_REWRITE, "　リライト", cRcv, &iRcvLen);
+}
+
+// ---- magnetic write -------------------------------------------------------------------
+
+int iKanaField(const char *a_szNameKANA, char *a_cField)
+{
+    // The name, filled with blanks to 24 bytes; the byte after them is looked
+    // at when a blank stands last, so it is kept as the name has it.
+    std::array<char, 26> cIn{};
+    size_t iLen = strnlen(a_szNameKANA, 25);
+    memcpy(cIn.data(), a_szNameKANA, iLen);
+    if (iLen < 24) {
+        memset(cIn.data() + iLen, ' ', 24 - iLen);
+    }
+    // The half-width full stop never goes on the stripe: it parts the name
+    // like a blank.
+    for (int i = 0; i < 24; i++) {
+        if (cIn[i] == 0x21) {
+            cIn[i] = ' ';
+        }
+    }
+
+    // Family part, SI, blank, SO, given part, SI. Two blanks count as one;
+    // the second group of blanks ends the name.
+    std::array<char, 32> cOut{};
+    int iOut = 0;
+    cOut[iOut++] = SO;
+    int iPos = 0;
+    bool bParted = false;
+    while (iPos < 24) {
+        if (cIn[iPos] != ' ') {
+            cOut[iOut++] = cIn[iPos++];
+            continue;
+        }
+        cOut[iOut++] = SI;
+        if (cIn[iPos + 1] == ' ') {
+            iPos++;
+        }
+        if (bParted) {
+            break;
+        }
+        bParted = true;
+        cOut[iOut++] = ' ';
+        cOut[iOut++] = SO;
+        iPos++;
+    }
+    // A name that runs to the end of the field is closed in its last byte.
+    if (iPos == 24 && iOut > 23) {
+        cOut[23] = cOut[23] == SO ? ' ' : SI;
+    }
+    if (iOut > 24) {
+        iOut = 24;
+    }
+    // The cut may still leave the field shifted out (a one-part name of 20
+    // bytes, two parts of 10): then the reader would take the birth date and
+    // the sex for katakana. Close it in the last byte as above.
+    if (iOut == 24) {
+        for (int i = 23; i >= 0; i--) {
+            if (cOut[i] == SI) {
+                break;
+            }
+            if (cOut[i] == SO) {
+                cOut[23] = cOut[23] == SO ? ' ' : SI;
+                break;
+            }
+        }
+    }
+    memcpy(a_cField, cOut.data(), static_cast<size_t>(iOut));
+    memset(a_cField + iOut, ' ', static_cast<size_t>(24 - iOut));
+    a_cField[24] = '\0';
+    return 24;
+}
+
+int iMagRecord(const T_PAT_INF *a_tPat, char *a_cSnd, int a_iSize, char *a_szJis, int a_iJisSize)
+{
+    // A cut patient number would name another patient, and a missing sex
+    // would end the record early: neither goes on a stripe.
+    size_t iIdLen = strnlen(a_tPat->szID, sizeof a_tPat->szID);
+    if (iIdLen > 10 || a_tPat->cSEX == '\0') {
+        return -99;
+    }
+
+    std::array<char, MAG_REC_LEN> cRec{};
+    char *p = cRec.data();
+    memset(p, ' ', 10 - iIdLen);
+    memcpy(p + 10 - iIdLen, a_tPat->szID, iIdLen);
+    p += 10;
+
+    std::array<char, sizeof a_tPat->szNameKANA + 1> cKana{};
+    memcpy(cKana.data(), a_tPat->szNameKANA, sizeof a_tPat->szNameKANA);
+    char cKanaFld[25];
+    iKanaField(cKana.data(), cKanaFld);
+    memcpy(p, cKanaFld, 24);
+    p += 24;
+
+    vFixField(p, 8, a_tPat->szBirthDate, sizeof a_tPat->szBirthDate, ' ');
+    p += 8;
+    *p++ = a_tPat->cSEX;
+    *p++ = ESC;
+    *p++ = 'K';
+
+    // Kanji name in JIS codes; the converter never lengthens its input, but
+    // its output buffer is made roomy all the same.
+    std::array<unsigned char, sizeof a_tPat->szNameKANJI> cSJis{};
+    memcpy(cSJis.data(), a_tPat->szNameKANJI, strnlen(a_tPat->szNameKANJI, sizeof a_tPat->szNameKANJI - 1));
+    std::array<unsigned char, 2 * sizeof a_tPat->szNameKANJI> cJis{};
+    iSJIStoJIS(cSJis.data(), cJis.data());
+    cJis.back() = '\0';
+    const char *szJis = reinterpret_cast<const char *>(cJis.data());
+    vFixField(p, 14, szJis, cJis.size(), 0x21);
+    p += 14;
+    *p++ = ESC;
+    *p++ = 'H';
+    vFixField(p, 8, a_tPat->szFirstDate, sizeof a_tPat->szFirstDate, ' ');
+
+    // The record is counted to its ETX: a NUL would cut it, an STX or ETX
+    // inside it would end the frame before its end.
+    for (char c : cRec) {
+        if (c == '\0' || c == SCK_STX || c == SCK_ETX) {
+            return -99;
+        }
+    }
+
+    int iLen = SCK_iFrame(a_cSnd, a_iSize, '9', cRec.data(), MAG_REC_LEN);
+    if (iLen < 0) {
+        return -1;
+    }
+    if (a_szJis != nullptr && a_iJisSize > 0) {
+        snprintf(a_szJis, static_cast<size_t>(a_iJisSize), "%s", szJis);
+    }
+    return iLen;
+}
+
+int iJisTraceAppend(const char *a_szPath, const char *a_szJis)
+{
+    // Never through a symbolic link: /tmp is everybody's.
+    int iFd = open(a_szPath, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (iFd < 0) {
+        return -1;
+    }
+    // ESC $ B designates the kanji set for whoever reads the trace.
+    const char cDesig[3] = {ESC, '$', 'B'};
+    size_t iJisLen = strlen(a_szJis);
+    struct {
+        const char *p;
+        size_t n;
+    } tPart[] = {{cDesig, sizeof cDesig}, {a_szJis, iJisLen}, {"\n", 1}};
+    int iRet = 0;
+    for (auto &t : tPart) {
+        while (t.n > 0) {
+            ssize_t iN = write(iFd, t.p, t.n);
+            if (iN < 0 && errno == EINTR) {
+                continue;
+            }
+            if (iN <= 0) {
+                iRet = -1;
+                break;
+            }
+            t.p += iN;
+            t.n -= static_cast<size_t>(iN);
+        }
+        if (iRet != 0) {
+            break;
+        }
+    }
+    if (close(iFd) != 0) {
+        iRet = -1;
+    }
+    return iRet;
+}
+
+int m_iWrite(T_PAT_INF a_tPat, int a_iSock)
+{
+    vLogAdd("磁気書込開始");
+    char cSnd[SND_CTL] = {};
+    char cJis[2 * sizeof a_tPat.szNameKANJI] = {};
+    int iSndLen = iMagRecord(&a_tPat, cSnd, sizeof cSnd, cJis, sizeof cJis);
+    if (iSndLen < 0) {
+        vLogAdd("× 磁気書込失敗");
+        return -99;
+    }
+    iJisTraceAppend(JIS_TRACE_PATH, cJis);
+
+    char cRcv[RCV_LEN] = {};
+    int iRcvLen = 0;
+    int iRet = SCK_iSendRecv(a_iSock, cSnd, iSndLen, cRcv, &iRcvLen);
+    if (iRet != 0) {
+        vLogAdd("× 磁気書込失敗");
+        return iRet;
+    }
+    vLogAdd("磁気書込成功");
+    return iCtlRun(a_iSock, CTL_MAG_WAIT, nullptr, cRcv, &iRcvLen);
+}
+
+// ---- image block transfer ----------------------------------------------------------
+
+ImgBlock *m_GetImageBlk(T_PAT_INF a_tPat, int *blkN)
+{
+    Image *pImg = &a_tPat.stImg;
+    if (!bImgFits(pImg)) {
+        fprintf(stderr, "m_GetImageBlk: picture of %ubit, %u x %u not taken (1bit, at most %u x %u)\n", pImg->bitCnt,
+                pImg->width, pImg->height, IMG_MAX_W, IMG_MAX_H);
+        return nullptr;
+    }
+    int iDatL = iColBytes(pImg);
+    int iW = static_cast<int>(pImg->width);
+
+    std::array<int, IMG_MAX_W> hist{};
+    GetHist(pImg, 0, 0, iW, iDatL, hist.data(), 0);
+    int iBlkNumY = GetBlkNum(hist.data(), iDatL);
+    // One entry more than needed, so that a picture without ink still gets
+    // an array of its own (and malloc(0) is never asked).
+    auto *stBlk = static_cast<ImgBlock *>(calloc(static_cast<size_t>(iBlkNumY) + 1, sizeof(ImgBlock)));
+    if (stBlk == nullptr) {
+        return nullptr;
+    }
+    std::array<int, IMG_MAX_H / 8 * 2> blkY{};
+    GetBlk(hist.data(), iDatL, blkY.data());
+
+    for (int k = 0; k < iBlkNumY; k++) {
+        hist.fill(0);
+        stBlk[k].blkStY = blkY[2 * k];
+        stBlk[k].blkEndY = blkY[2 * k + 1];
+        GetHist(pImg, 0, stBlk[k].blkStY, iW, stBlk[k].blkEndY + 1, hist.data(), 1);
+        int iBlkNumX = GetBlkNum(hist.data(), iW);
+        std::array<int, IMG_MAX_W + 2> blkX{};
+        GetBlk(hist.data(), iW, blkX.data());
+        stBlk[k].blkX = ModifyBlock(blkX.data(), 16, &iBlkNumX);
+        if (stBlk[k].blkX == nullptr) {
+            for (int j = 0; j < k; j++) {
+                free(stBlk[j].blkX);
+            }
+            free(stBlk);
+            vLogAdd("× イメージブロック修正：エラー");
+            return nullptr;
+        }
+        stBlk[k].blkN = iBlkNumX;
+    }
+    *blkN = iBlkNumY;
+    return stBlk;
+}
+
+int iImageBlkFrames(const Image *a_stImg, const ImgBlock *a_stBlk, int a_iBlkN, T_FRAME_SINK a_pSink, void *a_pCtx)
+{
+    Image stImg = *a_stImg;
+    if (!bImgFits(&stImg) || !bBlocksFit(&stImg, a_stBlk, a_iBlkN)) {
+        return -99;
+    }
+    std::array<char, 129> cAscii{};
+    for (int k = 0; k < a_iBlkN; k++) {
+        const ImgBlock &b = a_stBlk[k];
+        int iPrtStart = b.blkStY;
+        int iDatL = b.blkEndY - b.blkStY + 1;
+        int iSndN = IMG_TEXT_MAX / (2 * iDatL);
+        for (int s = 0; s < b.blkN; s++) {
+            char cParm[SND_IMG];
+            ParmBuf tParm(cParm, sizeof cParm);
+            int iSndCnt = 0;
+            for (int jj = b.blkX[s].blkStX; jj <= b.blkX[s].blkEndX; jj++) {
+                if (iColText(&stImg, jj, cAscii) < 0) {
+                    return -99;
+                }
+                if (iSndCnt == 0) {
+                    tParm = ParmBuf(cParm, sizeof cParm);
+                    tParm.AddF("%d,%d,%d,", jj, iPrtStart, iDatL);
+                }
+                iSndCnt++;
+                tParm.Add(cAscii.data() + 2 * iPrtStart, static_cast<size_t>(2 * iDatL));
+                if (iSndCnt == iSndN || jj == b.blkX[s].blkEndX) {
+                    if (tParm.Over()) {
+                        return -99;
+                    }
+                    int iRet = iSendImgFrame('M', cParm, tParm.Len(), a_pSink, a_pCtx);
+                    if (iRet != 0) {
+                        return iRet;
+                    }
+                    iSndCnt = 0;
+                }
+            }
+        }
+    }
+    return 0;
+}
+
+int m_iImageBlkSet(T_PAT_INF a_tPat, int a_iSock, ImgBlock *stBlk, int blkNumY)
+{
+    vLogAdd("外部イメージ展開開始");
+    T_IMG_SINK tSink = {a_iSock, true};
+    int iRet = iImageBlkFrames(&a_tPat.stImg, stBlk, blkNumY, iImgSinkSend, &tSink);
+    if (iRet != 0) {
+        vLogAdd("× 外部イメージ展開失敗");
+        return iRet;
+    }
+    vLogAdd("外部イメージ展開完了");
+    return 0;
+}

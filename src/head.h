@@ -79,6 +79,31 @@ int m_iImageLSet(T_PAT_INF a_tPat, int a_iSock);
 int m_iImageBSet(T_PAT_INF a_tPat, int a_iSock);
 int m_iCharSet(T_PAT_INF a_tPat, int a_iSock);
 
+// What the commands build, without a machine on the other end (for tests and
+// fuzzers; the commands above are made of them).
+// A status reply carries the card state at byte 12 and the cover at byte 16.
+enum { STS_REPLY_MIN = 17 };
+// Kana name field of the magnetic record: the 7-bit name a_szNameKANA
+// (NUL-terminated) as 24 bytes between shift codes, always ending shifted in,
+// and a NUL in a_cField[24]. Returns 24.
+int iKanaField(const char *a_szNameKANA, char *a_cField);
+// The magnetic record frame "9" from STX through ETX into a_cSnd (a_iSize
+// bytes, room left for the block check): 72 on success. -99 when the record
+// cannot go on a stripe whole (patient number over 10 bytes, no sex, a NUL,
+// STX or ETX in a field), -1 when a_cSnd is too small. The kanji name in JIS
+// codes goes to a_szJis (a_iJisSize bytes, may be null) for the trace file.
+int iMagRecord(const T_PAT_INF *a_tPat, char *a_cSnd, int a_iSize, char *a_szJis, int a_iJisSize);
+// Appends ESC $ B, a_szJis and a newline to the trace file a_szPath, whole.
+// A symbolic link is not followed. 0 when written, -1 otherwise.
+int iJisTraceAppend(const char *a_szPath, const char *a_szJis);
+// Takes one image frame (STX through ETX, a_iLen bytes, with room for the
+// block check behind) and sends it; 0 when the machine took it.
+typedef int (*T_FRAME_SINK)(void *a_pCtx, char *a_cSnd, int a_iLen);
+// The "M" frames of m_iImageBlkSet, each handed to a_pSink in order. 0 when every
+// frame was taken; -99 when the picture (or a band) cannot be sent and no
+// frame went out, or a column could not be had; else the sink's result.
+int iImageBlkFrames(const Image *a_stImg, const ImgBlock *a_stBlk, int a_iBlkN, T_FRAME_SINK a_pSink, void *a_pCtx);
+
 // ---- issuing run ----------------------------------------------------------
 // One run takes ten arguments, argv[1] to argv[10].
 enum { RUN_ARG_N = 10 };

@@ -1,0 +1,372 @@
+// The printer commands' pure parts: the magnetic record, the image frames and
+// the character set layout, plus the refusals that send nothing.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "head.h"
+#include "sock.h"
+#include "testutil.h"
+
+namespace {
+
+using Bytes = std::string;
+
+// A 1-bit picture already in column form, all white.
+struct ColPic {
+    std::vector<unsigned char> data;
+    Image img{};
+    ColPic(uint32_t w, uint32_t h, uint32_t bits = 1) : data(w * ((h + 7) / 8) + 1, 0)
+    {
+        img = {h, w, bits, data.data()};
+    }
+    int colBytes() const { return static_cast<int>((img.height + 7) / 8); }
+    void Ink(int col, int byteRow, unsigned char v = 0xFF) { data[col * colBytes() + byteRow] = v; }
+};
+
+struct Frames {
+    std::vector<Bytes> got;
+    int failAt = -1;  // 0-based frame the machine refuses
+    int code = -3;
+};
+
+int Collect(void *ctx, char *snd, int len)
+{
+    auto *f = static_cast<Frames *>(ctx);
+    f->got.emplace_back(snd, static_cast<size_t>(len));
+    return static_cast<int>(f->got.size()) - 1 == f->failAt ? f->code : 0;
+}
+
+Bytes Frame(const Bytes &body) { return "\x02" + body + "\x03"; }
+
+Bytes Repeat(const Bytes &piece, int n)
+{
+    Bytes out;
+    for (int i = 0; i < n; i++) {
+        out += piece;
+    }
+    return out;
+}
+
+int Bcc(Bytes frame)
+{
+    frame.push_back('\0');
+    SCK_iSetBcc(&frame[0], static_cast<int>(frame.size()) - 1);
+    return static_cast<unsigned char>(frame.back());
+}
+
+T_PAT_INF Patient()
+{
+    T_PAT_INF p;
+    memset(&p, 0, sizeof p);
+    strcpy(p.szID, "12345");
+    memcpy(p.szNameKANA, "\x54\x4F\x40\x5E\x20\x40\x5B\x33", 8);
+    strcpy(p.szBirthDate, "19700101");
+    p.cSEX = '1';
+    p.cStyFlg = '0';
+    strcpy(p.szNameKANJI, "山田太郎");
+    strcpy(p.szFirstDate, "20240401");
+    strcpy(p.szNameKanaZen, "ヤマダ　タロウ");
+    return p;
+}
+
+Bytes MagRecord(const T_PAT_INF &p, int *ret = nullptr)
+{
+    char snd[128] = {};
+    int len = iMagRecord(&p, snd, sizeof snd, nullptr, 0);
+    if (ret != nullptr) {
+        *ret = len;
+    }
+    return len > 0 ? Bytes(snd, static_cast<size_t>(len)) : Bytes();
+}
+
+std::vector<std::string> Logged(const std::string &out) { return vt::LogMessages(out); }
+
+// ---- magnetic record -----------------------------------------------------------
+
+TEST(KanaField, LaysTheNameBetweenShiftCodes)
+{
+    const Bytes k22 = "\x31\x32\x33\x34\x35\x36\x37\x38\x39\x3A\x3B\x3C\x3D\x3E\x3F\x40\x41\x42\x43\x44\x45\x46";
+    const Bytes fam10 = k22.substr(0, 10);
+    const Bytes giv16 = "\x50\x51\x52\x53\x54\x55\x56\x57\x58\x59\x5A\x5B\x5C\x5D\x5E\x5F";
+    struct Case {
+        const char *what;
+        Bytes name;
+        Bytes field;
+    } cases[] = {
+        {"two parts", "\x54\x4F\x40\x5E\x20\x40\x5B\x33", "\x0E\x54\x4F\x40\x5E\x0F\x20\x0E\x40\x5B\x33\x0F" + Bytes(12, ' ')},
+        {"two blanks count as one", "\x54\x4F\x40\x5E\x20\x20\x40\x5B\x33",
+         "\x0E\x54\x4F\x40\x5E\x0F\x20\x0E\x40\x5B\x33\x0F" + Bytes(12, ' ')},
+        {"one part", "\x54\x4F\x40\x5E", "\x0E\x54\x4F\x40\x5E\x0F\x20\x0E\x0F" + Bytes(15, ' ')},
+        {"0x21 parts the name", "\x54\x4F\x21\x40\x5E", "\x0E\x54\x4F\x0F\x20\x0E\x40\x5E\x0F" + Bytes(15, ' ')},
+        {"24 bytes, no blank", k22 + "\x47\x48", "\x0E" + k22 + "\x0F"},
+        {"10 + blank + 16", fam10 + " " + giv16, "\x0E" + fam10 + "\x0F\x20\x0E" + giv16.substr(0, 9) + "\x0F"},
+        {"empty", "", "\x0E\x0F\x20\x0E\x0F" + Bytes(19, ' ')},
+        // The cut would leave these shifted out; the last byte closes them.
+        {"one part of 20", k22.substr(0, 20), "\x0E" + k22.substr(0, 20) + "\x0F\x20\x20"},
+        {"two parts of 10", fam10 + " " + k22.substr(10, 10),
+         "\x0E" + fam10 + "\x0F\x20\x0E" + k22.substr(10, 9) + "\x0F"},
+        {"19 + blank + 2", k22.substr(0, 19) + " \x50\x51", "\x0E" + k22.substr(0, 19) + "\x0F\x20\x0E\x0F"},
+        {"one part of 22", k22, "\x0E" + k22 + "\x0F"},
+        {"one part of 21", k22.substr(0, 21), "\x0E" + k22.substr(0, 21) + "\x0F\x20"},
+    };
+    for (const auto &c : cases) {
+        char field[25];
+        EXPECT_EQ(iKanaField(c.name.c_str(), field), 24);
+        EXPECT_EQ(vt::ToHex(Bytes(field, 24)), vt::ToHex(c.field)) << c.what;
+        EXPECT_EQ(field[24], '\0');
+    }
+}
+
+TEST(MagRecord, WorkedExampleByteForByte)
+{
+    char jis[256] = {};
+    char snd[128] = {};
+    T_PAT_INF p = Patient();
+    ASSERT_EQ(iMagRecord(&p, snd, sizeof snd, jis, sizeof jis), 72);
+    EXPECT_EQ(vt::ToHex(Bytes(snd, 72)),
+              "02 39 20 20 20 20 20 31 32 33 34 35 0E 54 4F 40 5E 0F 20 0E 40 5B 33 0F 20 20 20 20 20 20 20 20 "
+              "20 20 20 20 31 39 37 30 30 31 30 31 31 1B 4B 3B 33 45 44 42 40 4F 3A 21 21 21 21 21 21 1B 48 "
+              "32 30 32 34 30 34 30 31 03");
+    EXPECT_EQ(Bcc(Bytes(snd, 72)), 0x64);
+    EXPECT_EQ(vt::ToHex(jis), "3B 33 45 44 42 40 4F 3A");
+}
+
+TEST(MagRecord, FieldsAreCutAndFilled)
+{
+    struct Case {
+        const char *what;
+        void (*edit)(T_PAT_INF &);
+        size_t at;
+        Bytes want;
+    } cases[] = {
+        {"10-byte number", [](T_PAT_INF &p) { strcpy(p.szID, "1234567890"); }, 2, "1234567890"},
+        {"3-byte number", [](T_PAT_INF &p) { strcpy(p.szID, "123"); }, 2, "       123"},
+        {"empty number", [](T_PAT_INF &p) { p.szID[0] = 0; }, 2, Bytes(10, ' ')},
+        {"10-byte birth date", [](T_PAT_INF &p) { strcpy(p.szBirthDate, "1970/01/01"); }, 36, "1970/01/"},
+        {"6-byte birth date", [](T_PAT_INF &p) { strcpy(p.szBirthDate, "197001"); }, 36, "197001  "},
+        {"empty first visit", [](T_PAT_INF &p) { p.szFirstDate[0] = 0; }, 63, Bytes(8, ' ')},
+        {"sex as stored", [](T_PAT_INF &p) { p.cSEX = '2'; }, 44, "2"},
+        {"8 kanji keep 7", [](T_PAT_INF &p) { strcpy(p.szNameKANJI, "山田太郎山田太郎"); }, 45,
+         "\x1B\x4B\x3B\x33\x45\x44\x42\x40\x4F\x3A\x3B\x33\x45\x44\x42\x40\x1B\x48"},
+        {"no kanji: ideographic blanks", [](T_PAT_INF &p) { p.szNameKANJI[0] = 0; }, 47, Bytes(14, '!')},
+    };
+    for (const auto &c : cases) {
+        T_PAT_INF p = Patient();
+        c.edit(p);
+        Bytes rec = MagRecord(p);
+        ASSERT_EQ(rec.size(), 72u) << c.what;
+        EXPECT_EQ(vt::ToHex(rec.substr(c.at, c.want.size())), vt::ToHex(c.want)) << c.what;
+    }
+}
+
+TEST(MagRecord, RefusesWhatCannotGoOnAStripeWhole)
+{
+    struct Case {
+        const char *what;
+        void (*edit)(T_PAT_INF &);
+    } cases[] = {
+        {"11-byte number", [](T_PAT_INF &p) { memcpy(p.szID, "12345678901", 11); }},
+        {"no sex", [](T_PAT_INF &p) { p.cSEX = 0; }},
+        {"ETX in the number", [](T_PAT_INF &p) { strcpy(p.szID, "12\x03"); }},
+        {"STX in the date", [](T_PAT_INF &p) { strcpy(p.szFirstDate, "2024\x02"); }},
+        {"ETX as sex", [](T_PAT_INF &p) { p.cSEX = 3; }},
+    };
+    for (const auto &c : cases) {
+        T_PAT_INF p = Patient();
+        c.edit(p);
+        int ret = 0;
+        EXPECT_EQ(MagRecord(p, &ret), "") << c.what;
+        EXPECT_EQ(ret, -99) << c.what;
+    }
+    // Nothing is sent and the socket is never touched.
+    T_PAT_INF p = Patient();
+    p.cSEX = 0;
+    vt::CaptureFd cap(1);
+    EXPECT_EQ(m_iWrite(p, -1), -99);
+    EXPECT_EQ(Logged(cap.Finish()), (std::vector<std::string>{"磁気書込開始", "× 磁気書込失敗"}));
+}
+
+TEST(JisTrace, AppendsWholeLinesAndNeverFollowsALink)
+{
+    vt::TempDir dir;
+    std::string path = dir.file("jisTest.txt");
+    vt::WriteFile(path, "kana\n");
+    std::string longName(300, 'A');
+    EXPECT_EQ(iJisTraceAppend(path.c_str(), "\x3B\x33"), 0);
+    EXPECT_EQ(iJisTraceAppend(path.c_str(), longName.c_str()), 0);
+    EXPECT_EQ(vt::ReadFile(path), "kana\n\x1B$B\x3B\x33\n\x1B$B" + longName + "\n");
+
+    std::string target = dir.file("victim");
+    vt::WriteFile(target, "keep");
+    std::string link = dir.file("link.txt");
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+    EXPECT_EQ(iJisTraceAppend(link.c_str(), "\x3B\x33"), -1);
+    EXPECT_EQ(vt::ReadFile(target), "keep");
+}
+
+// ---- image block transfer -----------------------------------------------------------
+
+struct Blocks {
+    ImgBlock *blk = nullptr;
+    int n = -1;
+    explicit Blocks(const Image &img)
+    {
+        T_PAT_INF p;
+        memset(&p, 0, sizeof p);
+        p.stImg = img;
+        blk = m_GetImageBlk(p, &n);
+    }
+    ~Blocks() { vImgBlkFree(blk, n); }
+};
+
+Frames BlkFrames(const ColPic &pic, const Blocks &b)
+{
+    Frames f;
+    EXPECT_EQ(iImageBlkFrames(&pic.img, b.blk, b.n, Collect, &f), 0);
+    return f;
+}
+
+TEST(ImageBlk, OneInkedByteGivesOneFrame)
+{
+    ColPic pic(16, 64);
+    pic.Ink(5, 3, 0x81);
+    Blocks b(pic.img);
+    ASSERT_NE(b.blk, nullptr);
+    ASSERT_EQ(b.n, 1);
+    EXPECT_EQ(b.blk[0].blkStY, 3);
+    EXPECT_EQ(b.blk[0].blkEndY, 4);
+    ASSERT_EQ(b.blk[0].blkN, 1);
+    EXPECT_EQ(b.blk[0].blkX[0].blkStX, 5);
+    EXPECT_EQ(b.blk[0].blkX[0].blkEndX, 6);
+    Frames f = BlkFrames(pic, b);
+    ASSERT_EQ(f.got.size(), 1u);
+    EXPECT_EQ(f.got[0], Frame("M5,3,2,18000000"));
+    EXPECT_EQ(f.got[0].size(), 17u);
+}
+
+TEST(ImageBlk, SpansCloserThan16EmptyColumnsMerge)
+{
+    for (int gap : {15, 16}) {
+        ColPic pic(64, 8);
+        pic.Ink(0, 0, 0x01);
+        pic.Ink(gap + 1, 0, 0x01);  // column 1 ends the first span
+        Blocks b(pic.img);
+        ASSERT_EQ(b.n, 1);
+        Frames f = BlkFrames(pic, b);
+        if (gap == 15) {
+            ASSERT_EQ(f.got.size(), 1u);
+            EXPECT_EQ(f.got[0], Frame("M0,0,1,10" + Bytes(2 * 15, '0') + "10" + "00"));
+        } else {
+            ASSERT_EQ(f.got.size(), 2u);
+            EXPECT_EQ(f.got[0], Frame("M0,0,1,1000"));
+            EXPECT_EQ(f.got[1], Frame("M17,0,1,1000"));
+        }
+    }
+}
+
+TEST(ImageBlk, LongSpansAreCutIntoFramesOfAtMost800Characters)
+{
+    // A band 4 byte-rows high (ink in byte-rows 1 to 3, the empty row 4 ends
+    // it) and a span of 250 columns: 100 columns a frame.
+    ColPic pic(300, 64);
+    for (int c = 20; c <= 268; c++) {
+        for (int r = 1; r <= 3; r++) {
+            pic.Ink(c, r);
+        }
+    }
+    Blocks b(pic.img);
+    ASSERT_EQ(b.n, 1);
+    Frames f = BlkFrames(pic, b);
+    ASSERT_EQ(f.got.size(), 3u);
+    const std::string heads[] = {"\x02M20,1,4,", "\x02M120,1,4,", "\x02M220,1,4,"};
+    const size_t cols[] = {100, 100, 50};
+    for (int i = 0; i < 3; i++) {
+        EXPECT_EQ(f.got[i].substr(0, heads[i].size()), heads[i]);
+        EXPECT_EQ(f.got[i].size(), heads[i].size() + cols[i] * 8 + 1);
+    }
+    // Column 268 holds ink, column 269 ends the span empty.
+    EXPECT_EQ(f.got[2].substr(f.got[2].size() - 17), "FFFFFF0000000000\x03");
+
+    // Ink only in the last byte-row: one byte a column, 400 columns a frame,
+    // and the span reaches the right edge.
+    ColPic low(480, 16);
+    for (int c = 0; c < 480; c++) {
+        low.Ink(c, 1, 0x80);
+    }
+    Blocks lb(low.img);
+    ASSERT_EQ(lb.n, 1);
+    EXPECT_EQ(lb.blk[0].blkStY, 1);
+    EXPECT_EQ(lb.blk[0].blkEndY, 1);
+    EXPECT_EQ(lb.blk[0].blkX[0].blkEndX, 479);
+    Frames lf = BlkFrames(low, lb);
+    ASSERT_EQ(lf.got.size(), 2u);
+    EXPECT_EQ(lf.got[0], Frame("M0,1,1," + Repeat("08", 400)));
+    EXPECT_EQ(lf.got[1], Frame("M400,1,1," + Repeat("08", 80)));
+}
+
+TEST(ImageBlk, PictureWithoutInkSendsNothing)
+{
+    ColPic pic(480, 512);
+    Blocks b(pic.img);
+    ASSERT_NE(b.blk, nullptr);
+    EXPECT_EQ(b.n, 0);
+    Frames f = BlkFrames(pic, b);
+    EXPECT_TRUE(f.got.empty());
+    T_PAT_INF p;
+    memset(&p, 0, sizeof p);
+    p.stImg = pic.img;
+    vt::CaptureFd cap(1);
+    EXPECT_EQ(m_iImageBlkSet(p, -1, b.blk, b.n), 0);
+    EXPECT_EQ(Logged(cap.Finish()), (std::vector<std::string>{"外部イメージ展開開始", "外部イメージ展開完了"}));
+}
+
+TEST(ImageBlk, RefusesPicturesAndBandsBeyondTheMachine)
+{
+    struct Case {
+        uint32_t w, h, bits;
+    } cases[] = {{481, 8, 1}, {16, 513, 1}, {16, 8, 4}, {16, 8, 24}};
+    for (const auto &c : cases) {
+        ColPic pic(c.w, c.h, c.bits);
+        pic.Ink(0, 0);
+        vt::CaptureFd err(2);
+        Blocks b(pic.img);
+        err.Finish();
+        EXPECT_EQ(b.blk, nullptr) << c.w << "x" << c.h << "x" << c.bits;
+        EXPECT_EQ(b.n, -1);
+        Frames f;
+        ImgBlock band{1, 0, 0, nullptr};
+        BlockX span{0, 0};
+        band.blkX = &span;
+        EXPECT_EQ(iImageBlkFrames(&pic.img, &band, 1, Collect, &f), -99);
+        EXPECT_TRUE(f.got.empty());
+    }
+    // Bands that name columns or byte-rows outside the picture.
+    ColPic pic(16, 16);
+    BlockX inside{0, 15}, wide{0, 16};
+    ImgBlock bad[] = {{1, 1, 2, &inside}, {1, 0, 1, &wide}, {1, -1, 0, &inside}, {1, 0, 0, nullptr}};
+    for (auto &band : bad) {
+        Frames f;
+        EXPECT_EQ(iImageBlkFrames(&pic.img, &band, 1, Collect, &f), -99);
+        EXPECT_TRUE(f.got.empty());
+    }
+}
+
+TEST(ImageBlk, RefusedFrameStopsTheTransfer)
+{
+    ColPic pic(64, 8);
+    pic.Ink(0, 0);
+    pic.Ink(30, 0);
+    pic.Ink(60, 0);
+    Blocks b(pic.img);
+    Frames f;
+    f.failAt = 1;
+    EXPECT_EQ(iImageBlkFrames(&pic.img, b.blk, b.n, Collect, &f), -3);
+    EXPECT_EQ(f.got.size(), 2u);
+}
+
+}  // namespace
