@@ -25,10 +25,14 @@ constexpr char ESC = 0x1B;
 // What the machine's picture buffer and our fixed arrays take.
 constexpr uint32_t IMG_MAX_W = 480;        // columns
 constexpr uint32_t IMG_MAX_H = 512;        // pixel rows: 64 byte-rows of a column
+constexpr int IMG_LSET_MAX_COLB = 59;      // a "C" frame must fit 128 bytes
+constexpr int IMG_BSET_MAX_COLB = 63;      // a column's text must fit 128 bytes as a string
+constexpr int IMG_LSET_COLS = 480;         // the machine takes columns 0 to 479
 constexpr int IMG_TEXT_MAX = 800;          // image text per "M" frame
 
 constexpr int SND_CTL = 128;   // control frames
 constexpr int SND_IMG = 1024;  // image frames
+constexpr int SND_CHR = 896;   // the character set frame
 constexpr int RCV_LEN = 256;   // the most either exchange delivers
 
 // Bytes appended to a fixed buffer, never past its end: once a piece does not
@@ -221,6 +225,40 @@ constexpr const char *JIS_TRACE_PATH = "/tmp/jisTest.txt";
 // Record layout: 10 patient number, 24 kana, 8 birth date, 1 sex, ESC K,
 // 14 kanji, ESC H, 8 first visit.
 constexpr int MAG_REC_LEN = 69;
+
+// ---- character set --------------------------------------------------------------
+
+struct T_SEX_WORD {
+    const char *szWord;
+    const char *szLog;
+};
+constexpr T_SEX_WORD SEX_MALE_SHORT = {"男", "　男"};
+constexpr T_SEX_WORD SEX_MALE_LONG = {"男性", "　男性"};
+constexpr T_SEX_WORD SEX_FEMALE_SHORT = {"女", "　女"};
+constexpr T_SEX_WORD SEX_FEMALE_LONG = {"女性", "　女性"};
+
+const T_SEX_WORD &tSexWord(char a_cSEX, int a_iStyle)
+{
+    bool bShort = a_iStyle == '0';
+    if (a_cSEX == '1') {
+        return bShort ? SEX_MALE_SHORT : SEX_MALE_LONG;
+    }
+    return bShort ? SEX_FEMALE_SHORT : SEX_FEMALE_LONG;
+}
+
+// A position field: a decimal number as the layout's author wrote it; blanks
+// and a sign may lead, the first other byte ends it, no digits read as 0.
+int iLayoutNum(const char *a_sz)
+{
+    long lVal = strtol(a_sz, nullptr, 10);
+    if (lVal > INT_MAX) {
+        return INT_MAX;
+    }
+    if (lVal < INT_MIN) {
+        return INT_MIN;
+    }
+    return static_cast<int>(lVal);
+}
 
 }  // namespace
 
@@ -562,5 +600,242 @@ int m_iImageBlkSet(T_PAT_INF a_tPat, int a_iSock, ImgBlock *stBlk, int blkNumY)
         return iRet;
     }
     vLogAdd("外部イメージ展開完了");
+    return 0;
+}
+
+// ---- whole-image transfer --------------------------------------------------------------
+
+int iImageLFrames(const Image *a_stImg, T_FRAME_SINK a_pSink, void *a_pCtx)
+{
+    Image stImg = *a_stImg;
+    if (stImg.bitCnt != 1 || iColBytes(&stImg) > IMG_LSET_MAX_COLB) {
+        return -99;
+    }
+    std::array<char, 129> cAscii{};
+    int iCols = stImg.width < static_cast<uint32_t>(IMG_LSET_COLS) ? static_cast<int>(stImg.width) : IMG_LSET_COLS;
+    for (int ii = 0; ii < iCols; ii++) {
+        if (iColText(&stImg, ii, cAscii) < 0) {
+            return -99;
+        }
+        char cParm[SND_CTL];
+        ParmBuf tParm(cParm, sizeof cParm);
+        tParm.AddF("%d,%d,", ii, 0);
+        tParm.Add(cAscii.data());
+        char cSnd[SND_CTL] = {};
+        int iLen = tParm.Over() ? -1 : SCK_iFrame(cSnd, sizeof cSnd, 'C', cParm, tParm.Len());
+        if (iLen < 0) {
+            return -99;
+        }
+        int iRet = a_pSink(a_pCtx, cSnd, iLen);
+        if (iRet != 0) {
+            return iRet;
+        }
+    }
+    return 0;
+}
+
+int m_iImageLSet(T_PAT_INF a_tPat, int a_iSock)
+{
+    vLogAdd("外部イメージ展開開始");
+    T_IMG_SINK tSink = {a_iSock, false};
+    int iRet = iImageLFrames(&a_tPat.stImg, iImgSinkSend, &tSink);
+    if (iRet != 0) {
+        vLogAdd("× 外部イメージ展開失敗");
+        return iRet;
+    }
+    vLogAdd("外部イメージ展開成功");
+    return 0;
+}
+
+int iImageBFrames(const Image *a_stImg, T_FRAME_SINK a_pSink, void *a_pCtx)
+{
+    Image stImg = *a_stImg;
+    int iDatL = iColBytes(&stImg);
+    if (stImg.bitCnt != 1 || iDatL > IMG_BSET_MAX_COLB) {
+        return -99;
+    }
+    if (iDatL == 0) {
+        return 0;  // nothing to print, and no frame size to derive
+    }
+    int iSndN = IMG_TEXT_MAX / (2 * iDatL);
+    std::array<char, 129> cAscii{};
+    char cParm[SND_IMG];
+    ParmBuf tParm(cParm, sizeof cParm);
+    int iSndCnt = 0;
+    int iW = static_cast<int>(stImg.width);
+    for (int ii = 0; ii < iW; ii++) {
+        if (iColText(&stImg, ii, cAscii) < 0) {
+            return -99;
+        }
+        if (iSndCnt == 0) {
+            tParm = ParmBuf(cParm, sizeof cParm);
+            tParm.AddF("%d,%d,%d,", ii, 0, iDatL);
+        }
+        iSndCnt++;
+        tParm.Add(cAscii.data());
+        if (iSndCnt == iSndN || ii == iW - 1) {
+            if (tParm.Over()) {
+                return -99;
+            }
+            int iRet = iSendImgFrame('M', cParm, tParm.Len(), a_pSink, a_pCtx);
+            if (iRet != 0) {
+                return iRet;
+            }
+            iSndCnt = 0;
+        }
+    }
+    return 0;
+}
+
+int m_iImageBSet(T_PAT_INF a_tPat, int a_iSock)
+{
+    vLogAdd("外部イメージ展開開始");
+    T_IMG_SINK tSink = {a_iSock, false};
+    int iRet = iImageBFrames(&a_tPat.stImg, iImgSinkSend, &tSink);
+    if (iRet != 0) {
+        vLogAdd("× 外部イメージ展開失敗");
+        return iRet;
+    }
+    vLogAdd("外部イメージ展開成功");
+    return 0;
+}
+
+// ---- character set -----------------------------------------------------------------------
+
+int iSexStyle(FILE *a_fp)
+{
+    T_SET_LINE tLine;
+    memset(&tLine, 0, sizeof tLine);
+    int iStyle = 0;
+    while (iSetLineRead(a_fp, &tLine) == 1) {
+        if (tLine.iLine == 2 && tLine.iFldN > 0) {
+            iStyle = static_cast<unsigned char>(tLine.szFld[0][0]);
+        }
+    }
+    return iStyle;
+}
+
+const char *szSexWord(char a_cSEX, int a_iStyle) { return tSexWord(a_cSEX, a_iStyle).szWord; }
+
+int iCharSetLayout(FILE *a_fpLayout, const T_PAT_INF *a_tPat, const char *a_szBirth, const char *a_szSex, char *a_cSnd,
+                   int a_iSize)
+{
+    // The frame, its ETX and its block check must all fit a_iSize bytes.
+    if (a_iSize < 4) {
+        return -1;
+    }
+    std::array<char, SND_CHR> cParm{};
+    int iCap = a_iSize - 4 < SND_CHR ? a_iSize - 4 : SND_CHR;
+    ParmBuf tParm(cParm.data(), iCap);
+
+    // What each of the counted lines 1 to 5 prints after its attribute.
+    char cId[sizeof a_tPat->szID + 1] = {};
+    memcpy(cId, a_tPat->szID, strnlen(a_tPat->szID, sizeof a_tPat->szID));
+    char cKanji[sizeof a_tPat->szNameKANJI + 1] = {};
+    memcpy(cKanji, a_tPat->szNameKANJI, strnlen(a_tPat->szNameKANJI, sizeof a_tPat->szNameKANJI));
+    char cKanaZen[sizeof a_tPat->szNameKanaZen + 1] = {};
+    memcpy(cKanaZen, a_tPat->szNameKanaZen, strnlen(a_tPat->szNameKanaZen, sizeof a_tPat->szNameKanaZen));
+    const char *szText[6] = {nullptr, cId, cKanji, a_szBirth, a_szSex, cKanaZen};
+
+    T_SET_LINE tLine;
+    memset(&tLine, 0, sizeof tLine);
+    while (iSetLineRead(a_fpLayout, &tLine) == 1) {
+        int iFlg = tLine.iLine;
+        int iN = tLine.iFldN;
+        char **szFld = tLine.szFld;
+        if (iFlg == 0) {
+            if (iN >= 1) {
+                tParm.Add(szFld[0]);
+            }
+        } else if (iFlg == 1) {
+            // The patient number follows the head as plain comma-separated fields.
+            if (iN >= 1) {
+                tParm.AddByte(',');
+                tParm.Add(szFld[0]);
+            }
+            if (iN >= 2) {
+                tParm.AddByte(',');
+                tParm.Add(szFld[1]);
+            }
+            if (iN >= 3) {
+                tParm.AddByte(',');
+                tParm.AddF("%cE", ESC);
+                tParm.Add(szFld[2]);
+                tParm.Add(szText[1]);
+            }
+        } else {
+            if (iN >= 1) {
+                tParm.AddF("%cX%03d", ESC, iLayoutNum(szFld[0]));
+            }
+            if (iN >= 2) {
+                tParm.AddF("%cY%03d", ESC, iLayoutNum(szFld[1]));
+            }
+            if (iN >= 3 && iFlg <= 5) {
+                tParm.AddF("%cE", ESC);
+                tParm.Add(szFld[2]);
+                tParm.Add(szText[iFlg]);
+            }
+        }
+        if (tParm.Over()) {
+            return -1;
+        }
+    }
+    return SCK_iFrame(a_cSnd, a_iSize, 'A', cParm.data(), tParm.Len());
+}
+
+int iCharSetBuild(const T_PAT_INF *a_tPat, char *a_cSnd, int a_iSize)
+{
+    // The birth date in the era form the print style asks for; a date that
+    // has no era form is printed as the record holds it.
+    char cBirth[64] = {};
+    char cBirthIn[sizeof a_tPat->szBirthDate + 1] = {};
+    memcpy(cBirthIn, a_tPat->szBirthDate, strnlen(a_tPat->szBirthDate, sizeof a_tPat->szBirthDate));
+    if (iDateChg(cBirthIn, cBirth) != 0) {
+        snprintf(cBirth, sizeof cBirth, "%s", cBirthIn);
+    }
+
+    FILE *fpStyle = fopen("printstyle.txt", "r");
+    if (fpStyle == nullptr) {
+        vLogAdd("× 設定ファイル２を読み込むことができません。処理不可能n");
+        return -99;
+    }
+    int iStyle = iSexStyle(fpStyle);
+    fclose(fpStyle);
+
+    vLogAdd("性別設定");
+    const T_SEX_WORD &tSex = tSexWord(a_tPat->cSEX, iStyle);
+    vLogAdd(tSex.szLog);
+
+    FILE *fpLayout = fopen("printsetting.txt", "r");
+    if (fpLayout == nullptr) {
+        vLogAdd("× 設定ファイルを読み込むことができません。処理不可能n");
+        return -99;
+    }
+    int iLen = iCharSetLayout(fpLayout, a_tPat, cBirth, tSex.szWord, a_cSnd, a_iSize);
+    fclose(fpLayout);
+    return iLen < 0 ? -1 : iLen;
+}
+
+int m_iCharSet(T_PAT_INF a_tPat, int a_iSock)
+{
+    vLogAdd("キャラクタセット開始");
+    char cSnd[SND_CHR] = {};
+    int iSndLen = iCharSetBuild(&a_tPat, cSnd, sizeof cSnd);
+    if (iSndLen == -99) {
+        return -99;
+    }
+    if (iSndLen < 0) {
+        // The layout asks for more than one frame can carry: nothing is sent.
+        vLogAdd("× キャラクタセット失敗");
+        return -99;
+    }
+    char cRcv[SND_CHR] = {};
+    int iRcvLen = 0;
+    int iRet = SCK_iSendRecv(a_iSock, cSnd, iSndLen, cRcv, &iRcvLen);
+    if (iRet != 0) {
+        vLogAdd("× キャラクタセット失敗");
+        return iRet;
+    }
+    vLogAdd("キャラクタセット成功");
     return 0;
 }

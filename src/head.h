@@ -99,10 +99,26 @@ int iJisTraceAppend(const char *a_szPath, const char *a_szJis);
 // Takes one image frame (STX through ETX, a_iLen bytes, with room for the
 // block check behind) and sends it; 0 when the machine took it.
 typedef int (*T_FRAME_SINK)(void *a_pCtx, char *a_cSnd, int a_iLen);
-// The "M" frames of m_iImageBlkSet, each handed to a_pSink in order. 0 when every
+// The "M" frames of m_iImageBlkSet, the "C" frames of m_iImageLSet and the
+// "M" frames of m_iImageBSet, each handed to a_pSink in order. 0 when every
 // frame was taken; -99 when the picture (or a band) cannot be sent and no
 // frame went out, or a column could not be had; else the sink's result.
 int iImageBlkFrames(const Image *a_stImg, const ImgBlock *a_stBlk, int a_iBlkN, T_FRAME_SINK a_pSink, void *a_pCtx);
+int iImageLFrames(const Image *a_stImg, T_FRAME_SINK a_pSink, void *a_pCtx);
+int iImageBFrames(const Image *a_stImg, T_FRAME_SINK a_pSink, void *a_pCtx);
+// The sex style of a print style file: the first byte of counted line 2, or 0.
+int iSexStyle(FILE *a_fp);
+// The sex word (Shift_JIS) for a_cSEX in the sex style a_iStyle.
+const char *szSexWord(char a_cSEX, int a_iStyle);
+// The "A" frame laid out from the layout file, from STX through ETX, into
+// a_cSnd (a_iSize bytes, room left for the block check). Returns its length,
+// or -1 when the layout would not fit.
+int iCharSetLayout(FILE *a_fpLayout, const T_PAT_INF *a_tPat, const char *a_szBirth, const char *a_szSex, char *a_cSnd,
+                   int a_iSize);
+// The whole "A" frame from printstyle.txt and printsetting.txt in the working
+// folder, with the run-log lines of m_iCharSet up to the exchange. Its length;
+// -99 when a settings file cannot be opened (logged), -1 when it does not fit.
+int iCharSetBuild(const T_PAT_INF *a_tPat, char *a_cSnd, int a_iSize);
 
 // ---- issuing run ----------------------------------------------------------
 // One run takes ten arguments, argv[1] to argv[10].

@@ -369,4 +369,211 @@ TEST(ImageBlk, RefusedFrameStopsTheTransfer)
     EXPECT_EQ(f.got.size(), 2u);
 }
 
+// ---- whole-image transfer -------------------------------------------------------
+
+TEST(ImageL, OneFramePerColumnUpTo480)
+{
+    ColPic pic(3, 16);
+    Frames f;
+    EXPECT_EQ(iImageLFrames(&pic.img, Collect, &f), 0);
+    EXPECT_EQ(f.got, (std::vector<Bytes>{Frame("C0,0,0000"), Frame("C1,0,0000"), Frame("C2,0,0000")}));
+
+    ColPic wide(500, 472);  // 59 bytes a column: the largest that fits
+    wide.Ink(479, 58, 0x12);
+    Frames w;
+    EXPECT_EQ(iImageLFrames(&wide.img, Collect, &w), 0);
+    ASSERT_EQ(w.got.size(), 480u);
+    EXPECT_EQ(w.got[479], Frame("C479,0," + Bytes(116, '0') + "21"));
+    EXPECT_EQ(w.got[479].size(), 127u);
+}
+
+TEST(ImageB, ColumnsInFramesOfAtMost800Characters)
+{
+    ColPic pic(250, 32);
+    pic.Ink(249, 3, 0x0A);
+    Frames f;
+    EXPECT_EQ(iImageBFrames(&pic.img, Collect, &f), 0);
+    ASSERT_EQ(f.got.size(), 3u);
+    EXPECT_EQ(f.got[0], Frame("M0,0,4," + Bytes(800, '0')));
+    EXPECT_EQ(f.got[1], Frame("M100,0,4," + Bytes(800, '0')));
+    EXPECT_EQ(f.got[2], Frame("M200,0,4," + Bytes(398, '0') + "A0"));
+
+    ColPic one(1, 8);
+    one.Ink(0, 0, 0x3C);
+    Frames o;
+    EXPECT_EQ(iImageBFrames(&one.img, Collect, &o), 0);
+    EXPECT_EQ(o.got, (std::vector<Bytes>{Frame("M0,0,1,C3")}));
+}
+
+TEST(WholeImage, RefusalsAndEmptyPicturesSendNothing)
+{
+    struct Case {
+        const char *what;
+        uint32_t w, h, bits;
+        int (*fn)(T_PAT_INF, int);
+        int ret;
+        const char *last;
+    } cases[] = {
+        {"L: 60-byte columns", 4, 473, 1, m_iImageLSet, -99, "× 外部イメージ展開失敗"},
+        {"L: 8 bits", 4, 8, 8, m_iImageLSet, -99, "× 外部イメージ展開失敗"},
+        {"B: 64-byte columns", 4, 505, 1, m_iImageBSet, -99, "× 外部イメージ展開失敗"},
+        {"B: 4 bits", 4, 8, 4, m_iImageBSet, -99, "× 外部イメージ展開失敗"},
+        {"B: height 0", 4, 0, 1, m_iImageBSet, 0, "外部イメージ展開成功"},
+        {"B: width 0", 0, 8, 1, m_iImageBSet, 0, "外部イメージ展開成功"},
+        {"L: width 0", 0, 8, 1, m_iImageLSet, 0, "外部イメージ展開成功"},
+    };
+    for (const auto &c : cases) {
+        ColPic pic(c.w, c.h, c.bits);
+        T_PAT_INF p;
+        memset(&p, 0, sizeof p);
+        p.stImg = pic.img;
+        vt::CaptureFd cap(1);
+        EXPECT_EQ(c.fn(p, -1), c.ret) << c.what;  // -1: any send would fail and log
+        EXPECT_EQ(Logged(cap.Finish()), (std::vector<std::string>{"外部イメージ展開開始", c.last})) << c.what;
+    }
+}
+
+// ---- character set ----------------------------------------------------------------
+
+Bytes Layout(const std::string &file, const T_PAT_INF &p, const char *birth = "B", const char *sex = "S",
+             int size = 896, int *ret = nullptr)
+{
+    FILE *fp = fmemopen(const_cast<char *>(file.data()), file.size(), "r");
+    char snd[896] = {};
+    int len = iCharSetLayout(fp, &p, birth, sex, snd, size);
+    fclose(fp);
+    if (ret != nullptr) {
+        *ret = len;
+    }
+    return len > 0 ? Bytes(snd, static_cast<size_t>(len)) : Bytes();
+}
+
+TEST(CharSetLayout, PiecesOfEachCountedLine)
+{
+    T_PAT_INF p = Patient();
+    strcpy(p.szNameKANJI, "漢字");
+    struct Case {
+        const char *what;
+        std::string file;
+        Bytes frame;
+    } cases[] = {
+        {"worked example", "0,\n10,20,K,\n100,50,K,\n",
+         "\x02\x41\x30\x2C\x31\x30\x2C\x32\x30\x2C\x1B\x45\x4B\x31\x32\x33\x34\x35\x1B\x58\x31\x30\x30\x1B\x59\x30"
+         "\x35\x30\x1B\x45\x4B\x8A\xBF\x8E\x9A\x03"},
+        {"comments only", ";head\n;number\n", "\x02\x41\x03"},
+        {"zero-padded positions", "\n\n7,1234,\n", Frame("A\x1BX007\x1BY1234")},
+        {"signs and junk in positions", "\n\n -5,+12x,\n3,,abc,\n", Frame("A\x1BX-05\x1BY012\x1BX003\x1BY000")},
+        {"birth, sex, kana", "\n\n\n1,2,a,\n3,4,b,\n5,6,c,\n",
+         Frame("A\x1BX001\x1BY002\x1B" "EaB\x1BX003\x1BY004\x1B" "EbS\x1BX005\x1BY006\x1B" "Ecヤマダ　タロウ")},
+        {"line 6 has positions only", "\n\n\n\n\n\n9,8,K,\n", Frame("A\x1BX009\x1BY008")},
+        {"no trailing comma keeps the line feed", "\n\n100,50,K\n", Frame("A\x1BX100\x1BY050\x1B" "EK\n漢字")},
+        {"fewer fields, fewer pieces", "H,X,\n10,\n100,\n", Frame("AH,10\x1BX100")},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(vt::ToHex(Layout(c.file, p)), vt::ToHex(c.frame)) << c.what;
+    }
+    EXPECT_EQ(Bcc(cases[0].frame), 0x48);
+    EXPECT_EQ(Bcc(cases[1].frame), 0x42);
+}
+
+TEST(CharSetLayout, FrameMustFitWithItsBlockCheck)
+{
+    // Ten bytes per positions line: the head decides whether 896 is reached.
+    std::string lines;
+    for (int i = 0; i < 89; i++) {
+        lines += "1,2,\n";
+    }
+    T_PAT_INF p = Patient();
+    int ret = 0;
+    EXPECT_EQ(Layout("00,\n\n" + lines, p, "B", "S", 896, &ret).size(), 895u);
+    EXPECT_EQ(Layout("000,\n\n" + lines, p, "B", "S", 896, &ret), "");
+    EXPECT_EQ(ret, -1);
+    EXPECT_EQ(Layout("0,\n", p, "B", "S", 4, &ret), "");  // no room for the head
+    EXPECT_EQ(Layout("\x03,\n", p, "B", "S", 896, &ret), "");  // an ETX would end the frame
+}
+
+// The working folder holds the settings files for the duration of a case.
+class InDir {
+public:
+    InDir()
+    {
+        char *cwd = getcwd(nullptr, 0);
+        old_ = cwd;
+        free(cwd);
+        EXPECT_EQ(chdir(dir_.path().c_str()), 0);
+    }
+    ~InDir() { EXPECT_EQ(chdir(old_.c_str()), 0); }
+    void Put(const std::string &name, const std::string &bytes) { vt::WriteFile(dir_.file(name), bytes); }
+
+private:
+    vt::TempDir dir_;
+    std::string old_;
+};
+
+TEST(CharSetBuild, SexWordAndBirthDateFollowThePrintStyle)
+{
+    struct Case {
+        const char *style;
+        char sex;
+        const char *birth;
+        const char *birthText;
+        const char *word;
+        const char *log;
+    } cases[] = {
+        {"x,\n1,\n0,\n", '1', "19890108", "平成 1年 1月 8日", "男", "　男"},
+        {"x,\n1,\n1,\n", '2', "18000101", "18000101", "女性", "　女性"},
+        {"x,\n1,\n", '1', "19890108", "平成 1年 1月 8日", "男性", "　男性"},  // no sex style: long words
+        {"x,\n1,\n,\n", '2', "19890108", "平成 1年 1月 8日", "女性", "　女性"},
+        {";c\n;c\nx,\n1,\n0,\n", '0', "20190501", "令和 1年 5月 1日", "女", "　女"},
+    };
+    for (const auto &c : cases) {
+        InDir dir;
+        dir.Put("printstyle.txt", c.style);
+        dir.Put("printsetting.txt", "\n\n\n1,2,a,\n3,4,b,\n");
+        T_PAT_INF p = Patient();
+        p.cSEX = c.sex;
+        strcpy(p.szBirthDate, c.birth);
+        char snd[896] = {};
+        vt::CaptureFd cap(1);
+        int len = iCharSetBuild(&p, snd, sizeof snd);
+        auto log = Logged(cap.Finish());
+        ASSERT_GT(len, 0) << c.style;
+        Bytes want = Frame(std::string("A\x1BX001\x1BY002\x1B" "Ea") + c.birthText + "\x1BX003\x1BY004\x1B" "Eb" + c.word);
+        EXPECT_EQ(vt::ToHex(Bytes(snd, static_cast<size_t>(len))), vt::ToHex(want)) << c.style;
+        EXPECT_EQ(log, (std::vector<std::string>{"性別設定", c.log})) << c.style;
+    }
+}
+
+TEST(CharSet, MissingFilesOrOversizeLayoutSendNothing)
+{
+    const std::string style2 = "× 設定ファイル２を読み込むことができません。処理不可能n";
+    std::string big;
+    for (int i = 0; i < 100; i++) {
+        big += "1,2,\n";
+    }
+    struct Case {
+        const char *what;
+        const char *style;
+        std::string layout;
+        std::vector<std::string> log;
+    } cases[] = {
+        {"no print style", nullptr, "0,\n", {"キャラクタセット開始", style2, style2}},
+        {"no layout", "x,\n1,\n", "", {"キャラクタセット開始", "性別設定", "　男性",
+                                        "× 設定ファイルを読み込むことができません。処理不可能n"}},
+        {"layout too long", "x,\n1,\n", big, {"キャラクタセット開始", "性別設定", "　男性", "× キャラクタセット失敗"}},
+    };
+    for (const auto &c : cases) {
+        InDir dir;
+        if (c.style != nullptr) {
+            dir.Put("printstyle.txt", c.style);
+        }
+        if (!c.layout.empty()) {
+            dir.Put("printsetting.txt", c.layout);
+        }
+        vt::CaptureFd cap(1);
+        EXPECT_EQ(m_iCharSet(Patient(), -1), -99) << c.what;  // -1: a send would fail and log
+        EXPECT_EQ(Logged(cap.Finish()), c.log) << c.what;
+    }
+}
+
 }  // namespace
