@@ -1,2 +1,24 @@
-// (being written)
-int main() { return 0; }
+// vestrun-sim: a stand-in for the card issuing machine, for tests, demos and
+// for trying vestrun before the machine is at hand.
+#include <cstdio>
+#include <string>
+
+#include "options.h"
+#include "server.h"
+
+int main(int argc, char **argv)
+{
+    SimConfig tConfig;
+    std::string szErr;
+    switch (SimParseArgs(argc, argv, &tConfig, &szErr)) {
+    case SIM_PARSE_HELP:
+        fputs(SimUsage(), stdout);
+        return 0;
+    case SIM_PARSE_ERROR:
+        fprintf(stderr, "vestrun-sim: %s\n%s", szErr.c_str(), SimUsage());
+        return 2;
+    case SIM_PARSE_RUN:
+        break;
+    }
+    return SimServe(&tConfig);
+}

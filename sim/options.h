@@ -1,0 +1,37 @@
+// The stand-in's command line.
+#ifndef VESTRUN_SIM_OPTIONS_H
+#define VESTRUN_SIM_OPTIONS_H
+
+#include <string>
+#include <vector>
+
+#include "fault.h"
+#include "machine.h"
+
+enum { SIM_DEFAULT_PORT = 9100, SIM_GREETING_MAX = 1 << 20 };
+
+struct SimConfig {
+    std::string szHost = "127.0.0.1";
+    int iPort = SIM_DEFAULT_PORT;
+    bool bOnce = false;
+    std::string szOutDir;      // empty: cards are not kept
+    std::string szFramesPath;  // empty: no wire record
+    int iWidth = 480;
+    int iHeight = 512;
+    SimOperator tOperator;
+    int iGreeting = 0;         // bytes sent on connect
+    unsigned iSeed = 1;        // for the random bytes of the garbage fault
+    std::vector<SimFaultRule> tFaults;
+};
+
+enum SimParse {
+    SIM_PARSE_RUN,   // options good: serve
+    SIM_PARSE_HELP,  // --help: usage on stdout, exit 0
+    SIM_PARSE_ERROR, // a bad option: message and usage on stderr, exit 2
+};
+
+SimParse SimParseArgs(int a_iArgc, const char *const *a_szArgv, SimConfig *a_tConfig, std::string *a_szErr);
+
+const char *SimUsage();
+
+#endif
