@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <cstring>
 
@@ -27,6 +28,20 @@ double Clock()
 }
 
 }  // namespace
+
+static std::string DumpLine(const char *head_format, int count, const std::string &bytes)
+{
+    char head[64];
+    snprintf(head, sizeof head, head_format, count);
+    return head + (bytes.empty() ? "" : ToHex(bytes) + " ") + "]";
+}
+
+std::string SendDump(const std::string &bytes)
+{
+    return DumpLine("送信サイズ=%3d 電文=[", static_cast<int>(bytes.size()), bytes);
+}
+
+std::string RecvDump(int count, const std::string &bytes) { return DumpLine("受信サイズ=%3d 電文=[", count, bytes); }
 
 Peer::Peer() = default;
 

@@ -128,6 +128,12 @@ private:
     std::vector<std::string> errors_;
 };
 
+// The run-log dump lines of the link, written out here independently of it,
+// for comparing logs: "送信サイズ=%3d 電文=[02 59 03 5A ]" for the bytes sent,
+// "受信サイズ=%3d 電文=[...]" for a receive of `count` (-1: nothing waiting).
+std::string SendDump(const std::string &bytes);
+std::string RecvDump(int count, const std::string &bytes = "");
+
 }  // namespace vt
 
 #endif
