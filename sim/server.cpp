@@ -136,11 +136,18 @@ void KeepCard(Server *a_tSrv, const SimCard &a_tCard)
     }
 }
 
+void ReleaseDue(Server *a_tSrv);
+
 void HandleFrame(Server *a_tSrv, const SimUnit &a_tUnit)
 {
     Conn &tConn = a_tSrv->tConn;
     tConn.iFrames++;
     RecordUnit(a_tSrv, a_tUnit.cBytes);
+    // What was due before this frame came goes out before its answer.
+    ReleaseDue(a_tSrv);
+    if (tConn.iFd < 0) {
+        return;
+    }
 
     // The machine takes up each new frame at once; whatever it still owed
     // the frame before is not sent any more.
@@ -161,6 +168,7 @@ void HandleFrame(Server *a_tSrv, const SimUnit &a_tUnit)
         SimReply tNak;
         tNak.cCode = SCK_NAK;
         Enqueue(&tConn, SimPlan(a_tUnit.cLetter ? a_tUnit.cLetter : '?', tNak, SIM_FAULT_NONE, 0, &a_tSrv->tRng));
+        ReleaseDue(a_tSrv);
         return;
     }
 
@@ -188,6 +196,7 @@ void HandleFrame(Server *a_tSrv, const SimUnit &a_tUnit)
         SimLog("no answer");
     }
     Enqueue(&tConn, tSteps);
+    ReleaseDue(a_tSrv);
 }
 
 void HandleUnits(Server *a_tSrv, const std::vector<SimUnit> &a_tUnits)
@@ -239,6 +248,10 @@ void ReleaseDue(Server *a_tSrv)
             tConn.bAwaitAck = true;
         }
         tConn.cOut += tStep.cBytes;
+        if (tConn.cOut.size() - tConn.iOutPos > kOutMax) {
+            CloseConn(a_tSrv, "dropped: the tool does not read its replies");
+            return;
+        }
     }
 }
 
@@ -264,8 +277,9 @@ void Flush(Server *a_tSrv)
     if (tConn.iOutPos == tConn.cOut.size()) {
         tConn.cOut.clear();
         tConn.iOutPos = 0;
-    } else if (tConn.cOut.size() - tConn.iOutPos > kOutMax) {
-        CloseConn(a_tSrv, "dropped: the tool does not read its replies");
+    } else if (tConn.iOutPos >= kReadChunk * kReadsPerRound) {
+        tConn.cOut.erase(0, tConn.iOutPos);  // what has gone out is not kept
+        tConn.iOutPos = 0;
     }
 }
 

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -154,6 +155,569 @@ TEST(SimWire, FirstLineNamesTheRealPortAndSigtermEndsCleanly)
     EXPECT_GT(proc.port(), 0);
     EXPECT_NE(proc.port(), 9100);
     EXPECT_EQ(proc.Stop(), 0);
+}
+
+
+// ---- the block check and the answer codes -------------------------------------
+
+TEST(SimWire, FrameWithBadBlockCheckOrNoLetterGetsNakAndLeavesTheMachineAlone)
+{
+    Sim sim;
+    START(sim, {"--card-after", "2"});
+    const std::vector<std::string> bad = {
+        Frame("Y").substr(0, 3) + '\x5B',   // 02 59 03 5B
+        Frame("Z412").substr(0, 6) + '\x00',
+        std::string("\x02\x03\x00", 3),   // no letter
+    };
+    for (const std::string &frame : bad) {
+        ASSERT_TRUE(sim.client.Send(frame));
+        const std::string first = sim.client.Read(10, 2000);
+        ASSERT_EQ(first.size(), 10u) << vt::ToHex(frame);
+        EXPECT_EQ(first[9], kNak) << vt::ToHex(frame);
+        EXPECT_EQ(sim.client.Read(1, 150), "") << "no result reply after NAK";
+    }
+    // The NAKed status request was not counted: the first good one finds no card yet.
+    EXPECT_EQ(sim.client.Exchange("Y").substr(12, 1), "0");
+    EXPECT_EQ(sim.client.Exchange("Y").substr(12, 1), "1");
+}
+
+TEST(SimWire, GoodFrameGetsTenByteAckThenStatusBlock)
+{
+    Sim sim;
+    START(sim, {});
+    ASSERT_TRUE(sim.client.Send(Frame("I")));
+    const std::string first = sim.client.Read(10, 2000);
+    ASSERT_EQ(first.size(), 10u);
+    EXPECT_EQ(first[9], kAck);
+    const std::string result = sim.client.Read(20, 1000);
+    ASSERT_EQ(result.size(), 20u);
+    EXPECT_EQ(result.front(), kStx);
+    EXPECT_EQ(result[result.size() - 2], kEtx);
+    sim.client.Send(std::string(1, kAck));
+}
+
+TEST(SimWire, CommandsTheMachineCannotCarryOutAreRefusedWithDle)
+{
+    struct Case {
+        std::vector<std::string> options;
+        std::string body;
+    };
+    const std::vector<Case> cases = {
+        {{}, "Q"},                                   // unknown letter
+        {{}, "Z999"},                                // unknown LED pattern
+        {{}, "9" + std::string(68, ' ')},            // record one byte short
+        {{"--card-after", "5"}, "12"},               // no card to write
+        {{}, "12"},                                  // a card, but no record loaded
+        {{"--card-after", "5"}, "G1"},               // no card to put out
+        {{}, "M480,0,1,00"},                         // right of the picture buffer
+        {{}, "M0,64,1,00"},                          // below it (512 pixels: 64 byte-rows)
+        {{}, "M0,0,2,000"},                          // odd hex text
+        {{}, "M0,0,1,0G"},                           // no hex digit
+        {{"--size", "16x16"}, "C0,0,000000"},        // column longer than the buffer
+    };
+    for (const Case &c : cases) {
+        Sim sim;
+        START(sim, c.options);
+        char code = 0;
+        EXPECT_EQ(sim.client.Exchange(c.body, &code), "") << c.body;
+        EXPECT_EQ(code, kDle) << c.body;
+    }
+}
+
+// ---- the operator: card and cover at bytes 12 and 16 --------------------------
+
+TEST(SimWire, StatusReportsTheOperatorsCardAndCover)
+{
+    struct Case {
+        std::vector<std::string> options;
+        std::string cards;   // byte 12 of each status reply in turn
+        std::string covers;  // byte 16
+    };
+    const std::vector<Case> cases = {
+        {{}, "111", "000"},
+        {{"--card-after", "3"}, "0011", "0000"},
+        {{"--card-waiting", "2"}, "2211", "0000"},
+        {{"--card-waiting", "1", "--card-after", "3"}, "2011", "0000"},
+        {{"--cover-open", "2"}, "111", "110"},
+        {{"--card-after", "2", "--cover-open", "1"}, "011", "100"},
+    };
+    for (const Case &c : cases) {
+        Sim sim;
+        START(sim, c.options);
+        std::string cards, covers;
+        for (size_t i = 0; i < c.cards.size(); i++) {
+            const std::string status = sim.client.Exchange("Y");
+            ASSERT_GE(status.size(), 17u);
+            cards += status[12];
+            covers += status[16];
+        }
+        EXPECT_EQ(cards, c.cards) << c.options.size();
+        EXPECT_EQ(covers, c.covers) << c.options.size();
+    }
+}
+
+TEST(SimWire, EveryConnectionIsANewRunForTheOperator)
+{
+    Sim sim;
+    START(sim, {"--card-after", "2"});
+    EXPECT_EQ(sim.client.Exchange("Y")[12], '0');
+    EXPECT_EQ(sim.client.Exchange("Y")[12], '1');
+    sim.client.Close();
+    Client second;
+    ASSERT_TRUE(second.Connect(sim.proc.port()));
+    EXPECT_EQ(second.Exchange("Y")[12], '0');
+}
+
+TEST(SimWire, CardPutOutWaitsToBeTaken)
+{
+    Sim sim;
+    START(sim, {});
+    EXPECT_EQ(sim.client.Exchange("Y")[12], '1');
+    EXPECT_NE(sim.client.Exchange("G1"), "");
+    EXPECT_EQ(sim.client.Exchange("Y")[12], '2');
+}
+
+// ---- the picture buffer ---------------------------------------------------
+
+// Ink of the kept picture as (x, y) pairs, read back with the library's reader.
+std::vector<std::pair<int, int>> InkOf(const std::string &path, int *width = nullptr, int *height = nullptr)
+{
+    HeaderInfo h = {nullptr, nullptr, nullptr};
+    Image img = {0, 0, 0, nullptr};
+    std::vector<std::pair<int, int>> ink;
+    if (ReadBmp(path.c_str(), &h, &img) != 0) {
+        ADD_FAILURE() << "unreadable " << path;
+        return ink;
+    }
+    EXPECT_EQ(img.bitCnt, 1u);
+    const int row_bytes = static_cast<int>((img.width + 7) / 8);
+    for (uint32_t y = 0; y < img.height; y++) {
+        for (uint32_t x = 0; x < img.width; x++) {
+            if (img.data[y * row_bytes + x / 8] & (0x80 >> (x % 8))) {
+                ink.emplace_back(static_cast<int>(x), static_cast<int>(y));
+            }
+        }
+    }
+    if (width) {
+        *width = static_cast<int>(img.width);
+    }
+    if (height) {
+        *height = static_cast<int>(img.height);
+    }
+    // Index 0 is white and 1 is ink.
+    EXPECT_EQ(vt::ToHex(std::string(reinterpret_cast<char *>(h.clrPallet), 8)), "FF FF FF 00 00 00 00 00");
+    FreeImage(&img);
+    FreeHeader(&h);
+    return ink;
+}
+
+TEST(SimWire, ImageFramesLandInTheirColumnsAndByteRows)
+{
+    using Ink = std::vector<std::pair<int, int>>;
+    struct Case {
+        std::vector<std::string> frames;
+        Ink ink;
+    };
+    const std::vector<Case> cases = {
+        // Byte 3 of column 5 is 0x81: pixel rows 24 and 31. Text low nibble first.
+        {{"M5,3,2,18000000"}, {{5, 24}, {5, 31}}},
+        // Two columns of one byte each; the second column's byte 0x10 is row 8*7+4.
+        {{"M100,7,1,0001"}, {{101, 60}}},
+        // A "C" frame carries a whole column from the top.
+        {{"C2,0,1000"}, {{2, 0}}},
+        // A later frame overwrites the bytes it carries, and only those.
+        {{"M0,0,1,F0", "M0,0,1,10"}, {{0, 0}}},
+        // The bottom-right corner of the default 480 x 512 buffer.
+        {{"M479,63,1,08"}, {{479, 511}}},
+        // "I" and "@" clear the buffer; "_" too.
+        {{"M5,3,2,18000000", "I"}, {}},
+        {{"M5,3,2,18000000", "@"}, {}},
+        {{"M5,3,2,18000000", "_"}, {}},
+    };
+    for (const Case &c : cases) {
+        Sim sim;
+        START(sim, {});
+        for (const std::string &f : c.frames) {
+            ASSERT_NE(sim.client.Exchange(f), "") << f;
+        }
+        ASSERT_NE(sim.client.Exchange("G1"), "");
+        int w = 0, h = 0;
+        EXPECT_EQ(InkOf(sim.dir.file("cards/card-0001/picture.bmp"), &w, &h), c.ink) << c.frames[0];
+        EXPECT_EQ(w, 480);
+        EXPECT_EQ(h, 512);
+    }
+}
+
+TEST(SimWire, SizeOptionSetsThePictureBuffer)
+{
+    Sim sim;
+    START(sim, {"--size", "20x10"});
+    ASSERT_NE(sim.client.Exchange("M19,1,1,30"), "");  // 0x03: rows 8 and 9
+    char code = 0;
+    sim.client.Exchange("M0,2,1,00", &code);
+    EXPECT_EQ(code, kDle);  // only 2 byte-rows
+    ASSERT_NE(sim.client.Exchange("F1"), "");
+    int w = 0, h = 0;
+    const std::vector<std::pair<int, int>> ink = {{19, 8}, {19, 9}};
+    EXPECT_EQ(InkOf(sim.dir.file("cards/card-0001/picture.bmp"), &w, &h), ink);
+    EXPECT_EQ(w, 20);
+    EXPECT_EQ(h, 10);
+}
+
+// ---- the stripe and the card folder -------------------------------------------
+
+// The magnetic record of the worked example: 12345, ヤマダ　タロウ, 19700101,
+// 1, 山田太郎, 20240401.
+const char kRecordHex[] =
+    "20 20 20 20 20 31 32 33 34 35 0E 54 4F 40 5E 0F 20 0E 40 5B 33 0F 20 20 20 20 20 20 20 20 20 20 20 20 "
+    "31 39 37 30 30 31 30 31 31 1B 4B 3B 33 45 44 42 40 4F 3A 21 21 21 21 21 21 1B 48 32 30 32 34 30 34 30 31";
+
+TEST(SimWire, KeptCardHoldsTheDecodedStripeAndTheRawRecord)
+{
+    Sim sim;
+    START(sim, {});
+    const std::string record = vt::Hex(kRecordHex);
+    ASSERT_EQ(record.size(), 69u);
+    ASSERT_NE(sim.client.Exchange("9" + record), "");
+    ASSERT_NE(sim.client.Exchange("12"), "");
+    ASSERT_NE(sim.client.Exchange("G1"), "");
+    EXPECT_EQ(sim.Card(1, "card.txt"), u8"output: append\n"
+                                       u8"patient_number: 12345\n"
+                                       u8"kana_name: ヤマダ タロウ\n"
+                                       u8"birth_date: 19700101\n"
+                                       u8"sex: 1\n"
+                                       u8"kanji_name: 山田太郎\n"
+                                       u8"first_visit: 20240401\n");
+    EXPECT_EQ(sim.Card(1, "stripe.bin"), record);
+    EXPECT_EQ(sim.Card(1, "charset.txt"), "");
+}
+
+TEST(SimWire, RecordNeverWrittenLeavesTheCardWithoutStripe)
+{
+    Sim sim;
+    START(sim, {});
+    ASSERT_NE(sim.client.Exchange("9" + vt::Hex(kRecordHex)), "");
+    ASSERT_NE(sim.client.Exchange("F1"), "");  // no "12": the stripe stays blank
+    EXPECT_EQ(sim.Card(1, "card.txt"), "output: rewrite\npatient_number:\nkana_name:\nbirth_date:\nsex:\n"
+                                       "kanji_name:\nfirst_visit:\n");
+    EXPECT_FALSE(vt::ReadFile(sim.dir.file("cards/card-0001/stripe.bin")).size());
+}
+
+TEST(SimWire, CharacterSetFrameIsKeptAsText)
+{
+    Sim sim;
+    START(sim, {});
+    // The layout example: head "0", then 10,20,K with the number, then
+    // position 100,50 and K with 漢字 in Shift_JIS.
+    const std::string params = vt::Hex("30 2C 31 30 2C 32 30 2C 1B 45 4B 31 32 33 34 35 1B 58 31 30 30 1B 59 30 35 "
+                                       "30 1B 45 4B 8A BF 8E 9A");
+    ASSERT_NE(sim.client.Exchange("A" + params), "");
+    ASSERT_NE(sim.client.Exchange("G1"), "");
+    EXPECT_EQ(sim.Card(1, "charset.txt"), u8"head: 0,10,20,\ntext: K12345\nx: 100\ny: 050\ntext: K漢字\n");
+}
+
+TEST(SimWire, CardFoldersContinueAfterTheHighestThere)
+{
+    vt::TempDir dir;
+    ASSERT_EQ(mkdir(dir.file("card-0007").c_str(), 0777), 0);
+    ASSERT_EQ(mkdir(dir.file("card-12").c_str(), 0777), 0);  // not a card folder name
+    vt::SimProcess proc;
+    ASSERT_TRUE(proc.Start({"--out", dir.path()}));
+    for (int i = 0; i < 2; i++) {
+        Client client;
+        ASSERT_TRUE(client.Connect(proc.port()));
+        ASSERT_NE(client.Exchange("G1"), "");
+    }
+    EXPECT_EQ(proc.Stop(), 0);
+    EXPECT_NE(vt::ReadFile(dir.file("card-0008/card.txt")), "");
+    EXPECT_NE(vt::ReadFile(dir.file("card-0009/card.txt")), "");
+}
+
+// ---- the wire record ----------------------------------------------------------
+
+TEST(SimWire, FramesFileHoldsEveryFrameAndClosingAckByteForByte)
+{
+    Sim sim;
+    START(sim, {"--fault", "Y:nak"});
+    sim.client.Send(Frame("Y"));  // NAKed: recorded all the same
+    ASSERT_EQ(sim.client.Read(10, 2000).size(), 10u);
+    ASSERT_NE(sim.client.Exchange("Y"), "");
+    ASSERT_NE(sim.client.Exchange("Z412"), "");
+    sim.client.Send(std::string("\x02\x59\x03\x00", 4));  // bad block check
+    sim.client.Read(10, 2000);
+    sim.client.Close();
+    EXPECT_EQ(sim.proc.Stop(), 0);
+    EXPECT_EQ(vt::ReadFile(sim.dir.file("frames.txt")), "02 59 03 5A\n02 59 03 5A\n06\n02 5A 34 31 32 03 6E\n06\n"
+                                                         "02 59 03 00\n");
+}
+
+// ---- faults ---------------------------------------------------------------
+
+struct Reply {
+    std::string first;    // what came within the first-reply read
+    std::string result;   // what came after it
+    bool closed = false;
+    long long result_ms = 0;  // from the frame to the end of the result
+};
+
+// Sends body and gathers what the stand-in answers within the given time.
+Reply Collect(Client *c, const std::string &body, size_t result_len, int wait_ms = 400)
+{
+    Reply r;
+    const long long t0 = NowMs();
+    c->Send(Frame(body));
+    r.first = c->Read(10, wait_ms);
+    // Nothing is due after a refusal; a short look shows that nothing comes.
+    const bool ack = r.first.size() == 10 && r.first[9] == kAck;
+    r.result = c->Read(result_len, ack ? wait_ms : 150);
+    r.result_ms = NowMs() - t0;
+    if (r.first.size() == 10 && r.first[9] == kAck && !r.result.empty()) {
+        c->Send(std::string(1, kAck));
+    }
+    return r;
+}
+
+TEST(SimWire, EachFaultAnswersAsItSays)
+{
+    struct Case {
+        std::string rule;
+        size_t first_len;
+        char code;          // tenth byte of the first reply; 0: not checked
+        size_t result_len;  // bytes after the first reply
+    };
+    const std::vector<Case> cases = {
+        {"Y:nak", 10, kNak, 0},        {"Y:nak-always", 10, kNak, 0}, {"Y:dle", 10, kDle, 0},
+        {"Y:silence", 0, 0, 0},        {"Y:short", 1, 0, 0},          {"Y:no-result", 10, kAck, 0},
+        {"Y:short-result", 10, kAck, 8}, {"Y:oversize", 10, kAck, 1000},
+    };
+    for (const Case &c : cases) {
+        Sim sim;
+        START(sim, {"--fault", c.rule});
+        const Reply r = Collect(&sim.client, "Y", 2000);
+        EXPECT_EQ(r.first.size(), c.first_len) << c.rule;
+        if (c.code && r.first.size() == 10) {
+            EXPECT_EQ(r.first[9], c.code) << c.rule;
+        }
+        if (c.rule == "Y:short") {
+            EXPECT_EQ(r.first, "\x06");
+        }
+        EXPECT_EQ(r.result.size(), c.result_len) << c.rule;
+        if (c.result_len == 1000) {
+            EXPECT_EQ(r.result[12], '1') << "the status leads the oversized reply";
+        }
+    }
+}
+
+TEST(SimWire, SlowFaultHoldsTheResultBack)
+{
+    Sim sim;
+    START(sim, {"--fault", "Y#*:slow=300"});
+    for (int i = 0; i < 2; i++) {
+        const Reply r = Collect(&sim.client, "Y", 20, 2000);
+        ASSERT_EQ(r.first.size(), 10u);
+        EXPECT_EQ(r.first[9], kAck);
+        EXPECT_EQ(r.result.size(), 20u);
+        EXPECT_GE(r.result_ms, 290);
+    }
+}
+
+TEST(SimWire, CloseFaultDropsTheLineAndTheNextConnectionIsServed)
+{
+    Sim sim;
+    START(sim, {"--fault", "M#2:close"});
+    EXPECT_NE(sim.client.Exchange("M0,0,1,00"), "");
+    sim.client.Send(Frame("M1,0,1,00"));
+    EXPECT_TRUE(sim.client.ClosedWithin(2000));
+    Client again;
+    ASSERT_TRUE(again.Connect(sim.proc.port()));
+    // Counts start again: the second image frame of this run is dropped too.
+    EXPECT_NE(again.Exchange("M0,0,1,00"), "");
+    again.Send(Frame("M1,0,1,00"));
+    EXPECT_TRUE(again.ClosedWithin(2000));
+}
+
+TEST(SimWire, GarbageFaultNeverAnswersWithACode)
+{
+    Sim sim;
+    START(sim, {"--fault", "Y:garbage", "--seed", "7"});
+    for (int i = 0; i < 10; i++) {
+        sim.client.Send(Frame("Y"));
+        const std::string first = sim.client.Read(10, 2000);
+        ASSERT_EQ(first.size(), 10u);
+        EXPECT_NE(first[9], kAck);
+        EXPECT_NE(first[9], kNak);
+        EXPECT_NE(first[9], kDle);
+        sim.client.Read(256, 50);  // the random result reply
+    }
+}
+
+TEST(SimWire, SplitFaultSendsTheRepliesInPieces)
+{
+    Sim sim;
+    START(sim, {"--fault", "Y:split"});
+    sim.client.Send(Frame("Y"));
+    int reads = 0;
+    const std::string all = sim.client.Read(30, 3000, &reads);
+    ASSERT_EQ(all.size(), 30u);
+    EXPECT_EQ(all[9], kAck);
+    EXPECT_EQ(all[10 + 12], '1');
+    EXPECT_GT(reads, 3);
+}
+
+TEST(SimWire, RulesPickTheirReceipts)
+{
+    struct Case {
+        std::string rule;
+        std::vector<std::string> frames;
+        std::string codes;  // A for ACK, N for NAK, D for DLE, - for nothing
+    };
+    const std::vector<Case> cases = {
+        {"Y#2:dle", {"Y", "Y", "Y"}, "ADA"},
+        {"Y#*:dle", {"Y", "Y", "Y"}, "DDD"},
+        {"Y:nak", {"Y", "Y", "Y"}, "NAA"},
+        {"Y:nak-always", {"Y", "Y", "Y"}, "NNN"},
+        {"Y#2:nak-always", {"Y", "Y", "Y"}, "ANA"},
+        {"Z010:dle", {"Z412", "Z010", "Z412"}, "ADA"},
+        {"12:silence", {"Z412", "12"}, "A-"},
+        {"*:dle", {"I", "Z412"}, "DA"},
+        {"*#*:nak", {"I", "Z412"}, "NN"},
+        {"F1:dle", {"G1", "F1"}, "AD"},
+    };
+    for (const Case &c : cases) {
+        Sim sim;
+        START(sim, {"--fault", c.rule});
+        std::string codes;
+        for (const std::string &f : c.frames) {
+            const Reply r = Collect(&sim.client, f, 20, 300);
+            codes += r.first.size() < 10 ? '-' : r.first[9] == kAck ? 'A' : r.first[9] == kNak ? 'N' : 'D';
+        }
+        EXPECT_EQ(codes, c.codes) << c.rule;
+    }
+}
+
+TEST(SimWire, GreetingComesBeforeAnyFrameAndHoldsNoAnswerCode)
+{
+    Sim sim;
+    START(sim, {"--greeting", "5000"});
+    const std::string greeting = sim.client.Read(5000, 3000);
+    ASSERT_EQ(greeting.size(), 5000u);
+    EXPECT_EQ(greeting.find_first_of(std::string("\x06\x10\x15", 3)), std::string::npos);
+    EXPECT_EQ(sim.client.Read(1, 100), "");
+    EXPECT_NE(sim.client.Exchange("Y"), "");
+}
+
+// ---- a hostile or broken client -------------------------------------------------
+
+TEST(SimWire, SurvivesGarbageOverlongFramesAndClientsThatVanish)
+{
+    Sim sim;
+    START(sim, {});
+    // Stray bytes, then an overlong frame that never ends, then a good frame.
+    std::string flood = std::string(3000, '\x7F') + '\x02' + std::string(100000, 'A');
+    ASSERT_TRUE(sim.client.Send(flood));
+    EXPECT_NE(sim.client.Exchange("Y"), "");
+    // A frame in one-byte pieces is a frame all the same.
+    for (char b : Frame("Z412")) {
+        sim.client.Send(std::string(1, b));
+    }
+    const std::string first = sim.client.Read(10, 2000);
+    ASSERT_EQ(first.size(), 10u);
+    EXPECT_EQ(first[9], kAck);
+    sim.client.Read(20, 2000);
+    // Gone in the middle of a frame.
+    sim.client.Send(std::string("\x02M0,0,1,", 8));
+    sim.client.Close();
+    // Gone while a reply is being sent.
+    {
+        Client c;
+        ASSERT_TRUE(c.Connect(sim.proc.port()));
+        c.Send(Frame("Y"));
+    }
+    for (int i = 0; i < 3; i++) {
+        Client c;
+        ASSERT_TRUE(c.Connect(sim.proc.port()));
+        EXPECT_NE(c.Exchange("Y"), "") << i;
+    }
+    EXPECT_EQ(sim.proc.Stop(), 0);
+    EXPECT_NE(sim.proc.Stderr().find("frame longer than 4096 bytes dropped"), std::string::npos);
+}
+
+TEST(SimWire, ClientThatNeverReadsIsDroppedNotBuffered)
+{
+    Sim sim;
+    START(sim, {"--fault", "*:oversize"});
+    // Thousands of frames whose 1000-byte replies are never read.
+    std::string many;
+    for (int i = 0; i < 200; i++) {
+        many += Frame("Y");
+    }
+    for (int round = 0; round < 100 && sim.client.Send(many); round++) {
+    }
+    sim.client.Close();
+    Client next;
+    ASSERT_TRUE(next.Connect(sim.proc.port()));
+    const Reply r = Collect(&next, "Y", 1000, 3000);
+    EXPECT_EQ(r.result.size(), 1000u);
+    EXPECT_NE(sim.proc.Stderr().find("does not read its replies"), std::string::npos);
+}
+
+// ---- the program ------------------------------------------------------------
+
+TEST(SimWire, OnceEndsAfterTheFirstConnection)
+{
+    vt::SimProcess proc;
+    ASSERT_TRUE(proc.Start({"--once"}));
+    {
+        Client c;
+        ASSERT_TRUE(c.Connect(proc.port()));
+        EXPECT_NE(c.Exchange("Y"), "");
+    }
+    EXPECT_EQ(proc.Wait(5000), 0);
+}
+
+TEST(SimWire, BadOptionsAreRefusedWithStatus2)
+{
+    const std::vector<std::vector<std::string>> cases = {
+        {"--listen", "127.0.0.1"}, {"--listen", "127.0.0.1:70000"}, {"--size", "0x10"},
+        {"--size", "480"},         {"--card-after", "-1"},          {"--fault", "Y"},
+        {"--fault", "Y:boom"},     {"--fault", "Y:slow"},           {"--fault", "Y:nak=3"},
+        {"--fault", "Y#0:nak"},    {"--greeting", "x"},             {"--bogus"},
+        {"--out"},
+    };
+    for (const auto &args : cases) {
+        const vt::RunResult r = vt::RunProcess(VESTRUN_SIM_BIN, args, {}, 10000);
+        EXPECT_EQ(r.exit_code, 2) << args[0] << " " << (args.size() > 1 ? args[1] : "");
+        EXPECT_NE(r.err.find("usage: vestrun-sim"), std::string::npos);
+        EXPECT_EQ(r.out, "");
+    }
+    const vt::RunResult help = vt::RunProcess(VESTRUN_SIM_BIN, {"--help"}, {}, 10000);
+    EXPECT_EQ(help.exit_code, 0);
+    EXPECT_NE(help.out.find("usage: vestrun-sim"), std::string::npos);
+}
+
+TEST(SimWire, PortInUseIsReportedWithStatus1)
+{
+    vt::SimProcess first;
+    ASSERT_TRUE(first.Start({}));
+    const vt::RunResult r = vt::RunProcess(
+        VESTRUN_SIM_BIN, {"--listen", "127.0.0.1:" + std::to_string(first.port())}, {}, 10000);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("cannot listen"), std::string::npos);
+}
+
+TEST(SimWire, RunProcessReportsStatusOutputAndTimeouts)
+{
+    const vt::RunResult ok = vt::RunProcess("/bin/sh", {"-c", "echo out; echo err >&2; echo $VT_X; exit 3"},
+                                            {"VT_X=42"}, 10000);
+    EXPECT_TRUE(ok.started);
+    EXPECT_EQ(ok.exit_code, 3);
+    EXPECT_EQ(ok.out, "out\n42\n");
+    EXPECT_EQ(ok.err, "err\n");
+    const long long t0 = NowMs();
+    const vt::RunResult slow = vt::RunProcess("/bin/sh", {"-c", "exec sleep 30"}, {}, 300);
+    EXPECT_TRUE(slow.timed_out);
+    EXPECT_EQ(slow.term_signal, SIGKILL);
+    EXPECT_LT(NowMs() - t0, 10000);
 }
 
 }  // namespace
