@@ -137,11 +137,17 @@ void vBuildColumn(const Image *img, const Sizes &s, int64_t iCol, unsigned char 
     const unsigned char *pData = img->data;
     const int64_t iHeight = img->height;
     const uint32_t iBits = img->bitCnt;
-    if (iBits > 8) {
-        const int iPix = iPixelBytes(iBits);
-        const unsigned char *p = pData + iCol * iPix;
+    if (iBits == 32) {
+        const unsigned char *p = pData + iCol * 4;
         for (int64_t r = 0; r < iHeight; r++, p += s.iRowBytes) {
-            memcpy(cOut + r * iPix, p, iPix);
+            memcpy(cOut + r * 4, p, 4);
+        }
+        return;
+    }
+    if (iBits > 8) {
+        const unsigned char *p = pData + iCol * 3;
+        for (int64_t r = 0; r < iHeight; r++, p += s.iRowBytes) {
+            memcpy(cOut + r * 3, p, 3);
         }
         return;
     }
@@ -160,9 +166,21 @@ void vBuildColumn(const Image *img, const Sizes &s, int64_t iCol, unsigned char 
     }
 }
 
-// 1-bit pictures are the card's own: eight columns come out of one source byte
-// per row, so the column form is built eight columns at a time from a single
-// pass over each group of eight rows.
+// 1-bit pictures are the card's own. Eight rows of one source byte make an
+// 8 x 8 block of pixels whose transpose is the byte of each of the eight
+// columns, so the column form is built a block at a time.
+uint64_t iTranspose8(uint64_t x)
+{
+    // Bit 8r + c goes to 8c + r: three rounds of swapping 1x1, 2x2 and 4x4 blocks.
+    uint64_t t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAull;
+    x ^= t ^ (t << 7);
+    t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCull;
+    x ^= t ^ (t << 14);
+    t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0ull;
+    x ^= t ^ (t << 28);
+    return x;
+}
+
 void vColumns1Bit(const Image *img, const Sizes &s, unsigned char *cOut)
 {
     const int64_t iWidth = img->width;
@@ -171,17 +189,19 @@ void vColumns1Bit(const Image *img, const Sizes &s, unsigned char *cOut)
         const int64_t iRows = (iHeight - g * 8 < 8) ? iHeight - g * 8 : 8;
         const unsigned char *pRow = img->data + g * 8 * s.iRowBytes;
         for (int64_t b = 0; b < s.iRowBytes; b++) {
-            unsigned char cOct[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+            // Byte j of the block is row 8g + j; rows below the picture are empty.
+            uint64_t iBlock = 0;
             for (int64_t j = 0; j < iRows; j++) {
-                const unsigned v = pRow[j * s.iRowBytes + b];
-                for (int k = 0; k < 8; k++) {
-                    cOct[k] |= static_cast<unsigned char>(((v >> (7 - k)) & 1u) << j);
-                }
+                iBlock |= static_cast<uint64_t>(pRow[j * s.iRowBytes + b]) << (8 * j);
             }
+            // After the transpose byte i holds, in bit j, pixel 7 - i of row j:
+            // the leftmost pixel is the top bit of a row byte.
+            iBlock = iTranspose8(iBlock);
             const int64_t iFirst = b * 8;
             const int64_t iN = (iWidth - iFirst < 8) ? iWidth - iFirst : 8;
-            for (int64_t k = 0; k < iN; k++) {
-                cOut[(iFirst + k) * s.iColBytes + g] = cOct[k];
+            unsigned char *p = cOut + iFirst * s.iColBytes + g;
+            for (int64_t k = 0; k < iN; k++, p += s.iColBytes) {
+                *p = static_cast<unsigned char>(iBlock >> (8 * (7 - k)));
             }
         }
     }
@@ -443,13 +463,17 @@ int WriteBmp(const char *filename, HeaderInfo *header, Image *img)
     if (!bOk) {
         return 1;
     }
-    Block line(pAlloc(s.iStride));
-    if (!line) {
-        fprintf(stderr, "WriteBmp: Allocation error.\n");
-        return 1;
-    }
-    memset(line.get(), 0, static_cast<size_t>(s.iStride));
+    // A picture without rows needs no line, however wide it claims to be.
     const int64_t iHeight = img->height;
+    Block line;
+    if (iHeight > 0) {
+        line.reset(pAlloc(s.iStride));
+        if (!line) {
+            fprintf(stderr, "WriteBmp: Allocation error.\n");
+            return 1;
+        }
+        memset(line.get(), 0, static_cast<size_t>(s.iStride));
+    }
     for (int64_t r = iHeight - 1; r >= 0 && s.iStride > 0; r--) {
         memcpy(line.get(), img->data + r * s.iRowBytes, static_cast<size_t>(s.iRowBytes));
         if (!bWrite(line.get(), s.iStride)) {
@@ -519,22 +543,30 @@ unsigned char *GetImageCol(Image *src, int col, int *bytes)
     return p;
 }
 
+// Called for every column of every band: the column's length comes from the
+// bit count and height alone, and the whole column form must fit 32 bits.
 unsigned char *GetDatCol(Image *img, int col, int *bytes)
 {
     if (img != nullptr && !bKnownBits(img->bitCnt)) {
         fprintf(stderr, "GetDatCol:認識できないイメージ(%dbit)\n", static_cast<int>(img->bitCnt));
         return nullptr;
     }
-    Sizes s;
-    if (img == nullptr || img->data == nullptr || !bImageSizes(img, &s) || col < 0 ||
-        static_cast<int64_t>(col) >= static_cast<int64_t>(img->width)) {
+    int64_t iColBytes = -1;
+    if (img != nullptr) {
+        const int64_t iHeight = img->height;
+        iColBytes = img->bitCnt <= 8 ? (iHeight * img->bitCnt + 7) / 8 : iHeight * iPixelBytes(img->bitCnt);
+        if (iColBytes > kMaxBlock || iColBytes * img->width > kMaxBlock) {
+            iColBytes = -1;
+        }
+    }
+    if (iColBytes < 0 || img->data == nullptr || col < 0 || static_cast<int64_t>(col) >= static_cast<int64_t>(img->width)) {
         fprintf(stderr, "GetDatCol:%d番目列データは存在しません.\n", col);
         return nullptr;
     }
     if (bytes != nullptr) {
-        *bytes = static_cast<int>(s.iColBytes);
+        *bytes = static_cast<int>(iColBytes);
     }
-    return img->data + static_cast<int64_t>(col) * s.iColBytes;
+    return img->data + static_cast<int64_t>(col) * iColBytes;
 }
 
 // The column form can be larger than the row form (a 1-bit 480 x 100 picture
@@ -556,10 +588,10 @@ int ImageRowToCol(Image *img)
         fprintf(stderr, "CreateImageDatBuff:Allocation error\n");
         return -1;
     }
+    if (s.iRowForm == 0) {
+        return 0;  // no pixels: nothing to rearrange, however wide the picture
+    }
     if (img->data == nullptr) {
-        if (s.iRowForm == 0) {
-            return 0;  // nothing to rearrange
-        }
         fprintf(stderr, "GetImageCol:Image = NULL\n");
         fprintf(stderr, "ImageRowToCol:%d番目列データは存在しません.\n", 1);
         return -1;
@@ -615,9 +647,15 @@ void GetHist(Image *img, int stx, int sty, int endx, int endy, int *hist, char f
         // Byte-rows beyond the column hold no ink: never read past it.
         const int iFrom = sty < 0 ? 0 : sty;
         const int iTo = endy < iBytes ? endy : iBytes;
-        for (int y = iFrom; y < iTo; y++) {
-            if (pCol[y] != 0) {
-                hist[bByColumn ? x : y]++;
+        if (bByColumn) {
+            int iInk = 0;
+            for (int y = iFrom; y < iTo; y++) {
+                iInk += pCol[y] != 0;
+            }
+            hist[x] += iInk;
+        } else {
+            for (int y = iFrom; y < iTo; y++) {
+                hist[y] += pCol[y] != 0;
             }
         }
     }

@@ -45,6 +45,9 @@ void FreeHeader(HeaderInfo *h);
 unsigned char *GetImageRow(Image *src, int row, int *bytes);
 unsigned char *GetImageCol(Image *src, int col, int *bytes);
 unsigned char *GetDatCol(Image *img, int col, int *bytes);
+// The column form can be larger than the row form; it then replaces `data`
+// with a block of its own size, so a copy of the Image taken before the call
+// must not be used after it.
 int ImageRowToCol(Image *img);
 void BinaryToAscii(const unsigned char *src, char *txt, int n);
 
