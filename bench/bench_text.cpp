@@ -4,6 +4,7 @@
 // program prints each conversion's MB/s and its ratio to iconv.
 #include <benchmark/benchmark.h>
 #include <iconv.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -167,6 +168,9 @@ BENCHMARK(BM_iconv_CP932_EUCJP_halfwidth);
 // The console table, then MB/s and the ratio to iconv on the same text.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
+    // Colours only on a terminal, so that a saved run reads cleanly.
+    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_None) {}
+
     void ReportRuns(const std::vector<Run> &reports) override
     {
         ConsoleReporter::ReportRuns(reports);
