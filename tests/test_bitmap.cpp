@@ -52,18 +52,18 @@ TEST(BmpFile, EveryLayoutReadsTopRowFirstAndWritesBackByteForByte)
     };
     for (const auto &l : layouts) {
         SCOPED_TRACE(testing::Message() << l.bits << " bit, " << l.width << " x " << l.height << ", info " << l.infoLen);
-        vt::BmpSpec spec;
-        spec.width = l.width;
-        spec.height = l.height;
-        spec.bitCnt = static_cast<uint16_t>(l.bits);
-        spec.infoLen = l.infoLen;
-        spec.palette = random(l.palette);
+        vt::BmpPicture pic;
+        pic.width = l.width;
+        pic.height = l.height;
+        pic.bitCnt = static_cast<uint16_t>(l.bits);
+        pic.infoLen = l.infoLen;
+        pic.palette = random(l.palette);
         std::string rows;
         for (int r = 0; r < l.height; r++) {
-            spec.rows.push_back(random(static_cast<size_t>(vt::BmpRowBytes(l.width, l.bits))));
-            rows += spec.rows.back();
+            pic.rows.push_back(random(static_cast<size_t>(vt::BmpRowBytes(l.width, l.bits))));
+            rows += pic.rows.back();
         }
-        const std::string file = vt::BuildBmp(spec);
+        const std::string file = vt::BuildBmp(pic);
         vt::WriteFile(dir.file("in.bmp"), file);
 
         Loaded in;
@@ -76,7 +76,7 @@ TEST(BmpFile, EveryLayoutReadsTopRowFirstAndWritesBackByteForByte)
         EXPECT_EQ(Bytes(in.header.fileHeader, 14) + Bytes(in.header.infoHeader, l.infoLen),
                   file.substr(0, 14 + l.infoLen));
         EXPECT_EQ(in.header.clrPallet ? Bytes(in.header.clrPallet, l.palette) : "<none>",
-                  l.palette ? spec.palette : "<none>");
+                  l.palette ? pic.palette : "<none>");
 
         ASSERT_EQ(WriteBmp(dir.file("out.bmp").c_str(), &in.header, &in.img), 0);
         EXPECT_EQ(vt::ReadFile(dir.file("out.bmp")), file);
@@ -90,12 +90,12 @@ TEST(BmpFile, EveryLayoutReadsTopRowFirstAndWritesBackByteForByte)
 TEST(BmpFile, FillIsDroppedAndRowsFollowTheInfoHeaderWhateverTheOffset)
 {
     vt::TempDir dir;
-    vt::BmpSpec spec;
-    spec.width = 5;  // 15 bytes a row and one of fill
-    spec.height = 2;
-    spec.bitCnt = 24;
-    spec.rows = {std::string(15, '\x11'), std::string(15, '\x22')};
-    const std::string clean = vt::BuildBmp(spec);
+    vt::BmpPicture pic;
+    pic.width = 5;  // 15 bytes a row and one of fill
+    pic.height = 2;
+    pic.bitCnt = 24;
+    pic.rows = {std::string(15, '\x11'), std::string(15, '\x22')};
+    const std::string clean = vt::BuildBmp(pic);
     std::string file = clean;
     file[54 + 15] = file[54 + 31] = '\xEE';
     vt::PutLe32(file, 10, 20);  // the pixel offset points into the info header
@@ -113,11 +113,11 @@ TEST(BmpFile, FillIsDroppedAndRowsFollowTheInfoHeaderWhateverTheOffset)
 
 std::string Mono(int64_t width, int64_t height)
 {
-    vt::BmpSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.palette = vt::MonoPalette();
-    return vt::BuildBmp(spec);
+    vt::BmpPicture pic;
+    pic.width = width;
+    pic.height = height;
+    pic.palette = vt::MonoPalette();
+    return vt::BuildBmp(pic);
 }
 
 std::string Patched(size_t offset, uint32_t value, int bytes = 4, std::string f = Mono(8, 2))

@@ -37,47 +37,47 @@ void PutLe32(std::string &file, size_t offset, uint32_t value)
     PutLe16(file, offset + 2, static_cast<uint16_t>(value >> 16));
 }
 
-std::string BuildBmp(const BmpSpec &spec)
+std::string BuildBmp(const BmpPicture &pic)
 {
-    const int64_t rowBytes = BmpRowBytes(spec.width, spec.bitCnt);
-    const int64_t stride = BmpStride(spec.width, spec.bitCnt);
-    const int64_t height = spec.height < 0 ? 0 : spec.height;
+    const int64_t rowBytes = BmpRowBytes(pic.width, pic.bitCnt);
+    const int64_t stride = BmpStride(pic.width, pic.bitCnt);
+    const int64_t height = pic.height < 0 ? 0 : pic.height;
 
-    std::string info(std::max<uint32_t>(spec.infoLen, 12), '\0');
-    PutLe32(info, 0, spec.infoLen);
-    if (spec.infoLen == 12) {
-        PutLe16(info, 4, static_cast<uint16_t>(spec.width));
-        PutLe16(info, 6, static_cast<uint16_t>(spec.height));
+    std::string info(std::max<uint32_t>(pic.infoLen, 12), '\0');
+    PutLe32(info, 0, pic.infoLen);
+    if (pic.infoLen == 12) {
+        PutLe16(info, 4, static_cast<uint16_t>(pic.width));
+        PutLe16(info, 6, static_cast<uint16_t>(pic.height));
         PutLe16(info, 8, 1);
-        PutLe16(info, 10, spec.bitCnt);
+        PutLe16(info, 10, pic.bitCnt);
     } else {
         if (info.size() < 40) {
             info.resize(40, '\0');
         }
-        PutLe32(info, 4, static_cast<uint32_t>(spec.width));
-        PutLe32(info, 8, static_cast<uint32_t>(spec.height));
+        PutLe32(info, 4, static_cast<uint32_t>(pic.width));
+        PutLe32(info, 8, static_cast<uint32_t>(pic.height));
         PutLe16(info, 12, 1);
-        PutLe16(info, 14, spec.bitCnt);
+        PutLe16(info, 14, pic.bitCnt);
         PutLe32(info, 20, static_cast<uint32_t>(stride * height));
         PutLe32(info, 24, 2835);
         PutLe32(info, 28, 2835);
-        info.resize(std::max<size_t>(spec.infoLen, 16));
+        info.resize(std::max<size_t>(pic.infoLen, 16));
     }
 
     std::string pixels;
     for (int64_t r = height - 1; r >= 0; r--) {
-        std::string row = r < static_cast<int64_t>(spec.rows.size()) ? spec.rows[r] : std::string();
+        std::string row = r < static_cast<int64_t>(pic.rows.size()) ? pic.rows[r] : std::string();
         row.resize(static_cast<size_t>(rowBytes), '\0');
         row.resize(static_cast<size_t>(stride), '\0');
         pixels += row;
     }
 
-    const uint32_t offset = static_cast<uint32_t>(14 + info.size() + spec.palette.size());
+    const uint32_t offset = static_cast<uint32_t>(14 + info.size() + pic.palette.size());
     std::string file = "BM";
     PutLe32(file, 2, static_cast<uint32_t>(offset + pixels.size()));
     PutLe32(file, 6, 0);
     PutLe32(file, 10, offset);
-    return file + info + spec.palette + pixels;
+    return file + info + pic.palette + pixels;
 }
 
 std::string MonoPalette() { return std::string("\xFF\xFF\xFF\x00\x00\x00\x00\x00", 8); }
@@ -103,16 +103,16 @@ std::vector<std::string> MonoRows(const std::vector<std::string> &art)
 
 std::string MonoBmp(const std::vector<std::string> &art)
 {
-    BmpSpec spec;
-    spec.width = 0;
+    BmpPicture pic;
+    pic.width = 0;
     for (const auto &line : art) {
-        spec.width = std::max<int64_t>(spec.width, static_cast<int64_t>(line.size()));
+        pic.width = std::max<int64_t>(pic.width, static_cast<int64_t>(line.size()));
     }
-    spec.height = static_cast<int64_t>(art.size());
-    spec.bitCnt = 1;
-    spec.rows = MonoRows(art);
-    spec.palette = MonoPalette();
-    return BuildBmp(spec);
+    pic.height = static_cast<int64_t>(art.size());
+    pic.bitCnt = 1;
+    pic.rows = MonoRows(art);
+    pic.palette = MonoPalette();
+    return BuildBmp(pic);
 }
 
 }  // namespace vt

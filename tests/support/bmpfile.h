@@ -10,7 +10,7 @@
 
 namespace vt {
 
-struct BmpSpec {
+struct BmpPicture {
     int64_t width = 0;
     int64_t height = 0;     // rows stored bottom up in the file, as usual
     uint16_t bitCnt = 1;
@@ -29,7 +29,7 @@ int64_t BmpRowBytes(int64_t width, int bitCnt);
 int64_t BmpStride(int64_t width, int bitCnt);
 
 // The whole file.
-std::string BuildBmp(const BmpSpec &spec);
+std::string BuildBmp(const BmpPicture &pic);
 
 // A black-and-white colour table of 8 bytes (index 0 white, 1 black).
 std::string MonoPalette();
