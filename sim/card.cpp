@@ -38,6 +38,32 @@ std::string TrimBlanks(const std::string &a_szText)
     return a_szText.substr(iStart, iEnd - iStart + 1);
 }
 
+// Does every voiced or semi-voiced mark follow a letter that takes it? The
+// width conversion refuses the text otherwise (and says so on stderr, which
+// is our log), so such a name is shown half-width instead.
+bool MarksFit(const std::string &a_cHan)
+{
+    for (size_t i = 0; i < a_cHan.size(); i++) {
+        const unsigned char c = static_cast<unsigned char>(a_cHan[i]);
+        if (c < 0xA1 || c > 0xDF || i + 1 >= a_cHan.size()) {
+            continue;
+        }
+        const unsigned char cNext = static_cast<unsigned char>(a_cHan[i + 1]);
+        if (cNext == 0xDE) {
+            if (ustrindex(dakhan, c) < 0) {
+                return false;
+            }
+            i++;
+        } else if (cNext == 0xDF) {
+            if (ustrindex(hathan, c) < 0) {
+                return false;
+            }
+            i++;
+        }
+    }
+    return true;
+}
+
 // The kana field: SO opens 7-bit katakana (0x21-0x5F stand for the
 // half-width letters 0xA1-0xDF), SI closes it; blanks fill the field.
 std::string DecodeKana(const std::string &a_cField)
@@ -60,7 +86,7 @@ std::string DecodeKana(const std::string &a_cField)
     cHan = TrimBlanks(cHan);
     // Back to full width, voiced marks joined with their letters.
     std::vector<unsigned char> cZen(2 * cHan.size() + 2, 0);
-    if (!cHan.empty() && hantozen(cZen.data(), reinterpret_cast<const unsigned char *>(cHan.c_str()), JPCODE_SJIS,
+    if (!cHan.empty() && MarksFit(cHan) && hantozen(cZen.data(), reinterpret_cast<const unsigned char *>(cHan.c_str()), JPCODE_SJIS,
                                   static_cast<int>(cHan.size()), 1) == 0) {
         return SimCp932ToUtf8(reinterpret_cast<const char *>(cZen.data()));
     }

@@ -151,6 +151,8 @@ TEST(SimStripeText, KanaFieldsReadBack)
         {"0E 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 0F",
          u8"アアアアアアアアアアアアアアアアアアアアアア"},                  // 24 bytes, no blank
         {"0E 31 5E 0F", u8"ｱﾞ"},                                          // a mark ｱ cannot take: left half-width
+        {"0E 5E 5E 0F", u8"ﾞﾞ"},
+        {"0E 5E 0F", u8"゛"},                                              // a mark on its own
         {"0E 54 01 0F", u8"ヤ?"},                                          // a control byte
         {"0E 41 0F", u8"チ"},                                              // 0x41 in kana is ﾁ
         {"0E 61 0F", "a"},                                                 // no kana code: text

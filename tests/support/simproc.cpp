@@ -179,7 +179,11 @@ bool SimProcess::StartBinary(const std::string &binary, const std::vector<std::s
         return false;
     }
     port_ = atoi(line.c_str() + colon + 1);
-    return port_ > 0;
+    if (port_ <= 0) {
+        Stop();
+        return false;
+    }
+    return true;
 }
 
 int SimProcess::Reap(int status)
