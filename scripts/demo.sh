@@ -27,6 +27,7 @@ command -v iconv >/dev/null || { echo "demo: iconv is needed to pass Shift_JIS a
 picture=$top/examples/card.bmp
 out=$top/out/demo
 mkdir -p "$out"
+rm -f "$out/frames.txt"  # the stand-in appends to it
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vestrun-demo-XXXXXX")
 sim_pid=

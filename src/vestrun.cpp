@@ -27,8 +27,9 @@ int main(int argc, char **argv)
     // messages on standard error keep their order, and an operator watching
     // the wait for a card sees each status line as it comes.
     setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
-    // A machine that drops the line must show up as a failed send in the log,
-    // not end the run silently half-way.
+    // A reader of the log that goes away (a pager, iconv) must not end the
+    // run half-way through a card; a machine that drops the line shows as a
+    // failed send in the log, never as a silent end.
     signal(SIGPIPE, SIG_IGN);
 
     // Fewer than all ten arguments: nothing can be issued, and nothing past
