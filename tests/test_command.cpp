@@ -544,6 +544,23 @@ TEST(CharSetBuild, SexWordAndBirthDateFollowThePrintStyle)
     }
 }
 
+TEST(CharSetBuild, ShippedExamplesLayOutTheWholeCard)
+{
+    InDir dir;
+    const std::string src = std::string(VESTRUN_SOURCE_DIR) + "/examples/";
+    dir.Put("printstyle.txt", vt::ReadFile(src + "printstyle.txt"));
+    dir.Put("printsetting.txt", vt::ReadFile(src + "printsetting.txt"));
+    char snd[896] = {};
+    vt::CaptureFd cap(1);
+    T_PAT_INF p = Patient();
+    int len = iCharSetBuild(&p, snd, sizeof snd);
+    cap.Finish();
+    ASSERT_GT(len, 0);
+    EXPECT_EQ(Bytes(snd, static_cast<size_t>(len)),
+              Frame("A0,40,40,\x1B" "EK12345\x1BX040\x1BY100\x1B" "EK山田太郎\x1BX040\x1BY160\x1B" "EK昭和45年 1月 1日"
+                    "\x1BX320\x1BY160\x1B" "EK男性\x1BX040\x1BY070\x1B" "EKヤマダ　タロウ"));
+}
+
 TEST(CharSet, MissingFilesOrOversizeLayoutSendNothing)
 {
     const std::string style2 = "× 設定ファイル２を読み込むことができません。処理不可能n";
