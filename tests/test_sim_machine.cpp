@@ -75,15 +75,42 @@ TEST(SimMachineState, StatusBlockTellsWhatTheMachineHolds)
     EXPECT_EQ(SimMachineAnswer(&m, 'Y', "").tReply.cResult.substr(2, 4), "0001");
 }
 
-TEST(SimMachineState, ClearOfAllBuffersForgetsTheRecord)
+TEST(SimMachineState, CommandsItCannotCarryOutAreRefusedWithDle)
 {
-    SimMachine m;
-    SimMachineInit(&m, 480, 512, SimOperator());
-    EXPECT_EQ(SimMachineAnswer(&m, '9', std::string(SIM_RECORD_LEN, ' ')).tReply.cCode, 0x06);
-    EXPECT_EQ(SimMachineAnswer(&m, 'I', "").tReply.cCode, 0x06);
-    const SimOutcome write = SimMachineAnswer(&m, '1', "2");
-    EXPECT_EQ(write.tReply.cCode, 0x10);
-    EXPECT_EQ(write.tReply.cResult, "");
+    struct Case {
+        int card_after;
+        std::vector<std::string> before;  // letter and parameters, each accepted
+        std::string frame;
+    };
+    const std::string record(SIM_RECORD_LEN, ' ');
+    const std::vector<Case> cases = {
+        {0, {}, "Q"},                          // unknown letter
+        {0, {}, "Z999"},                       // unknown LED pattern
+        {0, {}, "Y1"},                         // parameters where none belong
+        {0, {}, "9" + record.substr(1)},       // record one byte short
+        {5, {"9" + record}, "12"},             // no card to write
+        {0, {}, "12"},                         // a card, but no record
+        {0, {"9" + record, "I"}, "12"},        // the record cleared with all buffers
+        {5, {}, "G1"},                         // no card to put out
+        {0, {"G1"}, "F1"},                     // the card has gone out already
+        {0, {}, "G2"},
+        {0, {}, "M480,0,1,00"},                // right of the 480 x 512 buffer
+        {0, {}, "M0,64,1,00"},                 // below it
+        {0, {}, "M0,0,2,000"},                 // odd hex text
+    };
+    for (const Case &c : cases) {
+        SimMachine m;
+        SimOperator op;
+        op.iCardAfter = c.card_after;
+        SimMachineInit(&m, 480, 512, op);
+        for (const std::string &f : c.before) {
+            ASSERT_EQ(SimMachineAnswer(&m, f[0], f.substr(1)).tReply.cCode, 0x06) << f;
+        }
+        const SimOutcome out = SimMachineAnswer(&m, c.frame[0], c.frame.substr(1));
+        EXPECT_EQ(out.tReply.cCode, 0x10) << c.frame;
+        EXPECT_EQ(out.tReply.cResult, "") << c.frame;
+        EXPECT_FALSE(out.bCardOut) << c.frame;
+    }
 }
 
 TEST(SimMachineState, CardPutOutCarriesPictureStripeAndCharacterSet)
@@ -104,8 +131,8 @@ TEST(SimMachineState, CardPutOutCarriesPictureStripeAndCharacterSet)
     EXPECT_EQ(out.tCard.cCharset, "0,");
     ASSERT_EQ(out.tCard.cPicture.size(), 16u);
     EXPECT_EQ(out.tCard.cPicture[1], 0x03);
-    // The card has gone: a second output has nothing to put out.
-    EXPECT_EQ(SimMachineAnswer(&m, 'G', "1").tReply.cCode, 0x10);
+    // The card waits to be taken out.
+    EXPECT_EQ(SimMachineAnswer(&m, 'Y', "").tReply.cResult[SIM_STATUS_CARD], '2');
 }
 
 // ---- the stripe ---------------------------------------------------------------

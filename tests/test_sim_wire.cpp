@@ -181,49 +181,6 @@ TEST(SimWire, FrameWithBadBlockCheckOrNoLetterGetsNakAndLeavesTheMachineAlone)
     EXPECT_EQ(sim.client.Exchange("Y").substr(12, 1), "1");
 }
 
-TEST(SimWire, GoodFrameGetsTenByteAckThenStatusBlock)
-{
-    Sim sim;
-    START(sim, {});
-    ASSERT_TRUE(sim.client.Send(Frame("I")));
-    const std::string first = sim.client.Read(10, 2000);
-    ASSERT_EQ(first.size(), 10u);
-    EXPECT_EQ(first[9], kAck);
-    const std::string result = sim.client.Read(20, 1000);
-    ASSERT_EQ(result.size(), 20u);
-    EXPECT_EQ(result.front(), kStx);
-    EXPECT_EQ(result[result.size() - 2], kEtx);
-    sim.client.Send(std::string(1, kAck));
-}
-
-TEST(SimWire, CommandsTheMachineCannotCarryOutAreRefusedWithDle)
-{
-    struct Case {
-        std::vector<std::string> options;
-        std::string body;
-    };
-    const std::vector<Case> cases = {
-        {{}, "Q"},                                   // unknown letter
-        {{}, "Z999"},                                // unknown LED pattern
-        {{}, "9" + std::string(68, ' ')},            // record one byte short
-        {{"--card-after", "5"}, "12"},               // no card to write
-        {{}, "12"},                                  // a card, but no record loaded
-        {{"--card-after", "5"}, "G1"},               // no card to put out
-        {{}, "M480,0,1,00"},                         // right of the picture buffer
-        {{}, "M0,64,1,00"},                          // below it (512 pixels: 64 byte-rows)
-        {{}, "M0,0,2,000"},                          // odd hex text
-        {{}, "M0,0,1,0G"},                           // no hex digit
-        {{"--size", "16x16"}, "C0,0,000000"},        // column longer than the buffer
-    };
-    for (const Case &c : cases) {
-        Sim sim;
-        START(sim, c.options);
-        char code = 0;
-        EXPECT_EQ(sim.client.Exchange(c.body, &code), "") << c.body;
-        EXPECT_EQ(code, kDle) << c.body;
-    }
-}
-
 // ---- the operator: card and cover at bytes 12 and 16 --------------------------
 
 TEST(SimWire, StatusReportsTheOperatorsCardAndCover)
@@ -254,27 +211,6 @@ TEST(SimWire, StatusReportsTheOperatorsCardAndCover)
         EXPECT_EQ(cards, c.cards) << c.options.size();
         EXPECT_EQ(covers, c.covers) << c.options.size();
     }
-}
-
-TEST(SimWire, EveryConnectionIsANewRunForTheOperator)
-{
-    Sim sim;
-    START(sim, {"--card-after", "2"});
-    EXPECT_EQ(sim.client.Exchange("Y")[12], '0');
-    EXPECT_EQ(sim.client.Exchange("Y")[12], '1');
-    sim.client.Close();
-    Client second;
-    ASSERT_TRUE(second.Connect(sim.proc.port()));
-    EXPECT_EQ(second.Exchange("Y")[12], '0');
-}
-
-TEST(SimWire, CardPutOutWaitsToBeTaken)
-{
-    Sim sim;
-    START(sim, {});
-    EXPECT_EQ(sim.client.Exchange("Y")[12], '1');
-    EXPECT_NE(sim.client.Exchange("G1"), "");
-    EXPECT_EQ(sim.client.Exchange("Y")[12], '2');
 }
 
 // ---- the picture buffer ---------------------------------------------------
@@ -414,23 +350,6 @@ TEST(SimWire, CharacterSetFrameIsKeptAsText)
     ASSERT_NE(sim.client.Exchange("A" + params), "");
     ASSERT_NE(sim.client.Exchange("G1"), "");
     EXPECT_EQ(sim.Card(1, "charset.txt"), u8"head: 0,10,20,\ntext: K12345\nx: 100\ny: 050\ntext: K漢字\n");
-}
-
-TEST(SimWire, CardFoldersContinueAfterTheHighestThere)
-{
-    vt::TempDir dir;
-    ASSERT_EQ(mkdir(dir.file("card-0007").c_str(), 0777), 0);
-    ASSERT_EQ(mkdir(dir.file("card-12").c_str(), 0777), 0);  // not a card folder name
-    vt::SimProcess proc;
-    ASSERT_TRUE(proc.Start({"--out", dir.path()}));
-    for (int i = 0; i < 2; i++) {
-        Client client;
-        ASSERT_TRUE(client.Connect(proc.port()));
-        ASSERT_NE(client.Exchange("G1"), "");
-    }
-    EXPECT_EQ(proc.Stop(), 0);
-    EXPECT_NE(vt::ReadFile(dir.file("card-0008/card.txt")), "");
-    EXPECT_NE(vt::ReadFile(dir.file("card-0009/card.txt")), "");
 }
 
 // ---- the wire record ----------------------------------------------------------
@@ -677,12 +596,10 @@ TEST(SimWire, OnceEndsAfterTheFirstConnection)
 
 TEST(SimWire, BadOptionsAreRefusedWithStatus2)
 {
+    // The values themselves are checked without a process; here, what the
+    // program makes of a refusal.
     const std::vector<std::vector<std::string>> cases = {
-        {"--listen", "127.0.0.1"}, {"--listen", "127.0.0.1:70000"}, {"--size", "0x10"},
-        {"--size", "480"},         {"--card-after", "-1"},          {"--fault", "Y"},
-        {"--fault", "Y:boom"},     {"--fault", "Y:slow"},           {"--fault", "Y:nak=3"},
-        {"--fault", "Y#0:nak"},    {"--greeting", "x"},             {"--bogus"},
-        {"--out"},
+        {"--listen", "127.0.0.1"}, {"--fault", "Y:boom"}, {"--bogus"}, {"--out"},
     };
     for (const auto &args : cases) {
         const vt::RunResult r = vt::RunProcess(VESTRUN_SIM_BIN, args, {}, 10000);
@@ -693,16 +610,6 @@ TEST(SimWire, BadOptionsAreRefusedWithStatus2)
     const vt::RunResult help = vt::RunProcess(VESTRUN_SIM_BIN, {"--help"}, {}, 10000);
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_NE(help.out.find("usage: vestrun-sim"), std::string::npos);
-}
-
-TEST(SimWire, PortInUseIsReportedWithStatus1)
-{
-    vt::SimProcess first;
-    ASSERT_TRUE(first.Start({}));
-    const vt::RunResult r = vt::RunProcess(
-        VESTRUN_SIM_BIN, {"--listen", "127.0.0.1:" + std::to_string(first.port())}, {}, 10000);
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_NE(r.err.find("cannot listen"), std::string::npos);
 }
 
 TEST(SimWire, RunProcessReportsStatusOutputAndTimeouts)
