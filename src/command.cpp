@@ -3,6 +3,7 @@
 // The frame and record building lives in pure functions (declared in head.h)
 // so that it can be exercised without a machine on the other end.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -441,9 +442,15 @@ int iMagRecord(const T_PAT_INF *a_tPat, char *a_cSnd, int a_iSize, char *a_szJis
 
 int iJisTraceAppend(const char *a_szPath, const char *a_szJis)
 {
-    // Never through a symbolic link: /tmp is everybody's.
-    int iFd = open(a_szPath, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    // /tmp is everybody's: never through a symbolic link, and only into a
+    // plain file (a FIFO planted there would hold the run at the open).
+    int iFd = open(a_szPath, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     if (iFd < 0) {
+        return -1;
+    }
+    struct stat tSt;
+    if (fstat(iFd, &tSt) != 0 || !S_ISREG(tSt.st_mode)) {
+        close(iFd);
         return -1;
     }
     // ESC $ B designates the kanji set for whoever reads the trace.

@@ -94,7 +94,8 @@ int iKanaField(const char *a_szNameKANA, char *a_cField);
 // codes goes to a_szJis (a_iJisSize bytes, may be null) for the trace file.
 int iMagRecord(const T_PAT_INF *a_tPat, char *a_cSnd, int a_iSize, char *a_szJis, int a_iJisSize);
 // Appends ESC $ B, a_szJis and a newline to the trace file a_szPath, whole.
-// A symbolic link is not followed. 0 when written, -1 otherwise.
+// A symbolic link is not followed and only a plain file is written to.
+// 0 when written, -1 otherwise.
 int iJisTraceAppend(const char *a_szPath, const char *a_szJis);
 // Takes one image frame (STX through ETX, a_iLen bytes, with room for the
 // block check behind) and sends it; 0 when the machine took it.
@@ -112,7 +113,7 @@ int iSexStyle(FILE *a_fp);
 const char *szSexWord(char a_cSEX, int a_iStyle);
 // The "A" frame laid out from the layout file, from STX through ETX, into
 // a_cSnd (a_iSize bytes, room left for the block check). Returns its length,
-// or -1 when the layout would not fit.
+// or -1 when the layout would not fit or would put an ETX inside the frame.
 int iCharSetLayout(FILE *a_fpLayout, const T_PAT_INF *a_tPat, const char *a_szBirth, const char *a_szSex, char *a_cSnd,
                    int a_iSize);
 // The whole "A" frame from printstyle.txt and printsetting.txt in the working

@@ -1,6 +1,7 @@
 // The printer commands' pure parts: the magnetic record, the image frames and
 // the character set layout, plus the refusals that send nothing.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -207,6 +208,11 @@ TEST(JisTrace, AppendsWholeLinesAndNeverFollowsALink)
     ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
     EXPECT_EQ(iJisTraceAppend(link.c_str(), "\x3B\x33"), -1);
     EXPECT_EQ(vt::ReadFile(target), "keep");
+
+    // A FIFO without a reader would block a plain open for writing forever.
+    std::string fifo = dir.file("fifo.txt");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(iJisTraceAppend(fifo.c_str(), "\x3B\x33"), -1);
 }
 
 // ---- image block transfer -----------------------------------------------------------
