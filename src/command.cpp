@@ -132,7 +132,11 @@ int iCtlSimple(int a_iSock, const T_CTL &a_tCtl)
 // ---- pictures -----------------------------------------------------------------
 
 // Bytes of one column of a 1-bit picture: one byte per 8 pixel rows.
-int iColBytes(const Image *a_stImg) { return static_cast<int>((a_stImg->height + 7u) / 8u); }
+int iColBytes(const Image *a_stImg)
+{
+    uint64_t iBytes = (static_cast<uint64_t>(a_stImg->height) + 7u) / 8u;  // no wrap for any height
+    return iBytes > INT_MAX ? INT_MAX : static_cast<int>(iBytes);
+}
 
 // The picture is one the machine can take and our arrays can hold.
 bool bImgFits(const Image *a_stImg)
