@@ -26,7 +26,6 @@ cards=${CARDS:-2}
 for bin in "$vestrun" "$sim"; do
   [ -x "$bin" ] || { echo "bench: $bin is missing; build first (make build)" >&2; exit 1; }
 done
-command -v python3 >/dev/null || { echo "bench: python3 is needed to measure the runs" >&2; exit 1; }
 
 if [ "${SKIP_GBENCH:-0}" != 1 ]; then
   shopt -s nullglob
@@ -57,24 +56,47 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Runs a command with its output in a file and prints "wall cpu maxrss_kib status".
-measure() {
-  python3 - "$@" <<'PY'
-import os, sys, time
-log, argv = sys.argv[1], sys.argv[2:]
-t0 = time.monotonic()
-pid = os.fork()
-if pid == 0:
-    fd = os.open(log, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
-    os.dup2(fd, 1)
-    os.dup2(fd, 2)
-    os.execv(argv[0], argv)
-_, status, ru = os.wait4(pid, 0)
-wall = time.monotonic() - t0
-code = os.waitstatus_to_exitcode(status) & 0xFF
-print(f"{wall:.3f} {ru.ru_utime + ru.ru_stime:.3f} {ru.ru_maxrss} {code}")
-PY
+# A tiny wrapper measures each run: fork, exec, wait4. Its own few hundred KiB
+# are all that the child's peak could inherit from before the exec (a wrapper
+# in Python would lend the child Python's 10 MiB).
+cat >"$work/runstat.c" <<'C'
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+/* runstat LOG PROGRAM ARGS...: prints "wall_s cpu_s maxrss_KiB status". */
+int main(int argc, char **argv)
+{
+    if (argc < 3) return 2;
+    struct timespec t0, t1;
+    clock_gettime(CLOCK_MONOTONIC, &t0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fd = open(argv[1], O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0) _exit(126);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        execv(argv[2], argv + 2);
+        _exit(127);
+    }
+    int st = 0;
+    struct rusage ru;
+    if (pid < 0 || wait4(pid, &st, 0, &ru) < 0) return 1;
+    clock_gettime(CLOCK_MONOTONIC, &t1);
+    double wall = (double)(t1.tv_sec - t0.tv_sec) + (double)(t1.tv_nsec - t0.tv_nsec) / 1e9;
+    double cpu = (double)(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+                 (double)(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+    printf("%.3f %.3f %ld %d\n", wall, cpu, ru.ru_maxrss,
+           WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st));
+    return 0;
 }
+C
+${CC:-cc} -O2 -o "$work/runstat" "$work/runstat.c" || { echo "bench: cannot build the measuring wrapper (set CC)" >&2; exit 1; }
+
+# Runs a command with its output in a file and prints "wall cpu maxrss_kib status".
+measure() { "$work/runstat" "$@"; }
 
 # One card; leaves "wall cpu maxrss status frames_M issued" in $work/<name>/result.
 card() {
@@ -117,8 +139,8 @@ for mode in prompt late; do
       card "$mode-$i" --fault 'M#*:slow=300'
     fi
     read -r wall cpu rss status frames ok <"$work/$mode-$i/result"
-    floor=$(python3 -c "print(f'{31 + ($frames * 0.3 if \"$mode\" == \"late\" else 0):.3f}')")
-    over=$(python3 -c "print(f'{($wall - $floor) / $floor * 100:.2f}')")
+    floor=$(awk -v n="$frames" -v m="$mode" 'BEGIN { printf "%.3f", 31 + (m == "late" ? n * 0.3 : 0) }')
+    over=$(awk -v w="$wall" -v f="$floor" 'BEGIN { printf "%.2f", (w - f) / f * 100 }')
     say "$(printf '%-8s %4s %9s %9s %9s %8s %9s %7s %6s' "$mode" "$i" "$wall" "$floor" "$over" "$cpu" "$rss" "$frames" "$ok/$status")"
   done
 done
