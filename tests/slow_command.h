@@ -34,7 +34,6 @@ struct CmdRun {
     int iRet = 0;
     Lines log;                 // the command's own lines, the link's traffic left out
     std::vector<std::string> wire;  // frames and lone bytes received, in hex
-    std::vector<double> at;    // arrival of each, seconds
 };
 
 inline bool bLinkLine(const std::string &a_s)
@@ -67,25 +66,9 @@ inline CmdRun RunCmd(vt::Peer &a_peer, const std::function<int(int)> &a_fn)
     EXPECT_TRUE(a_peer.Errors().empty()) << (a_peer.Errors().empty() ? "" : a_peer.Errors()[0]);
     for (const auto &f : a_peer.Frames()) {
         r.wire.push_back(vt::ToHex(f.bytes));
-        r.at.push_back(f.at);
     }
     return r;
 }
-
-// A 1-bit picture in column form.
-struct ColPic {
-    std::vector<unsigned char> data;
-    T_PAT_INF pat;
-    ColPic(uint32_t a_w, uint32_t a_h) : data(a_w * ((a_h + 7) / 8) + 1, 0)
-    {
-        memset(&pat, 0, sizeof pat);
-        pat.stImg = {a_h, a_w, 1, data.data()};
-    }
-    void Ink(int a_col, int a_row, unsigned char a_v)
-    {
-        data[static_cast<size_t>(a_col) * ((pat.stImg.height + 7) / 8) + a_row] = a_v;
-    }
-};
 
 // The hex of a frame from STX through ETX with its block check.
 inline std::string Wire(const std::string &a_sBody)

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -31,15 +32,12 @@ struct ColPic {
 
 struct Frames {
     std::vector<Bytes> got;
-    int failAt = -1;  // 0-based frame the machine refuses
-    int code = -3;
 };
 
 int Collect(void *ctx, char *snd, int len)
 {
-    auto *f = static_cast<Frames *>(ctx);
-    f->got.emplace_back(snd, static_cast<size_t>(len));
-    return static_cast<int>(f->got.size()) - 1 == f->failAt ? f->code : 0;
+    static_cast<Frames *>(ctx)->got.emplace_back(snd, static_cast<size_t>(len));
+    return 0;
 }
 
 Bytes Frame(const Bytes &body) { return "\x02" + body + "\x03"; }
@@ -228,101 +226,69 @@ struct Blocks {
         blk = m_GetImageBlk(p, &n);
     }
     ~Blocks() { vImgBlkFree(blk, n); }
+    // "rows 3-4: 5-6 9-12; rows ..." for a readable comparison.
+    std::string Text() const
+    {
+        std::string t;
+        for (int k = 0; k < n; k++) {
+            t += (k ? "; rows " : "rows ") + std::to_string(blk[k].blkStY) + "-" + std::to_string(blk[k].blkEndY) + ":";
+            for (int s = 0; s < blk[k].blkN; s++) {
+                t += " " + std::to_string(blk[k].blkX[s].blkStX) + "-" + std::to_string(blk[k].blkX[s].blkEndX);
+            }
+        }
+        return t;
+    }
+    std::vector<Bytes> Frames(const Image &img) const
+    {
+        ::Frames f;
+        EXPECT_EQ(iImageBlkFrames(&img, blk, n, Collect, &f), 0);
+        return f.got;
+    }
 };
 
-Frames BlkFrames(const ColPic &pic, const Blocks &b)
+TEST(ImageBlk, BandsSpansAndFramesOfThePicture)
 {
-    Frames f;
-    EXPECT_EQ(iImageBlkFrames(&pic.img, b.blk, b.n, Collect, &f), 0);
-    return f;
-}
-
-TEST(ImageBlk, OneInkedByteGivesOneFrame)
-{
-    ColPic pic(16, 64);
-    pic.Ink(5, 3, 0x81);
-    Blocks b(pic.img);
-    ASSERT_NE(b.blk, nullptr);
-    ASSERT_EQ(b.n, 1);
-    EXPECT_EQ(b.blk[0].blkStY, 3);
-    EXPECT_EQ(b.blk[0].blkEndY, 4);
-    ASSERT_EQ(b.blk[0].blkN, 1);
-    EXPECT_EQ(b.blk[0].blkX[0].blkStX, 5);
-    EXPECT_EQ(b.blk[0].blkX[0].blkEndX, 6);
-    Frames f = BlkFrames(pic, b);
-    ASSERT_EQ(f.got.size(), 1u);
-    EXPECT_EQ(f.got[0], Frame("M5,3,2,18000000"));
-    EXPECT_EQ(f.got[0].size(), 17u);
-}
-
-TEST(ImageBlk, SpansCloserThan16EmptyColumnsMerge)
-{
-    for (int gap : {15, 16}) {
-        ColPic pic(64, 8);
-        pic.Ink(0, 0, 0x01);
-        pic.Ink(gap + 1, 0, 0x01);  // column 1 ends the first span
+    struct Case {
+        const char *what;
+        uint32_t w, h;
+        std::vector<std::array<int, 4>> ink;  // first column, last column, byte-row, value
+        std::string blocks;
+        std::vector<Bytes> frames;
+    } cases[] = {
+        {"one inked byte", 16, 64, {{5, 5, 3, 0x81}}, "rows 3-4: 5-6", {Frame("M5,3,2,18000000")}},
+        {"15 empty columns: one span", 64, 8, {{0, 0, 0, 1}, {16, 16, 0, 1}}, "rows 0-0: 0-17",
+         {Frame("M0,0,1,10" + Bytes(30, '0') + "1000")}},
+        {"16 empty columns: two spans", 64, 8, {{0, 0, 0, 1}, {17, 17, 0, 1}}, "rows 0-0: 0-1 17-18",
+         {Frame("M0,0,1,1000"), Frame("M17,0,1,1000")}},
+        // A band of 4 byte-rows, a span of 250 columns: 100 columns a frame.
+        {"span of 250 columns", 300, 64, {{20, 268, 1, 0xFF}, {20, 268, 2, 0xFF}, {20, 268, 3, 0xFF}},
+         "rows 1-4: 20-269",
+         {Frame("M20,1,4," + Repeat("FFFFFF00", 100)), Frame("M120,1,4," + Repeat("FFFFFF00", 100)),
+          Frame("M220,1,4," + Repeat("FFFFFF00", 49) + "00000000")}},
+        // Ink in the last byte-row only: one byte a column, 400 columns a
+        // frame, and the band and span end at the picture's edges.
+        {"last byte-row", 480, 16, {{0, 479, 1, 0x80}}, "rows 1-1: 0-479",
+         {Frame("M0,1,1," + Repeat("08", 400)), Frame("M400,1,1," + Repeat("08", 80))}},
+        {"no ink", 480, 512, {}, "", {}},
+    };
+    for (const auto &c : cases) {
+        ColPic pic(c.w, c.h);
+        for (const auto &i : c.ink) {
+            for (int col = i[0]; col <= i[1]; col++) {
+                pic.Ink(col, i[2], static_cast<unsigned char>(i[3]));
+            }
+        }
         Blocks b(pic.img);
-        ASSERT_EQ(b.n, 1);
-        Frames f = BlkFrames(pic, b);
-        if (gap == 15) {
-            ASSERT_EQ(f.got.size(), 1u);
-            EXPECT_EQ(f.got[0], Frame("M0,0,1,10" + Bytes(2 * 15, '0') + "10" + "00"));
-        } else {
-            ASSERT_EQ(f.got.size(), 2u);
-            EXPECT_EQ(f.got[0], Frame("M0,0,1,1000"));
-            EXPECT_EQ(f.got[1], Frame("M17,0,1,1000"));
-        }
+        ASSERT_NE(b.blk, nullptr) << c.what;
+        EXPECT_EQ(b.Text(), c.blocks) << c.what;
+        EXPECT_EQ(b.Frames(pic.img), c.frames) << c.what;
     }
 }
 
-TEST(ImageBlk, LongSpansAreCutIntoFramesOfAtMost800Characters)
-{
-    // A band 4 byte-rows high (ink in byte-rows 1 to 3, the empty row 4 ends
-    // it) and a span of 250 columns: 100 columns a frame.
-    ColPic pic(300, 64);
-    for (int c = 20; c <= 268; c++) {
-        for (int r = 1; r <= 3; r++) {
-            pic.Ink(c, r);
-        }
-    }
-    Blocks b(pic.img);
-    ASSERT_EQ(b.n, 1);
-    Frames f = BlkFrames(pic, b);
-    ASSERT_EQ(f.got.size(), 3u);
-    const std::string heads[] = {"\x02M20,1,4,", "\x02M120,1,4,", "\x02M220,1,4,"};
-    const size_t cols[] = {100, 100, 50};
-    for (int i = 0; i < 3; i++) {
-        EXPECT_EQ(f.got[i].substr(0, heads[i].size()), heads[i]);
-        EXPECT_EQ(f.got[i].size(), heads[i].size() + cols[i] * 8 + 1);
-    }
-    // Column 268 holds ink, column 269 ends the span empty.
-    EXPECT_EQ(f.got[2].substr(f.got[2].size() - 17), "FFFFFF0000000000\x03");
-
-    // Ink only in the last byte-row: one byte a column, 400 columns a frame,
-    // and the span reaches the right edge.
-    ColPic low(480, 16);
-    for (int c = 0; c < 480; c++) {
-        low.Ink(c, 1, 0x80);
-    }
-    Blocks lb(low.img);
-    ASSERT_EQ(lb.n, 1);
-    EXPECT_EQ(lb.blk[0].blkStY, 1);
-    EXPECT_EQ(lb.blk[0].blkEndY, 1);
-    EXPECT_EQ(lb.blk[0].blkX[0].blkEndX, 479);
-    Frames lf = BlkFrames(low, lb);
-    ASSERT_EQ(lf.got.size(), 2u);
-    EXPECT_EQ(lf.got[0], Frame("M0,1,1," + Repeat("08", 400)));
-    EXPECT_EQ(lf.got[1], Frame("M400,1,1," + Repeat("08", 80)));
-}
-
-TEST(ImageBlk, PictureWithoutInkSendsNothing)
+TEST(ImageBlk, PictureWithoutInkLogsStartAndEnd)
 {
     ColPic pic(480, 512);
     Blocks b(pic.img);
-    ASSERT_NE(b.blk, nullptr);
-    EXPECT_EQ(b.n, 0);
-    Frames f = BlkFrames(pic, b);
-    EXPECT_TRUE(f.got.empty());
     T_PAT_INF p;
     memset(&p, 0, sizeof p);
     p.stImg = pic.img;
@@ -362,53 +328,16 @@ TEST(ImageBlk, RefusesPicturesAndBandsBeyondTheMachine)
     }
 }
 
-TEST(ImageBlk, RefusedFrameStopsTheTransfer)
-{
-    ColPic pic(64, 8);
-    pic.Ink(0, 0);
-    pic.Ink(30, 0);
-    pic.Ink(60, 0);
-    Blocks b(pic.img);
-    Frames f;
-    f.failAt = 1;
-    EXPECT_EQ(iImageBlkFrames(&pic.img, b.blk, b.n, Collect, &f), -3);
-    EXPECT_EQ(f.got.size(), 2u);
-}
-
 // ---- whole-image transfer -------------------------------------------------------
 
-TEST(ImageL, OneFramePerColumnUpTo480)
+TEST(ImageL, ColumnsOf59BytesStillFitTheFrame)
 {
-    ColPic pic(3, 16);
+    ColPic pic(500, 472);
+    pic.Ink(479, 58, 0x12);
     Frames f;
     EXPECT_EQ(iImageLFrames(&pic.img, Collect, &f), 0);
-    EXPECT_EQ(f.got, (std::vector<Bytes>{Frame("C0,0,0000"), Frame("C1,0,0000"), Frame("C2,0,0000")}));
-
-    ColPic wide(500, 472);  // 59 bytes a column: the largest that fits
-    wide.Ink(479, 58, 0x12);
-    Frames w;
-    EXPECT_EQ(iImageLFrames(&wide.img, Collect, &w), 0);
-    ASSERT_EQ(w.got.size(), 480u);
-    EXPECT_EQ(w.got[479], Frame("C479,0," + Bytes(116, '0') + "21"));
-    EXPECT_EQ(w.got[479].size(), 127u);
-}
-
-TEST(ImageB, ColumnsInFramesOfAtMost800Characters)
-{
-    ColPic pic(250, 32);
-    pic.Ink(249, 3, 0x0A);
-    Frames f;
-    EXPECT_EQ(iImageBFrames(&pic.img, Collect, &f), 0);
-    ASSERT_EQ(f.got.size(), 3u);
-    EXPECT_EQ(f.got[0], Frame("M0,0,4," + Bytes(800, '0')));
-    EXPECT_EQ(f.got[1], Frame("M100,0,4," + Bytes(800, '0')));
-    EXPECT_EQ(f.got[2], Frame("M200,0,4," + Bytes(398, '0') + "A0"));
-
-    ColPic one(1, 8);
-    one.Ink(0, 0, 0x3C);
-    Frames o;
-    EXPECT_EQ(iImageBFrames(&one.img, Collect, &o), 0);
-    EXPECT_EQ(o.got, (std::vector<Bytes>{Frame("M0,0,1,C3")}));
+    ASSERT_EQ(f.got.size(), 480u);
+    EXPECT_EQ(f.got[479], Frame("C479,0," + Bytes(116, '0') + "21"));  // 127 bytes, 128 with its block check
 }
 
 TEST(WholeImage, RefusalsAndEmptyPicturesSendNothing)
@@ -548,23 +477,6 @@ TEST(CharSetBuild, SexWordAndBirthDateFollowThePrintStyle)
         EXPECT_EQ(vt::ToHex(Bytes(snd, static_cast<size_t>(len))), vt::ToHex(want)) << c.style;
         EXPECT_EQ(log, (std::vector<std::string>{"性別設定", c.log})) << c.style;
     }
-}
-
-TEST(CharSetBuild, ShippedExamplesLayOutTheWholeCard)
-{
-    InDir dir;
-    const std::string src = std::string(VESTRUN_SOURCE_DIR) + "/examples/";
-    dir.Put("printstyle.txt", vt::ReadFile(src + "printstyle.txt"));
-    dir.Put("printsetting.txt", vt::ReadFile(src + "printsetting.txt"));
-    char snd[896] = {};
-    vt::CaptureFd cap(1);
-    T_PAT_INF p = Patient();
-    int len = iCharSetBuild(&p, snd, sizeof snd);
-    cap.Finish();
-    ASSERT_GT(len, 0);
-    EXPECT_EQ(Bytes(snd, static_cast<size_t>(len)),
-              Frame("A0,40,40,\x1B" "EK12345\x1BX040\x1BY100\x1B" "EK山田太郎\x1BX040\x1BY160\x1B" "EK昭和45年 1月 1日"
-                    "\x1BX320\x1BY160\x1B" "EK男性\x1BX040\x1BY070\x1B" "EKヤマダ　タロウ"));
 }
 
 TEST(CharSet, MissingFilesOrOversizeLayoutSendNothing)
