@@ -78,6 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             }
         }
     }
+    std::vector<SimUnit> last;
+    SimFrameFinish(&parser, &last);
     (void)done;
     return 0;
 }

@@ -29,7 +29,9 @@ void AddGarbage(SimFrameParser *a_tParser, unsigned char a_c)
     if (a_tParser->cGarbage.size() < SIM_GARBAGE_SAMPLE) {
         a_tParser->cGarbage += static_cast<char>(a_c);
     }
-    a_tParser->iGarbage++;
+    if (a_tParser->iGarbage < static_cast<size_t>(-1)) {
+        a_tParser->iGarbage++;
+    }
 }
 
 void StartFrame(SimFrameParser *a_tParser, std::vector<SimUnit> *a_tOut)
@@ -120,8 +122,9 @@ void SimFrameFeed(SimFrameParser *a_tParser, const unsigned char *a_cData, size_
             break;
         }
     }
-    FlushGarbage(a_tParser, a_tOut);
 }
+
+void SimFrameFinish(SimFrameParser *a_tParser, std::vector<SimUnit> *a_tOut) { FlushGarbage(a_tParser, a_tOut); }
 
 size_t SimFramePending(const SimFrameParser &a_tParser) { return a_tParser.cFrame.size(); }
 

@@ -60,10 +60,13 @@ struct SimFrameParser {
 };
 
 // Takes the next a_iLen bytes off the wire; every unit completed by them is
-// appended to a_tOut in wire order. Stray bytes are reported once they are
-// followed by a frame or an ACK, or at the end of the call.
+// appended to a_tOut in wire order. A run of stray bytes is one unit, reported
+// when a frame or an ACK follows it, or by SimFrameFinish.
 void SimFrameFeed(SimFrameParser *a_tParser, const unsigned char *a_cData, size_t a_iLen,
                   std::vector<SimUnit> *a_tOut);
+
+// The end of the wire: reports a run of stray bytes still open.
+void SimFrameFinish(SimFrameParser *a_tParser, std::vector<SimUnit> *a_tOut);
 
 // Bytes held for a frame not yet complete.
 size_t SimFramePending(const SimFrameParser &a_tParser);

@@ -297,6 +297,9 @@ void ReadConn(Server *a_tSrv)
         if (iGot < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
             return;
         }
+        std::vector<SimUnit> tLast;
+        SimFrameFinish(&a_tSrv->tConn.tParser, &tLast);
+        HandleUnits(a_tSrv, tLast);
         const size_t iPending = SimFramePending(a_tSrv->tConn.tParser);
         if (iPending > 0) {
             SimLog("connection ended in the middle of a frame (%zu bytes of it received)", iPending);
