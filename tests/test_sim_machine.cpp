@@ -148,7 +148,7 @@ std::string Record(const std::string &number, const char *kana_hex, const std::s
     return number + kana + birth + sex + "\x1BK" + kanji + "\x1BH" + first;
 }
 
-TEST(SimStripeText, WorkedExampleReadsBack)
+TEST(SimStripeText, SamplePatientReadsBack)
 {
     const std::string rec = Record("     12345", "0E 54 4F 40 5E 0F 20 0E 40 5B 33 0F", "19700101", '1',
                                    "3B 33 45 44 42 40 4F 3A", "20240401");

@@ -302,7 +302,7 @@ TEST(SimWire, SizeOptionSetsThePictureBuffer)
 
 // ---- the stripe and the card folder -------------------------------------------
 
-// The magnetic record of the worked example: 12345, ヤマダ　タロウ, 19700101,
+// The sample patient's magnetic record: 12345, ヤマダ　タロウ, 19700101,
 // 1, 山田太郎, 20240401.
 const char kRecordHex[] =
     "20 20 20 20 20 31 32 33 34 35 0E 54 4F 40 5E 0F 20 0E 40 5B 33 0F 20 20 20 20 20 20 20 20 20 20 20 20 "
@@ -343,7 +343,7 @@ TEST(SimWire, CharacterSetFrameIsKeptAsText)
 {
     Sim sim;
     START(sim, {});
-    // The layout example: head "0", then 10,20,K with the number, then
+    // A layout of three lines: head "0", then 10,20,K with the number, then
     // position 100,50 and K with 漢字 in Shift_JIS.
     const std::string params = vt::Hex("30 2C 31 30 2C 32 30 2C 1B 45 4B 31 32 33 34 35 1B 58 31 30 30 1B 59 30 35 "
                                        "30 1B 45 4B 8A BF 8E 9A");
