@@ -48,12 +48,13 @@ bool ParseNumber(const std::string &a_szText, long a_iMin, long a_iMax, long *a_
     return true;
 }
 
-SimStep Step(int a_iDelayMs, std::string a_cBytes, std::string a_szLabel)
+SimStep Step(int a_iDelayMs, std::string a_cBytes, std::string a_szLabel, bool a_bResult = false)
 {
     SimStep tStep;
     tStep.iDelayMs = a_iDelayMs;
     tStep.cBytes = std::move(a_cBytes);
     tStep.szLabel = std::move(a_szLabel);
+    tStep.bResult = a_bResult;
     return tStep;
 }
 
@@ -78,7 +79,7 @@ std::vector<SimStep> PlainAnswer(char a_cLetter, const SimReply &a_tReply)
     tSteps.push_back(Step(0, SimFirstReply(a_cLetter, a_tReply.cCode), "first reply " + CodeName(a_tReply.cCode)));
     if (a_tReply.cCode == SCK_ACK && !a_tReply.cResult.empty()) {
         tSteps.push_back(
-            Step(0, a_tReply.cResult, "result reply (" + std::to_string(a_tReply.cResult.size()) + " bytes)"));
+            Step(0, a_tReply.cResult, "result reply (" + std::to_string(a_tReply.cResult.size()) + " bytes)", true));
     }
     return tSteps;
 }
@@ -271,18 +272,21 @@ std::vector<SimStep> SimPlan(char a_cLetter, const SimReply &a_tReply, SimFaultA
         tSteps.push_back(Step(0, cFirst, "first reply of random bytes"));
         std::string cResult = RandomBytes(a_tRng, static_cast<size_t>(tLen(*a_tRng)));
         tSteps.push_back(
-            Step(0, cResult, "result reply of random bytes (" + std::to_string(cResult.size()) + " bytes)"));
+            Step(0, cResult, "result reply of random bytes (" + std::to_string(cResult.size()) + " bytes)", true));
         return tSteps;
     }
     case SIM_FAULT_SPLIT: {
         std::string cAll;
+        bool bResult = false;
         for (const SimStep &tStep : PlainAnswer(a_cLetter, a_tReply)) {
             cAll += tStep.cBytes;
+            bResult = bResult || tStep.bResult;
         }
         for (size_t i = 0; i < cAll.size(); i++) {
             tSteps.push_back(Step(static_cast<int>(i) * SIM_SPLIT_GAP_MS, cAll.substr(i, 1),
                                   i == 0 ? "reply split into " + std::to_string(cAll.size()) + " one-byte pieces"
-                                         : std::string()));
+                                         : std::string(),
+                                  bResult && i + 1 == cAll.size()));
         }
         return tSteps;
     }
@@ -303,18 +307,19 @@ std::vector<SimStep> SimPlan(char a_cLetter, const SimReply &a_tReply, SimFaultA
     case SIM_FAULT_SLOW:
         tSteps.push_back(Step(a_iArg, a_tReply.cResult,
                               "result reply (" + std::to_string(a_tReply.cResult.size()) + " bytes) after " +
-                                  std::to_string(a_iArg) + " ms"));
+                                  std::to_string(a_iArg) + " ms",
+                              true));
         break;
     case SIM_FAULT_SHORT_RESULT: {
         std::string cShort = a_tReply.cResult.substr(0, SIM_SHORT_RESULT_LEN);
         cShort.resize(SIM_SHORT_RESULT_LEN, '0');
-        tSteps.push_back(Step(0, cShort, "short result reply (8 bytes)"));
+        tSteps.push_back(Step(0, cShort, "short result reply (8 bytes)", true));
         break;
     }
     case SIM_FAULT_OVERSIZE: {
         std::string cBig = a_tReply.cResult.substr(0, SIM_OVERSIZE_LEN);
         cBig.resize(SIM_OVERSIZE_LEN, '0');
-        tSteps.push_back(Step(0, cBig, "oversized result reply (1000 bytes)"));
+        tSteps.push_back(Step(0, cBig, "oversized result reply (1000 bytes)", true));
         break;
     }
     default:  // no-result

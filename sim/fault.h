@@ -68,6 +68,7 @@ struct SimStep {
     int iDelayMs = 0;
     std::string cBytes;
     bool bClose = false;
+    bool bResult = false;  // the piece ends a result reply: the closing ACK is due
     std::string szLabel;  // logged when the piece goes out; empty: nothing
 };
 

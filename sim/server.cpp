@@ -244,7 +244,7 @@ void ReleaseDue(Server *a_tSrv)
         if (!tStep.szLabel.empty()) {
             SimLog("send %s: %s", tStep.szLabel.c_str(), SimHex(tStep.cBytes, 24).c_str());
         }
-        if (tStep.szLabel.find("result") != std::string::npos) {
+        if (tStep.bResult) {
             tConn.bAwaitAck = true;
         }
         tConn.cOut += tStep.cBytes;
