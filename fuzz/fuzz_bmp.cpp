@@ -3,7 +3,7 @@
 // (each must be the column cut from the rows before), and cut it into bands
 // and spans of ink as the card run does for pictures of up to 480 columns and
 // 480 byte-rows. Nothing may crash, overrun or leak.
-#include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -30,26 +30,21 @@ void vCheck(bool bOk, const char *szWhat)
     }
 }
 
-std::string TempFile(const char *szTag)
-{
-    const char *szBase = getenv("TMPDIR");
-    std::string tmpl = std::string(szBase && *szBase ? szBase : "/tmp") + "/fuzz_bmp-" + szTag + "-XXXXXX";
-    std::vector<char> name(tmpl.begin(), tmpl.end());
-    name.push_back('\0');
-    int fd = mkstemp(name.data());
-    vCheck(fd >= 0, "cannot make a temporary file");
-    close(fd);
-    return name.data();
-}
+// The files live in memory (memfd), reached through /proc/self/fd: no disk
+// in the loop, and nothing left behind however the fuzzer ends.
+struct TempFile {
+    int fd = -1;
+    std::string path;
+    TempFile()
+    {
+        fd = memfd_create("fuzz_bmp", 0);
+        vCheck(fd >= 0, "cannot make a file in memory");
+        path = "/proc/self/fd/" + std::to_string(fd);
+    }
+};
 
 struct Paths {
-    std::string in = TempFile("in");
-    std::string out = TempFile("out");
-    ~Paths()
-    {
-        unlink(in.c_str());
-        unlink(out.c_str());
-    }
+    TempFile in, out;
 };
 
 const Paths &stPaths()
@@ -58,17 +53,18 @@ const Paths &stPaths()
     return paths;
 }
 
-void vWriteAll(const std::string &path, const uint8_t *data, size_t size)
+void vWriteInput(const uint8_t *data, size_t size)
 {
-    int fd = open(path.c_str(), O_WRONLY | O_TRUNC);
-    vCheck(fd >= 0, "cannot open the input file");
+    const int fd = stPaths().in.fd;
+    vCheck(ftruncate(fd, 0) == 0, "cannot empty the input file");
+    off_t iAt = 0;
     while (size > 0) {
-        ssize_t n = write(fd, data, size);
+        ssize_t n = pwrite(fd, data, size, iAt);
         vCheck(n > 0, "cannot write the input file");
         data += n;
+        iAt += n;
         size -= static_cast<size_t>(n);
     }
-    close(fd);
 }
 
 struct Picture {
@@ -98,9 +94,9 @@ int64_t iRowForm(const Image &img)
 // What was read is what is written and read again.
 void vRoundTrip(Picture &p)
 {
-    vCheck(WriteBmp(stPaths().out.c_str(), &p.header, &p.img) == 0, "a picture read could not be written");
+    vCheck(WriteBmp(stPaths().out.path.c_str(), &p.header, &p.img) == 0, "a picture read could not be written");
     Picture q;
-    vCheck(ReadBmp(stPaths().out.c_str(), &q.header, &q.img) == 0, "a picture written could not be read");
+    vCheck(ReadBmp(stPaths().out.path.c_str(), &q.header, &q.img) == 0, "a picture written could not be read");
     vCheck(q.img.width == p.img.width && q.img.height == p.img.height && q.img.bitCnt == p.img.bitCnt,
            "dimensions changed in the round trip");
     vCheck(memcmp(q.img.data, p.img.data, static_cast<size_t>(iRowForm(p.img))) == 0, "pixels changed");
@@ -163,9 +159,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size > kMaxInput) {
         return 0;
     }
-    vWriteAll(stPaths().in, data, size);
+    vWriteInput(data, size);
     Picture p;
-    if (ReadBmp(stPaths().in.c_str(), &p.header, &p.img) != 0) {
+    if (ReadBmp(stPaths().in.path.c_str(), &p.header, &p.img) != 0) {
         vCheck(p.header.fileHeader == nullptr && p.header.infoHeader == nullptr && p.header.clrPallet == nullptr &&
                    p.img.data == nullptr,
                "a refused file left blocks behind");
