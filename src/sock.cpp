@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -344,6 +345,12 @@ int SCK_iOpen(int *a_iSocket, const char *a_cHost, int a_iPort)
         close(iSock);
         return -3;
     }
+    // Frames follow one another as soon as the machine has answered. With
+    // Nagle's rule each frame would wait until the machine acknowledged our
+    // previous closing ACK, which a delayed acknowledgement holds back for some
+    // 40 ms: seconds on every card. The bytes on the wire stay the same.
+    int iNoDelay = 1;
+    setsockopt(iSock, IPPROTO_TCP, TCP_NODELAY, &iNoDelay, sizeof iNoDelay);
     // Exactly O_NONBLOCK: every read of the exchanges must come back at once.
     if (fcntl(iSock, F_SETFL, O_NONBLOCK) != 0) {
         close(iSock);

@@ -1,9 +1,6 @@
 // vestrun: issues one patient registration card on the issuing machine.
 // One process, one card: the picture, the stripe and the card output, in a
 // fixed order; the run log on standard output tells how it went.
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -93,12 +90,6 @@ int main(int argc, char **argv)
         vFree();
         return -1;
     }
-    // Image frames follow one another as soon as the machine has answered.
-    // With Nagle's rule each frame would wait until the machine acknowledged
-    // our previous closing ACK, which a delayed acknowledgement holds back for
-    // some 40 ms: seconds on every card. The bytes on the wire stay the same.
-    int iNoDelay = 1;
-    setsockopt(iSock, IPPROTO_TCP, TCP_NODELAY, &iNoDelay, sizeof iNoDelay);
     vLogAdd("接続完了");
 
     // The card: true when it went out, false at the first failure.
