@@ -13,6 +13,7 @@
 #include <string>
 
 #include "head.h"
+#include "jiscode.h"
 
 namespace {
 
@@ -23,22 +24,32 @@ constexpr unsigned kPicMaxH = 512;
 // Bytes each argument may hold, its field's size less the terminator; the
 // sex must be exactly one byte, since the stripe has one byte for it and a
 // NUL there would end the magnetic record early.
+// What an argument may hold besides its length. Everything from argument 5
+// on goes onto the stripe, where a control byte breaks the record: a NUL cuts
+// it short, STX and ETX end the frame, ESC, SO and SI switch the reader's
+// character set. The names must be whole Shift_JIS characters besides: the
+// kana pipeline turns a broken one into a control byte (a lone lead byte 0x83
+// becomes ETX) or into a NUL that silently cuts the name, and the JIS
+// conversion leaves it as a stray 8-bit byte in the kanji field.
+enum ArgText { TXT_ANY, TXT_NO_CTL, TXT_SJIS };
+
 struct ArgLimit {
     int iMin;
     int iMax;  // -1: no limit of its own
+    ArgText eText;
 };
 constexpr std::array<ArgLimit, RUN_ARG_N + 1> kArgLimit = {{
-    {0, -1},                                      // 0: the program
-    {0, 63},                                      // 1: host (cHost holds 64)
-    {0, -1},                                      // 2: port, read as a number
-    {0, 1},                                       // 3: print style flag
-    {0, -1},                                      // 4: bitmap path
-    {0, int(sizeof(T_PAT_INF::szID) - 1)},        // 5: patient number
-    {0, int(sizeof(T_PAT_INF::szNameKANJI) - 1)}, // 6: kanji name
-    {0, int(sizeof(T_PAT_INF::szNameKanaZen) - 1)},  // 7: kana name
-    {1, 1},                                       // 8: sex
-    {0, int(sizeof(T_PAT_INF::szBirthDate) - 1)}, // 9: birth date
-    {0, int(sizeof(T_PAT_INF::szFirstDate) - 1)}, // 10: first visit
+    {0, -1, TXT_ANY},                                          // 0: the program
+    {0, 63, TXT_ANY},                                          // 1: host (cHost holds 64)
+    {0, -1, TXT_ANY},                                          // 2: port, read as a number
+    {0, 1, TXT_ANY},                                           // 3: print style flag
+    {0, -1, TXT_ANY},                                          // 4: bitmap path
+    {0, int(sizeof(T_PAT_INF::szID) - 1), TXT_NO_CTL},         // 5: patient number
+    {0, int(sizeof(T_PAT_INF::szNameKANJI) - 1), TXT_SJIS},    // 6: kanji name
+    {0, int(sizeof(T_PAT_INF::szNameKanaZen) - 1), TXT_SJIS},  // 7: kana name
+    {1, 1, TXT_NO_CTL},                                        // 8: sex
+    {0, int(sizeof(T_PAT_INF::szBirthDate) - 1), TXT_NO_CTL},  // 9: birth date
+    {0, int(sizeof(T_PAT_INF::szFirstDate) - 1), TXT_NO_CTL},  // 10: first visit
 }};
 
 // Copies the argument into a field of a_iSize bytes: the field is cleared
@@ -53,6 +64,39 @@ void vFieldSet(char *a_cField, size_t a_iSize, const char *a_szArg)
     }
     size_t iLen = strnlen(a_szArg, a_iSize - 1);
     memcpy(a_cField, a_szArg, iLen);
+}
+
+bool bCtlByte(unsigned char c) { return c < 0x20 || c == 0x7F; }
+
+// The argument holds what its field may carry (see ArgText).
+bool bArgText(const char *a_szArg, ArgText a_eText)
+{
+    if (a_eText == TXT_ANY) {
+        return true;
+    }
+    const auto *p = reinterpret_cast<const unsigned char *>(a_szArg);
+    while (*p != '\0') {
+        const unsigned char c = *p;
+        if (bCtlByte(c)) {
+            return false;
+        }
+        if (a_eText == TXT_SJIS) {
+            if (jiscode::bSjisLead(c)) {
+                // The terminator is no trail byte, so this never reads past it.
+                if (!jiscode::bSjisTrail(p[1])) {
+                    return false;
+                }
+                p += 2;
+                continue;
+            }
+            // Bytes that begin no character of code page 932.
+            if (c == 0x80 || c == 0xA0 || c >= 0xFD) {
+                return false;
+            }
+        }
+        p++;
+    }
+    return true;
 }
 
 bool bWriteAll(int a_iFd, const char *a_cData, size_t a_iLen)
@@ -89,6 +133,9 @@ int iArgCheck(int a_iArgc, char *const *a_szArgv)
             return i;
         }
         if (strnlen(szArg, size_t(tLim.iMin)) < size_t(tLim.iMin)) {
+            return i;
+        }
+        if (!bArgText(szArg, tLim.eText)) {
             return i;
         }
     }

@@ -86,6 +86,46 @@ TEST(ArgCheck, RefusesWhatTheRecordCannotHoldWhole)
     EXPECT_EQ(iArgCheck(10, argv.data()), 1);
 }
 
+// Text that would break the stripe is refused with its argument, before the
+// operator is asked for a card, instead of failing at the magnetic write or
+// going onto the card cut short.
+TEST(ArgCheck, RefusesNamesThatAreNotShiftJisAndControlBytesOnTheStripe)
+{
+    struct Case {
+        int iArg;
+        std::string sVal;
+        int iWant;
+    } cases[] = {
+        {6, "山田\x88", 6},                     // lead byte at the end
+        {7, "ヤマダ\x83", 7},                   // would become ETX in the 7-bit name
+        {7, "ヤマダ\x83 ", 7},                  // lead byte before a blank
+        {7, "\x80タロウ", 7},                    // would become a NUL and cut the name
+        {6, "\xA0", 6},                         // no character begins with these
+        {6, "\xFD\x40", 6},
+        {7, u8"ヤマダ　タロウ", 7},               // UTF-8 that breaks as Shift_JIS
+        {6, "山\x03田", 6},
+        {7, "ヤマ\x0Eダ", 7},
+        {6, "山田\x7F", 6},
+        {5, "123\x02", 5},
+        {8, "\x1B", 8},
+        {9, "1970\t0101", 9},
+        {10, "2024\x0F", 10},
+        // Whole characters of every kind pass: half-width kana, ASCII, kanji,
+        // trail bytes in both ranges, the last lead byte.
+        {7, "ｶﾞｷﾞ ﾊﾟ", 0},
+        {6, "Yamada Taro", 0},
+        {6, "表\x83\x80\xFC\xFC", 0},
+        {3, "\x03", 0},  // the style flag and the host never reach the stripe
+        {1, "host\x01", 0},
+    };
+    for (const auto &c : cases) {
+        Args a;
+        a.sArg[c.iArg] = c.sVal;
+        auto argv = a.Argv();
+        EXPECT_EQ(iArgCheck(11, argv.data()), c.iWant) << "argument " << c.iArg << ": " << vt::ToHex(c.sVal);
+    }
+}
+
 TEST(KanaPipeline, FullWidthKanaBecomesSevenBitHalfWidthCodes)
 {
     struct Case {
