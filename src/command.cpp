@@ -811,7 +811,14 @@ int iCharSetBuild(const T_PAT_INF *a_tPat, char *a_cSnd, int a_iSize)
         return -99;
     }
     int iStyle = iSexStyle(fpStyle);
+    // Read to its end or not at all: a file that opens but cannot be read
+    // (a folder of that name, a disk error) is no print style.
+    const bool bStyleErr = ferror(fpStyle) != 0;
     fclose(fpStyle);
+    if (bStyleErr) {
+        vLogAdd("× 設定ファイル２を読み込むことができません。処理不可能n");
+        return -99;
+    }
 
     vLogAdd("性別設定");
     const T_SEX_WORD &tSex = tSexWord(a_tPat->cSEX, iStyle);
@@ -823,7 +830,14 @@ int iCharSetBuild(const T_PAT_INF *a_tPat, char *a_cSnd, int a_iSize)
         return -99;
     }
     int iLen = iCharSetLayout(fpLayout, a_tPat, cBirth, tSex.szWord, a_cSnd, a_iSize);
+    // A layout that could not be read would go out as an empty character
+    // set, reported as a success.
+    const bool bLayoutErr = ferror(fpLayout) != 0;
     fclose(fpLayout);
+    if (bLayoutErr) {
+        vLogAdd("× 設定ファイルを読み込むことができません。処理不可能n");
+        return -99;
+    }
     return iLen < 0 ? -1 : iLen;
 }
 

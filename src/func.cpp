@@ -126,7 +126,15 @@ int iDateChg(const char *a_szYYYYMMDD, char *a_szWaYMD)
             cStyle = tLine.szFld[0][0];
         }
     }
+    // A file that opens but cannot be read (a folder of that name, a disk
+    // error) has told us nothing: printing the default form instead would
+    // hide that from the operator.
+    const bool bReadErr = ferror(fp.get()) != 0;
     fp.reset();
+    if (bReadErr) {
+        vLogAdd("× 設定ファイル２を読み込むことができません。処理不可能n");
+        return -99;
+    }
 
     if (lDate < kEras[0].lFrom) {
         return -1;

@@ -118,7 +118,8 @@ int iCharSetLayout(FILE *a_fpLayout, const T_PAT_INF *a_tPat, const char *a_szBi
                    int a_iSize);
 // The whole "A" frame from printstyle.txt and printsetting.txt in the working
 // folder, with the run-log lines of m_iCharSet up to the exchange. Its length;
-// -99 when a settings file cannot be opened (logged), -1 when it does not fit.
+// -99 when a settings file cannot be opened or read (logged), -1 when it does
+// not fit.
 int iCharSetBuild(const T_PAT_INF *a_tPat, char *a_cSnd, int a_iSize);
 
 // ---- issuing run ----------------------------------------------------------

@@ -511,4 +511,29 @@ TEST(CharSet, MissingFilesOrOversizeLayoutSendNothing)
     }
 }
 
+// A settings file that opens but cannot be read (here a folder of that name)
+// is reported like a missing one, never sent as an empty character set.
+TEST(CharSet, SettingsFileThatCannotBeReadSendsNothing)
+{
+    const std::string style2 = "× 設定ファイル２を読み込むことができません。処理不可能n";
+    struct Case {
+        const char *folder;
+        std::vector<std::string> log;
+    } cases[] = {
+        {"printstyle.txt", {"キャラクタセット開始", style2, style2}},
+        {"printsetting.txt",
+         {"キャラクタセット開始", "性別設定", "　男性", "× 設定ファイルを読み込むことができません。処理不可能n"}},
+    };
+    for (const auto &c : cases) {
+        InDir dir;
+        dir.Put("printstyle.txt", "x,\n1,\n");
+        dir.Put("printsetting.txt", "0,\n");
+        ASSERT_EQ(unlink(c.folder), 0);
+        ASSERT_EQ(mkdir(c.folder, 0700), 0);
+        vt::CaptureFd cap(1);
+        EXPECT_EQ(m_iCharSet(Patient(), -1), -99) << c.folder;  // -1: a send would fail and log
+        EXPECT_EQ(Logged(cap.Finish()), c.log) << c.folder;
+    }
+}
+
 }  // namespace

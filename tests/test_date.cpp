@@ -1,10 +1,12 @@
 // Era dates and the date style of the print style file.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "head.h"
 #include "testutil.h"
@@ -148,6 +150,22 @@ TEST(DateChg, MissingStyleFile)
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_EQ(lines[0], "× 設定ファイル２を読み込むことができません。処理不可能n");
     }
+}
+
+// One that opens but cannot be read tells no style either: the same line and
+// result, not the default form.
+TEST(DateChg, StyleFileThatCannotBeReadIsLikeAMissingOne)
+{
+    StyleDir dir;
+    dir.Remove();
+    ASSERT_EQ(mkdir("printstyle.txt", 0700), 0);
+    vt::CaptureFd out(1);
+    Out o = Convert("19890108");
+    EXPECT_EQ(o.ret, -99);
+    EXPECT_EQ(o.text, "(unchanged)");
+    EXPECT_EQ(vt::LogMessages(out.Finish()),
+              std::vector<std::string>{"× 設定ファイル２を読み込むことができません。処理不可能n"});
+    rmdir("printstyle.txt");
 }
 
 }  // namespace
