@@ -791,6 +791,12 @@ int iCharSetLayout(FILE *a_fpLayout, const T_PAT_INF *a_tPat, const char *a_szBi
             return -1;
         }
     }
+    // The machine takes an STX as the start of a new frame: one inside (from
+    // an attribute field of the layout) would cut this one in two. An ETX is
+    // refused by the frame builder itself.
+    if (memchr(cParm.data(), SCK_STX, static_cast<size_t>(tParm.Len())) != nullptr) {
+        return -1;
+    }
     return SCK_iFrame(a_cSnd, a_iSize, 'A', cParm.data(), tParm.Len());
 }
 

@@ -113,7 +113,8 @@ int iSexStyle(FILE *a_fp);
 const char *szSexWord(char a_cSEX, int a_iStyle);
 // The "A" frame laid out from the layout file, from STX through ETX, into
 // a_cSnd (a_iSize bytes, room left for the block check). Returns its length,
-// or -1 when the layout would not fit or would put an ETX inside the frame.
+// or -1 when the layout would not fit or would put an STX or ETX inside the
+// frame.
 int iCharSetLayout(FILE *a_fpLayout, const T_PAT_INF *a_tPat, const char *a_szBirth, const char *a_szSex, char *a_cSnd,
                    int a_iSize);
 // The whole "A" frame from printstyle.txt and printsetting.txt in the working

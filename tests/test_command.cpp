@@ -427,6 +427,15 @@ TEST(CharSetLayout, FrameMustFitWithItsBlockCheck)
     EXPECT_EQ(Layout("\x03,\n", p, "B", "S", 896, &ret), "");  // an ETX would end the frame
 }
 
+// The machine starts a new frame at an STX: one in an attribute field would
+// cut the character set in two, so such a layout is refused like an ETX.
+TEST(CharSetLayout, StxInAnAttributeIsRefused)
+{
+    int ret = 0;
+    EXPECT_EQ(Layout("0,\n10,20,K\x02,\n", Patient(), "B", "S", 896, &ret), "");
+    EXPECT_EQ(ret, -1);
+}
+
 // The working folder holds the settings files for the duration of a case.
 class InDir {
 public:
