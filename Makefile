@@ -7,7 +7,7 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CTEST_JOBS ?= 32
 GENERATOR  := $(if $(shell command -v ninja 2>/dev/null),-G Ninja,)
 
-.PHONY: all build test test-asan test-unit demo bench fuzz fuzz-smoke matrix clean
+.PHONY: all build test test-asan test-unit demo bench fuzz fuzz-smoke matrix badinput clean
 
 all: build
 
@@ -49,6 +49,10 @@ fuzz: $(FUZZ_BUILD)/CMakeCache.txt
 # A few seconds per fuzz target; FUZZ_SECONDS=600 for a long run.
 fuzz-smoke: fuzz
 	scripts/fuzz.sh $(FUZZ_BUILD) $${FUZZ_SECONDS:-10}
+
+# docs/bad-input.md: every bad-input case of the suite, run side by side, and what came of it.
+badinput: build
+	python3 scripts/bad-input.py $(BUILD) docs/bad-input.md
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -1,0 +1,150 @@
+// The bad input table: every case is one row of docs/bad-input.md and one
+// CTest test. A case states its input and asserts what must come of it; when
+// VESTRUN_BADINPUT_ROWS names a folder, it also leaves there what it saw, and
+// scripts/bad-input.py gathers those rows into the table.
+#ifndef VESTRUN_BADINPUT_H
+#define VESTRUN_BADINPUT_H
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "slow_e2e.h"
+#include "testutil.h"
+
+namespace badin {
+
+constexpr char kBmpLine[] = "× bmpファイルを読み込むことができません。処理不可能n";
+
+// What a row saw, in the words of the table. Texts are as the program wrote
+// them (Shift_JIS); the script turns them into UTF-8.
+struct Seen {
+    std::string sStatus;   // "exit 157", "result -99"
+    std::string sLog;      // the log lines that tell, " / " between them
+    std::string sErr;      // standard error, the file's path written FILE
+    std::string sMachine;  // what reached the machine
+};
+
+inline std::string HexOf(const std::string &a_s)
+{
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : a_s) {
+        out += kDigits[c >> 4];
+        out += kDigits[c & 15];
+    }
+    return out;
+}
+
+// Leaves the row for the table when asked to. Called last in a case, so that
+// the verdict is the case's own.
+inline void Emit(const std::string &a_sId, const std::string &a_sGroup, const std::string &a_sInput,
+                 const Seen &a_tSeen)
+{
+    const char *szDir = getenv("VESTRUN_BADINPUT_ROWS");
+    if (szDir == nullptr || *szDir == '\0') {
+        return;
+    }
+    std::string sRow;
+    auto put = [&sRow](const char *a_szKey, const std::string &a_sVal) {
+        sRow += std::string(a_szKey) + "=" + HexOf(a_sVal) + "\n";
+    };
+    put("id", a_sId);
+    put("group", a_sGroup);
+    put("input", a_sInput);
+    put("status", a_tSeen.sStatus);
+    put("log", a_tSeen.sLog);
+    put("err", a_tSeen.sErr);
+    put("machine", a_tSeen.sMachine);
+    put("verdict", ::testing::Test::HasFailure() ? "FAIL" : "ok");
+    vt::WriteFile(std::string(szDir) + "/" + a_sId + ".row", sRow);
+}
+
+inline std::string Join(const std::vector<std::string> &a_vLines)
+{
+    std::string out;
+    for (const auto &s : a_vLines) {
+        out += (out.empty() ? "" : " / ") + s;
+    }
+    return out;
+}
+
+inline std::string Replace(std::string a_s, const std::string &a_sFrom, const std::string &a_sTo)
+{
+    if (a_sFrom.empty()) {
+        return a_s;
+    }
+    for (size_t i = a_s.find(a_sFrom); i != std::string::npos; i = a_s.find(a_sFrom, i + a_sTo.size())) {
+        a_s.replace(i, a_sFrom.size(), a_sTo);
+    }
+    return a_s;
+}
+
+// The log of a run after the echo of its ten arguments.
+inline std::vector<std::string> AfterEcho(const e2e::Result &a_tRun)
+{
+    auto msgs = a_tRun.Log();
+    std::vector<std::string> out;
+    for (size_t i = 10; i < msgs.size(); i++) {
+        if (!msgs[i].empty()) {
+            out.push_back(msgs[i]);
+        }
+    }
+    return out;
+}
+
+// A port where something listens and never answers: a run that should end
+// before the machine shows, by an untouched listener, that it did.
+class Listener {
+public:
+    Listener()
+    {
+        m_iFd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (m_iFd < 0 || bind(m_iFd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(m_iFd, 4) != 0 ||
+            getsockname(m_iFd, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
+            ADD_FAILURE() << "no listening socket";
+            return;
+        }
+        m_iPort = ntohs(a.sin_port);
+    }
+    ~Listener()
+    {
+        if (m_iFd >= 0) {
+            close(m_iFd);
+        }
+    }
+    Listener(const Listener &) = delete;
+    Listener &operator=(const Listener &) = delete;
+    int Port() const { return m_iPort; }
+    // Did anything connect?
+    bool Touched()
+    {
+        int iConn = accept(m_iFd, nullptr, nullptr);
+        if (iConn < 0) {
+            return false;
+        }
+        close(iConn);
+        return true;
+    }
+
+private:
+    int m_iFd = -1;
+    int m_iPort = 0;
+};
+
+}  // namespace badin
+
+#endif
