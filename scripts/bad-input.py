@@ -33,10 +33,11 @@ shown, in the normal and in the sanitizer build, so a change of outcome fails
 the suite before it reaches this table.
 
 - Runs of `vestrun` take the sample patient (12345, 山田太郎, ヤマダ　タロウ,
-  sex 1, 19700101, 20240401) with one thing changed. Those that must end before
-  the machine point at a listener that must stay untouched; those that reach
-  the machine issue a whole card on their own `vestrun-sim` (`--card-after 0`),
-  whose stripe and picture are checked byte for byte and pixel for pixel.
+  sex 1, 19700101, 20240401) and a small 1-bit drawing, with what the row
+  names changed. Those that must end before the machine point at a listener
+  that must stay untouched; those that reach the machine issue a whole card on
+  their own `vestrun-sim` (`--card-after 0`), whose stripe and picture are
+  checked byte for byte and pixel for pixel, every command frame in order.
 - Status: the exit status as a shell sees it (157 is -99, 255 is -1).
 - Log: the run-log lines that tell (after the echo of the arguments), or the
   command's own lines for the character set command.
