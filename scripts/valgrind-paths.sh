@@ -72,16 +72,16 @@ bmp 16 16 24 >"$work/rgb.bmp"
 bmp 481 8 1 >"$work/wide.bmp"
 head -c 100 "$card" >"$work/broken.bmp"
 
-# A stand-in of its own, listening on a free port; prints that port.
+# A stand-in of its own, listening on a free port, which goes to sim_port.
+# (Not in a subshell: the trap must know every stand-in to stop it.)
 start_sim() {
-    local name=$1
+    local name=$1 line i
     shift
     "$sim" --listen 127.0.0.1:0 --once "$@" >"$work/$name.sim.out" 2>"$work/$name.sim.err" &
     sims+=($!)
-    local i
     for i in $(seq 100); do
         if read -r line <"$work/$name.sim.out" 2>/dev/null && [ -n "$line" ]; then
-            echo "${line##*:}"
+            sim_port=${line##*:}
             return 0
         fi
         sleep 0.1
@@ -89,8 +89,10 @@ start_sim() {
     echo "valgrind-paths: vestrun-sim for $name did not come up" >&2
     return 1
 }
-port_ok=$(start_sim success --card-after 0) || exit 1
-port_reset=$(start_sim reset --fault 9:dle) || exit 1
+start_sim success --card-after 0 || exit 1
+port_ok=$sim_port
+start_sim reset --fault 9:dle || exit 1
+port_reset=$sim_port
 
 patient=(12345 "$(printf '\x8eR\x93c\x91\xbe\x98Y')" "$(printf '\x83\x84\x83}\x83_\x81@\x83^\x83\x8d\x83E')" 1 19700101 20240401)
 
