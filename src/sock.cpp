@@ -46,6 +46,10 @@ constexpr int kFirstLen = 10;    // first reply: the answer code is its tenth by
 constexpr int kAnswerAt = 9;
 constexpr int kResultLen = 256;  // result reply, and the bytes taken off on connect
 constexpr int kLineBuf = 1024;   // a dump line of up to 333 bytes fits on the stack
+// Reads of left-over bytes before one frame goes out, kResultLen each (16 KiB
+// in all): room for a greeting of some kilobytes, while a machine that never
+// stops sending still lets the frame go.
+constexpr int kLeftoverReads = 64;
 
 long long llNowUs()
 {
@@ -143,6 +147,33 @@ int iWindowRecv(int a_iSocket, char *a_cBuf, size_t a_iBufLen, int a_iCap, long 
         }
         pollfd tPfd{a_iSocket, POLLIN, 0};
         poll(&tPfd, 1, static_cast<int>(llLeft / 1000 + 1));
+    }
+}
+
+// Takes off whatever already waits on the socket before a frame goes out: a
+// reply that came after its exchange had given up on it, the bytes past 256
+// of an oversized reply, the rest of a long greeting. None of it can be the
+// answer to a frame not yet sent; read as that answer, it would put every
+// later reply out of step, one first reply behind for the rest of the run,
+// and the wait for a card would never see the card. The bytes go into the run
+// log like every other receive, so the log still holds all the machine sent.
+// Nothing waiting (the usual case) logs nothing.
+void vTakeOffLeftovers(int a_iSocket)
+{
+    for (int i = 0; i < kLeftoverReads; i++) {
+        char cPeek = 0;
+        ssize_t iWaiting;
+        do {
+            iWaiting = recv(a_iSocket, &cPeek, 1, MSG_PEEK | MSG_DONTWAIT);
+        } while (iWaiting < 0 && errno == EINTR);
+        if (iWaiting <= 0) {
+            return;  // nothing waiting, or a closed line that the exchange will meet itself
+        }
+        std::array<char, kResultLen> cRcv{};
+        int iLen = kResultLen;
+        if (SCK_iRecv(a_iSocket, cRcv.data(), &iLen, 0) != 0) {
+            return;
+        }
     }
 }
 
@@ -408,6 +439,7 @@ int SCK_iSendRecv(int a_iSocket, char *a_cSnd, int a_iSndLen, char *a_cRcv, int 
     int iRet = 0;  // the last first-reply read; 0 = something was read
     for (int iCnt = 2; iCnt > 0; iCnt--) {
         if (!bRecvOnly) {
+            vTakeOffLeftovers(a_iSocket);
             // Every attempt sends the whole frame again, block check and all.
             if (SCK_iSend(a_iSocket, a_cSnd, a_iSndLen) != 0) {
                 return -1;
@@ -459,6 +491,7 @@ int SCK_iSendImage(int a_iSocket, char *a_cSnd, int a_iSndLen, char *a_cRcv, int
     for (int iCnt = 2; iCnt > 0; iCnt--) {
         // Image frames are not dumped: the picture would bury the rest of the log.
         if (iSndLen > 0) {
+            vTakeOffLeftovers(a_iSocket);
             if (iSendAll(a_iSocket, a_cSnd, iSndLen) != 0) {
                 vLogAdd("× SCK_iSendImage 送信失敗");
                 return -1;
