@@ -54,5 +54,10 @@ fuzz-smoke: fuzz
 badinput: build
 	python3 scripts/bad-input.py $(BUILD) docs/bad-input.md
 
+# docs/fault-matrix.md: every frame of a run under every fault of the stand-in, and the
+# hostile machine, run side by side against the model in the script (about 2 minutes).
+matrix: build
+	python3 scripts/fault-matrix.py --build $(BUILD) --doc docs/fault-matrix.md
+
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -1,0 +1,781 @@
+#!/usr/bin/env python3
+"""The fault matrix: vestrun against vestrun-sim, one run per case.
+
+Section 1 puts every fault the stand-in can play on every frame a run sends
+("I", each "M" of a small picture, "Z412", "Y", "9", "12", "G", "F", "Z010"
+and "_") and checks that the run ends the way the model below says: exit
+status, the last log lines, the failure line of the failing command, every
+unit on the wire (after a failure only "_"), the card the machine kept
+(stripe and picture intact) or its absence, no crash, no sanitizer report.
+
+Section 2 is the hostile machine: garbage, oversized and split replies, a
+greeting of many kilobytes, and mixes of them on single frames. Every run
+must end (through the reset path or with the card), and in the sanitizer
+build without a report of a read past a buffer.
+
+    scripts/fault-matrix.py [--build DIR | --vestrun BIN --sim BIN]
+                            [--jobs N] [--only TEXT]... [--doc FILE] [--list]
+
+The binaries: --vestrun and --sim; else DIR/vestrun and DIR/sim/vestrun-sim
+when --build is given; else $VESTRUN_BIN and $VESTRUN_SIM_BIN (as CTest sets
+them); else those of the folder build. --doc FILE writes the table of outcomes
+as Markdown (`make matrix` writes docs/fault-matrix.md). Exit status 0 when
+every case ends as modelled, 1 on any deviation, 2 when it cannot start.
+
+Standard library only. A run is mostly the machine's fixed pauses, so many
+cases run side by side even on two cores.
+"""
+import argparse
+import concurrent.futures
+import os
+import re
+import select
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+# ---------------------------------------------------------------------------
+# The sample patient, its stripe and the picture.
+
+PATIENT = [b"12345", "山田太郎".encode("cp932"), "ヤマダ　タロウ".encode("cp932"), b"1", b"19700101", b"20240401"]
+# The 69 bytes the sample patient's stripe carries.
+STRIPE = bytes.fromhex(
+    "202020202031323334350E544F405E0F200E405B330F20202020202020202020202031"
+    "39373030313031311B4B3B33454442404F3A2121212121211B483230323430343031"
+)
+
+# A picture of 96 x 24 pixels whose ink goes out in three "M" frames: two
+# spans in the top byte-row, too far apart to be merged, and one in the third
+# byte-row; the byte-row between them is empty.
+PIC_W, PIC_H = 96, 24
+INK_REGIONS = [(2, 21, 0, 8), (60, 81, 0, 8), (30, 51, 16, 24)]  # x0, x1, y0, y1, ends excluded
+IMAGE_FRAMES = 3
+
+
+def picture_pixels():
+    pix = [[0] * PIC_W for _ in range(PIC_H)]
+    for x0, x1, y0, y1 in INK_REGIONS:
+        for y in range(y0, y1):
+            for x in range(x0, x1):
+                # A pattern rather than solid ink, so that a column or a row
+                # out of place shows on the card.
+                if (x + 2 * y) % 3 != 0 or x == x0:
+                    pix[y][x] = 1
+    return pix
+
+
+def le(value, size):
+    return value.to_bytes(size, "little")
+
+
+def bmp_1bit(pix):
+    """A bottom-up 1-bit BMP: palette index 0 white, 1 ink."""
+    h, w = len(pix), len(pix[0])
+    stride = (w + 31) // 32 * 4
+    data = bytearray()
+    for y in range(h - 1, -1, -1):
+        row = bytearray(stride)
+        for x in range(w):
+            if pix[y][x]:
+                row[x // 8] |= 0x80 >> (x % 8)
+        data += row
+    off = 14 + 40 + 8
+    head = b"BM" + le(off + len(data), 4) + le(0, 4) + le(off, 4)
+    info = (le(40, 4) + le(w, 4) + le(h, 4) + le(1, 2) + le(1, 2) + le(0, 4) + le(len(data), 4)
+            + le(2835, 4) + le(2835, 4) + le(2, 4) + le(0, 4))
+    return head + info + b"\xff\xff\xff\x00\x00\x00\x00\x00" + bytes(data)
+
+
+def read_bmp_1bit(data):
+    """Palette indices of a 1-bit BMP, top row first; None if it is not one."""
+    if len(data) < 62 or data[:2] != b"BM":
+        return None
+    off = int.from_bytes(data[10:14], "little")
+    w = int.from_bytes(data[18:22], "little", signed=True)
+    h = int.from_bytes(data[22:26], "little", signed=True)
+    if int.from_bytes(data[28:30], "little") != 1 or w <= 0 or h == 0:
+        return None
+    stride = (w + 31) // 32 * 4
+    if off + stride * abs(h) > len(data):
+        return None
+    pix = []
+    for r in range(abs(h)):
+        src = r if h < 0 else abs(h) - 1 - r
+        row = data[off + src * stride: off + (src + 1) * stride]
+        pix.append([(row[x // 8] >> (7 - x % 8)) & 1 for x in range(w)])
+    return pix
+
+
+# ---------------------------------------------------------------------------
+# Frames, faults and how one exchange goes under each fault.
+
+# The units the stand-in records (--frames), by name; the magnetic record is
+# "9", image frames are M1, M2, ... in the order they first came.
+FIXED_FRAMES = {
+    "02 49 03 4A": "I",
+    "02 5A 34 31 32 03 6E": "Z412",
+    "02 59 03 5A": "Y",
+    "02 31 32 03 00": "12",
+    "02 47 31 03 75": "G",
+    "02 46 31 03 74": "F",
+    "02 5A 30 31 30 03 68": "Z010",
+    "02 5F 03 5C": "_",
+    "06": "ACK",
+}
+
+# What each step of the run logs when its exchange fails.
+FAIL_LINE = {
+    "I": "× バッファクリア失敗",
+    "M": "× 外部イメージ展開失敗",
+    "Z412": "× LED設定失敗",
+    "Y": "× ステータスチェック失敗",
+    "9": "× 磁気書込失敗",
+    "12": "× 磁気書込＋待機失敗",
+    "G": "× カード出力失敗",
+    "F": "× カード出力失敗",
+    "Z010": "× LED設定失敗",
+    "_": "× プリンターリセット失敗",
+}
+
+FAULTS = ["nak", "nak-always", "dle", "silence", "short", "no-result", "slow-in", "slow-out", "close"]
+
+# A slow result reply, in ms, inside and beyond the time the run gives it: a
+# command's result is read 1.5 s after its ACK, a card output's after 7 s, an
+# image frame's within 3.5 s. Beyond it, the run's next frame goes out well
+# before the late reply would, and the stand-in then drops that reply.
+SLOW_MS = {"command": (700, 3000), "card": (5000, 9000), "image": (2000, 5500)}
+
+# One exchange under each fault: how often the frame reaches the machine,
+# whether its result is taken (a closing ACK follows), and the line the link
+# logs on the way.
+EXCHANGE = {
+    None:         (1, True, None),
+    "nak":        (2, True, None),                  # NAK, sent again, taken
+    "nak-always": (2, False, None),                 # no ACK in two attempts
+    "dle":        (1, False, None),                 # refused at once
+    "silence":    (2, True, "× 受信失敗リトライ"),  # no first reply, sent again, taken
+    "short":      (2, True, "× 不明コード"),        # the one byte 06 leaves offset 9 empty
+    "no-result":  (1, False, None),                 # ACK, then nothing
+    "slow-in":    (1, True, None),                  # late, inside the wait
+    "slow-out":   (1, False, None),                 # later than the run reads it
+    "close":      (1, False, "× 受信失敗リトライ"),  # the second attempt no longer arrives
+}
+RECOVERS = {f for f, (_, taken, _) in EXCHANGE.items() if f and taken}
+
+# Outcomes of a run.
+CARD = "card"                  # issued: last line 切断; the machine kept the card
+RESET = "reset"                # reset path; the machine took the reset
+RESET_CARD = "reset+card"      # reset path, though the machine did put the card out
+DEAD = "reset, line gone"      # reset path; the reset cannot be sent any more
+NO_RESET = "reset refused"     # reset path; the reset itself fails
+WAIT = "waits"                 # the wait for a card goes on; stopped after a bound
+CODES = {"C": CARD, "R": RESET, "RC": RESET_CARD, "D": DEAD, "N": NO_RESET, "W": WAIT}
+
+# --- The model ---------------------------------------------------------------
+# C card, R reset, RC reset though the card is out, D reset with the line
+# gone, N reset refused, W the wait goes on. Reasons, by family:
+#  I, M1-M3, Z412, 9, 12: what the exchange gets over (NAK once, silence, a
+#     short first reply, a result inside the wait) costs a second attempt or
+#     nothing -> card. What it cannot get over (NAK twice, DLE, no result, a
+#     result too late) fails the step -> reset path, and "_" is the only frame
+#     after it. Line dropped: neither the second attempt nor the reset reaches
+#     the machine -> reset path with nothing after the failing frame.
+#     Image frames have the same two attempts, with no pause between them.
+#  Y: a failed status check counts as a status without a card: the LED is lit
+#     again and the next status request finds the card -> card. NAK for ever:
+#     the wait goes on by design (the operator's time has no bound); stopped
+#     after a bound, it must still be asking, with the LED relit on every
+#     pass. Line dropped: the LED frame can no longer be sent, no status can
+#     ever come -> reset path.
+#  G, F: as the other steps, but the machine puts the card out before its
+#     result reply goes: when that reply is lost (none, too late) the card is
+#     out though the run takes the reset path.
+#  Z010: the LED-off result is not looked at -> card, 切断.
+#  _: reached by refusing the stripe (9:dle); a reset that fails is logged
+#     and the run still ends with 0.
+MODEL_TABLE = """
+frame nak nak-always dle silence short no-result slow-in slow-out close
+I     C   R          R   C       C     R         C       R        D
+M1    C   R          R   C       C     R         C       R        D
+M2    C   R          R   C       C     R         C       R        D
+M3    C   R          R   C       C     R         C       R        D
+Z412  C   R          R   C       C     R         C       R        D
+Y     C   W          C   C       C     C         C       C        D
+9     C   R          R   C       C     R         C       R        D
+12    C   R          R   C       C     R         C       R        D
+G     C   R          R   C       C     RC        C       RC       D
+F     C   R          R   C       C     RC        C       RC       D
+Z010  C   C          C   C       C     C         C       C        C
+_     R   N          N   R       R     N         R       N        N
+"""
+
+
+def parse_model(text):
+    lines = [l.split() for l in text.strip().splitlines()]
+    assert lines[0][1:] == FAULTS, "the model's columns are the faults, in order"
+    return {row[0]: dict(zip(FAULTS, (CODES[c] for c in row[1:]))) for row in lines[1:]}
+
+
+MODEL = parse_model(MODEL_TABLE)
+ROWS = list(MODEL)
+
+
+def frame_kind(row):
+    if row.startswith("M"):
+        return "image"
+    return "card" if row in ("G", "F") else "command"
+
+
+def fault_rules(row, fault):
+    """The stand-in's --fault rules that put `fault` on the frame `row`."""
+    kind = frame_kind(row)
+    action = {"slow-in": "slow=%d" % SLOW_MS[kind][0], "slow-out": "slow=%d" % SLOW_MS[kind][1]}.get(fault, fault)
+    if row.startswith("M"):
+        # Image frames are told apart by receipt; a frame's second attempt is
+        # the next receipt, so NAK for ever on frame k is NAK on k and k+1.
+        k = int(row[1:])
+        if fault == "nak-always":
+            return ["M#%d:nak" % k, "M#%d:nak" % (k + 1)]
+        return ["M#%d:%s" % (k, action)]
+    if row == "_":
+        return ["9:dle", "_:" + action]
+    return ["%s:%s" % (row, action)]
+
+
+def command_of(name):
+    return "M" if name.startswith("M") else name
+
+
+def exchange_units(name, fault):
+    sends, taken, _ = EXCHANGE[fault]
+    return [name] * sends + (["ACK"] if taken else [])
+
+
+def expected_wire(row, fault, outcome):
+    """The units of the whole run under the model, and the index at which the
+    failure's tail starts (None when no step fails). For WAIT: up to the wait."""
+    style_frame = "F" if row == "F" else "G"
+    order = ["I"] + ["M%d" % (i + 1) for i in range(IMAGE_FRAMES)] + ["Z412", "Y", "9", "12", style_frame, "Z010"]
+    target, target_fault = ("9", "dle") if row == "_" else (row, fault)
+    units = []
+    for name in order:
+        f = target_fault if name == target else None
+        units += exchange_units(name, f)
+        if f is None or f in RECOVERS or name == "Z010":
+            continue
+        if name == "Y":
+            if outcome == WAIT:
+                return units, None
+            if outcome == DEAD:
+                return units, len(units)
+            units += ["Z412", "ACK"] + exchange_units("Y", None)  # LED relit, the card found
+            continue
+        tail_at = len(units)
+        if f != "close":
+            units += exchange_units("_", fault if row == "_" else None)
+        return units, tail_at
+    return units, None
+
+
+def name_units(lines):
+    names, images = [], []
+    for line in lines:
+        if line in FIXED_FRAMES:
+            names.append(FIXED_FRAMES[line])
+        elif line.startswith("02 39 "):
+            names.append("9")
+        elif line.startswith("02 4D "):
+            if line not in images:
+                images.append(line)
+            names.append("M%d" % (images.index(line) + 1))
+        else:
+            names.append("?" + line[:20])
+    return names
+
+
+# One pass of a wait that goes on: the status request fails twice (its two
+# attempts), then the LED is lit again and taken.
+WAIT_PASS = ["Z412", "ACK", "Y", "Y"]
+
+# ---------------------------------------------------------------------------
+# Section 2: the hostile machine. Each case: name, stand-in options, outcome,
+# the whole wire, and what happens. Every reply that is not the answer to the
+# frame just sent is taken off before the next frame goes out, so one bad
+# reply costs at most the exchange it came in.
+
+HEAD = "I ACK M1 ACK M2 ACK M3 ACK Z412 ACK"
+WHOLE = HEAD + " Y ACK 9 ACK 12 ACK G ACK Z010 ACK"
+
+HOSTILE = [
+    ("garbage on every frame", ["--fault", "*:garbage"], NO_RESET, "I I _ _",
+     "Every first reply is ten random bytes without an answer code: two unknown codes end the clear of all "
+     "buffers, two more the reset. The random result replies behind them never reach a later exchange."),
+    ("garbage on image frames", ["--fault", "M:garbage"], RESET, "I ACK M1 M1 _ ACK",
+     "The first image frame gets two unknown codes; the reset that follows is answered properly and taken."),
+    ("garbage on the stripe", ["--fault", "9:garbage"], RESET, HEAD + " Y ACK 9 9 _ ACK",
+     "Two unknown codes fail the magnetic write; the reset is taken."),
+    ("garbage on the card output", ["--fault", "G:garbage"], RESET, HEAD + " Y ACK 9 ACK 12 ACK G G _ ACK",
+     "The machine does not put the card out under garbage; the output fails and the reset is taken."),
+    ("garbage on the LED off", ["--fault", "Z010:garbage"], CARD, HEAD + " Y ACK 9 ACK 12 ACK G ACK Z010 Z010",
+     "The card is out; the LED-off result is not looked at."),
+    ("garbage on the reset", ["--fault", "9:dle", "--fault", "_:garbage"], NO_RESET, HEAD + " Y ACK 9 _ _",
+     "The refused stripe leads to the reset, which gets two unknown codes; the run still ends."),
+    ("garbage on every status request", ["--fault", "Y:garbage"], WAIT, HEAD + " Y Y",
+     "No status can ever be read: the wait goes on with the LED relit on every pass, by design; the random "
+     "result replies never reach the LED exchanges in between."),
+    ("garbage once on the status request", ["--fault", "Y#1:garbage"], CARD, HEAD + " Y Y ACK 9 ACK 12 ACK G ACK Z010 ACK",
+     "The second attempt reads its own answer, not the random bytes of the first: the card is found at once."),
+    ("garbage, then oversize on I", ["--fault", "I#1:garbage", "--fault", "I#2:oversize"], CARD,
+     "I I ACK" + WHOLE[len("I ACK"):],
+     "The second attempt is taken; the 744 bytes past the 256 read stay behind and are taken off before M1."),
+    ("garbage, then split on Z412", ["--fault", "Z412#1:garbage", "--fault", "Z412#2:split"], CARD,
+     WHOLE.replace("Z412 ACK", "Z412 Z412 ACK"),
+     "The command exchange waits long enough for a reply in one-byte pieces to come whole."),
+    ("oversize on every frame", ["--fault", "*:oversize"], CARD, WHOLE,
+     "Every result reply is 1000 bytes: the first 256 are read (the status block among them), the rest is "
+     "taken off before the next frame; card, stripe and picture intact."),
+    ("split on every frame", ["--fault", "*:split"], RESET, "I ACK M1 M1 _ ACK",
+     "An image frame takes the first byte that comes as the whole first reply: no answer code at offset 9 "
+     "twice, the picture fails; the reset, a command, waits for its reply to come whole."),
+    ("split on every command frame",
+     ["--fault", "I:split", "--fault", "Z:split", "--fault", "Y:split", "--fault", "9:split",
+      "--fault", "1:split", "--fault", "G:split"], CARD, WHOLE,
+     "Commands read after fixed pauses, by which the pieces have all come."),
+    ("split, then garbage on M2", ["--fault", "M#2:split", "--fault", "M#3:garbage"], RESET,
+     "I ACK M1 ACK M2 M2 _ ACK",
+     "The second image frame fails on both attempts; the reset is taken."),
+    ("greeting of 8 KiB", ["--greeting", "8192"], CARD, WHOLE,
+     "256 bytes are taken off on connecting, the rest before the first frame: the run is not disturbed."),
+    ("greeting of 8 KiB, split replies", ["--greeting", "8192", "--fault", "*:split"], RESET, "I ACK M1 M1 _ ACK",
+     "As split on every frame: the greeting is gone before I."),
+    ("greeting of 1 MiB", ["--greeting", "1048576"], NO_RESET, "I I _ _",
+     "More than is taken off before one frame (16 KiB): I and the reset read greeting text as their first "
+     "replies; the run ends, nothing read past a buffer."),
+]
+
+# ---------------------------------------------------------------------------
+# Cases.
+
+
+class Case:
+    def __init__(self, section, name, sim, outcome, wire, tail_at, style=b"0", row=None, fault=None, reason=""):
+        self.section = section
+        self.name = name
+        self.sim = sim            # options of the stand-in (fault rules and others)
+        self.outcome = outcome
+        self.wire = wire          # expected units (WAIT: up to the wait)
+        self.tail_at = tail_at    # where the units after the failure start, or None
+        self.style = style
+        self.row = row
+        self.fault = fault
+        self.reason = reason
+        # Filled by the run.
+        self.deviations = []
+        self.exit = None
+        self.after = None
+        self.seconds = 0.0
+
+    def rules(self):
+        return [self.sim[i + 1] for i, a in enumerate(self.sim) if a == "--fault"]
+
+    def failing(self):
+        """The frame whose failure leads to the reset path (M2, 9, ...), or None."""
+        if self.tail_at is None:
+            return None
+        return self.wire[[i for i in range(self.tail_at) if self.wire[i] != "ACK"][-1]]
+
+
+def build_cases():
+    cases = []
+    for row in ROWS:
+        for fault in FAULTS:
+            outcome = MODEL[row][fault]
+            wire, tail_at = expected_wire(row, fault, outcome)
+            sim = sum((["--fault", r] for r in fault_rules(row, fault)), [])
+            cases.append(Case("matrix", "%s × %s" % (row, fault), sim, outcome, wire, tail_at,
+                              style=b"1" if row == "F" else b"0", row=row, fault=fault))
+    for name, sim, outcome, wire, reason in HOSTILE:
+        units = wire.split()
+        tail_at = None
+        if outcome not in (CARD, WAIT):
+            tail_at = max(i for i, n in enumerate(units) if n not in ("_", "ACK")) + 1
+        cases.append(Case("hostile", name, sim, outcome, units, tail_at, reason=reason))
+    return cases
+
+
+# ---------------------------------------------------------------------------
+# Running one case.
+
+STAMP = re.compile(rb"^[ \d]\d/[ \d]\d \d\d:\d\d:\d\d ")
+SANITIZER = re.compile(rb"ERROR: AddressSanitizer|ERROR: LeakSanitizer|runtime error:|UndefinedBehaviorSanitizer")
+RUN_LIMIT = 150  # s; a run still going then has hung
+WAIT_BOUND = 40  # s; a wait that goes on is looked at after this
+
+
+def sj(text):
+    return text.encode("cp932")
+
+
+def log_messages(out):
+    """The run log's messages without their time stamps."""
+    msgs = []
+    for line in out.split(b"\n"):
+        m = STAMP.match(line)
+        if m and len(line) > m.end():
+            msgs.append(line[m.end():])
+    return msgs
+
+
+def start_sim(sim_bin, args, err_path):
+    """vestrun-sim on a free port; its port is read from its first line."""
+    with open(err_path, "wb") as err:
+        proc = subprocess.Popen([sim_bin, "--listen", "127.0.0.1:0"] + args, stdout=subprocess.PIPE,
+                                stderr=err, stdin=subprocess.DEVNULL)
+    line = b""
+    deadline = time.monotonic() + 20
+    while not line.endswith(b"\n"):
+        left = deadline - time.monotonic()
+        if left <= 0 or not select.select([proc.stdout], [], [], left)[0]:
+            break
+        chunk = os.read(proc.stdout.fileno(), 256)
+        if not chunk:
+            break
+        line += chunk
+    m = re.match(rb"listening [\d.]+:(\d+)\n", line)
+    if not m:
+        proc.kill()
+        proc.wait()
+        return None, 0
+    return proc, int(m.group(1))
+
+
+def finish(proc, timeout):
+    try:
+        return proc.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        proc.terminate()
+        try:
+            return proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            return proc.wait()
+
+
+def read(path, mode="rb"):
+    if not os.path.exists(path):
+        return b"" if "b" in mode else ""
+    with open(path, mode) as f:
+        return f.read()
+
+
+def run_case(case, vestrun_bin, sim_bin, picture_path, picture):
+    work = tempfile.mkdtemp(prefix="vestrun-matrix-")
+    try:
+        run_in(case, vestrun_bin, sim_bin, picture_path, picture, work)
+    except Exception as e:  # a case that cannot be run is a deviation, not the end of the matrix
+        case.deviations.append("the case could not be run: %r" % e)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    return case
+
+
+def run_in(case, vestrun_bin, sim_bin, picture_path, picture, work):
+    dev = case.deviations
+    out_dir, frames_path = os.path.join(work, "out"), os.path.join(work, "frames.txt")
+    sim_log, out_path, err_path = (os.path.join(work, n) for n in ("sim.log", "run.log", "run.err"))
+    sim, port = start_sim(sim_bin, ["--once", "--out", out_dir, "--frames", frames_path,
+                                    "--size", "%dx%d" % (PIC_W, PIC_H)] + case.sim, sim_log)
+    if sim is None:
+        dev.append("vestrun-sim did not start: %s" % read(sim_log).decode("utf-8", "replace")[-300:])
+        return
+    args = [vestrun_bin.encode(), b"127.0.0.1", str(port).encode(), case.style, picture_path.encode()] + PATIENT
+    t0 = time.monotonic()
+    with open(out_path, "wb") as fo, open(err_path, "wb") as fe:
+        run = subprocess.Popen(args, stdout=fo, stderr=fe, stdin=subprocess.DEVNULL)
+        try:
+            code = run.wait(timeout=WAIT_BOUND if case.outcome == WAIT else RUN_LIMIT)
+            running = False
+        except subprocess.TimeoutExpired:
+            running = True
+            run.terminate()
+            code = finish(run, 10)
+    case.seconds = time.monotonic() - t0
+    sim_code = finish(sim, 15)
+    err, slog = read(err_path), read(sim_log)
+    msgs = log_messages(read(out_path))
+    wire = name_units([l for l in read(frames_path, "r").split("\n") if l])
+
+    # No crash, no hang, no sanitizer report.
+    if SANITIZER.search(err):
+        dev.append("sanitizer report from vestrun: " + err.decode("utf-8", "replace")[:600])
+    if SANITIZER.search(slog):
+        dev.append("sanitizer report from vestrun-sim")
+    if sim_code != 0:
+        dev.append("vestrun-sim ended with %s" % sim_code)
+    if case.outcome == WAIT:
+        case.exit = "—"
+        if not running:
+            dev.append("the wait ended by itself (exit %s)" % code)
+    else:
+        case.exit = code
+        if running:
+            dev.append("still running after %d s: a hang" % RUN_LIMIT)
+        elif code < 0:
+            dev.append("ended by signal %d" % -code)
+        elif code != 0:
+            dev.append("exit status %d, expected 0" % code)
+    for r in case.rules():
+        if ("fault %s applied" % r).encode() not in slog:
+            dev.append("the stand-in never applied %s" % r)
+
+    check_log(case, msgs, dev)
+    check_wire(case, wire, dev)
+    check_card(case, out_dir, picture, dev)
+
+
+def check_log(case, msgs, dev):
+    outcome = case.outcome
+    last = msgs[-1] if msgs else b""
+    ended, reset = sj("切断") in msgs, sj("切断（プリンターリセット）") in msgs
+    if outcome == CARD:
+        if last != sj("切断") or reset:
+            dev.append("the run did not end with 切断 (last line %s)" % last.decode("cp932", "replace"))
+    elif outcome == WAIT:
+        if ended or reset:
+            dev.append("the wait ended")
+        if msgs.count(sj(FAIL_LINE["Y"])) < 2:
+            dev.append("fewer than two failed status checks before the bound")
+    else:
+        if ended:
+            dev.append("切断 logged on a run that failed")
+        want_last = "プリンターリセット成功" if outcome in (RESET, RESET_CARD) else "× プリンターリセット失敗"
+        if last != sj(want_last):
+            dev.append("last line %s, expected %s" % (last.decode("cp932", "replace"), want_last))
+        if outcome == DEAD and sj("× SCK_iSend 送信失敗") not in msgs:
+            dev.append("the reset went out on a line that is gone")
+        # The failing step's failure line comes directly before the reset path;
+        # a status check on a dropped line leaves the wait through the LED.
+        failing = command_of(case.failing())
+        want = FAIL_LINE["Z412" if failing == "Y" else failing]
+        i = msgs.index(sj("切断（プリンターリセット）")) if reset else -1
+        if i <= 0 or msgs[i - 1] != sj(want):
+            dev.append("the line before 切断（プリンターリセット） is not %s" % want)
+    if case.section != "matrix":
+        return
+    fail = sj(FAIL_LINE[command_of(case.row)])
+    link = EXCHANGE[case.fault][2]
+    if link and sj(link) not in msgs:
+        dev.append("no %s line" % link)
+    if case.fault in RECOVERS and fail in msgs:
+        dev.append("%s logged, though the exchange got over the fault" % FAIL_LINE[command_of(case.row)])
+    if case.fault not in RECOVERS and fail not in msgs:
+        dev.append("no %s line" % FAIL_LINE[command_of(case.row)])
+
+
+def check_wire(case, wire, dev):
+    want = case.wire
+    if case.outcome == WAIT:
+        rest = wire[len(want):]
+        passes = (WAIT_PASS * (len(rest) // len(WAIT_PASS) + 1))[:len(rest)]
+        if wire[:len(want)] != want or rest != passes or len(rest) < len(WAIT_PASS):
+            dev.append("wire %s; expected %s, then passes of %s" % (" ".join(wire), " ".join(want),
+                                                                    " ".join(WAIT_PASS)))
+        return
+    if wire != want:
+        dev.append("wire %s, expected %s" % (" ".join(wire), " ".join(want)))
+    if case.tail_at is not None and wire[:case.tail_at] == want[:case.tail_at]:
+        case.after = wire[case.tail_at:]
+        if any(n not in ("_", "ACK") for n in case.after):
+            dev.append("a frame other than _ followed the failure: %s" % " ".join(case.after))
+
+
+def check_card(case, out_dir, picture, dev):
+    cards = sorted(d for d in os.listdir(out_dir) if d.startswith("card-")) if os.path.isdir(out_dir) else []
+    want = case.outcome in (CARD, RESET_CARD)
+    if len(cards) != (1 if want else 0):
+        dev.append("%d cards kept, expected %d" % (len(cards), 1 if want else 0))
+    if not want or len(cards) != 1:
+        return
+    folder = os.path.join(out_dir, cards[0])
+    stripe = read(os.path.join(folder, "stripe.bin"))
+    if stripe != STRIPE:
+        dev.append("stripe %s, expected %s" % (stripe.hex(), STRIPE.hex()))
+    if read_bmp_1bit(read(os.path.join(folder, "picture.bmp"))) != picture:
+        dev.append("the card's picture is not the picture sent")
+    output = b"output: rewrite" if case.style == b"1" else b"output: append"
+    if output not in read(os.path.join(folder, "card.txt")):
+        dev.append("the card went out without %s" % output.decode())
+
+
+# ---------------------------------------------------------------------------
+# The document.
+
+
+def after_text(case):
+    if case.tail_at is None:
+        return "—"
+    if case.after is None:
+        return "?"
+    return " ".join(case.after) if case.after else "none"
+
+
+def write_doc(path, cases, command):
+    matrix = {(c.row, c.fault): c for c in cases if c.section == "matrix"}
+    hostile = [c for c in cases if c.section == "hostile"]
+    bad = sum(1 for c in cases if c.deviations)
+    dev = lambda c: " **deviates**" if c.deviations else ""
+    o = [
+        "# Fault matrix",
+        "",
+        "Generated by `%s` (`make matrix`) from the model in `scripts/fault-matrix.py` and a run of every "
+        "case; do not edit by hand." % command,
+        "",
+        "Each case runs the real `vestrun` against a `vestrun-sim` of its own (`--once`, a 96 x 24 picture sent "
+        "in three \"M\" frames, the sample patient) and checks the exit status, the last log lines, the "
+        "failure line of the failing step, every unit on the wire (`--frames`), the card the machine kept "
+        "(stripe and picture compared with what was sent) or its absence, and that nothing crashed or reported "
+        "a sanitizer error. CI runs the same script (`tests/fault-matrix.test.sh`) in the normal and the "
+        "sanitizer build.",
+        "",
+        "Outcomes:",
+        "",
+        "- **card**: the card is issued; the last log line is 切断; exit status 0.",
+        "- **reset**: the run takes the reset path (切断（プリンターリセット）) and the machine takes the reset; "
+        "exit status 0.",
+        "- **reset+card**: the reset path, though the machine did put the card out: its answer to the card "
+        "output was lost. The operator finds a finished card and a log that says the run failed.",
+        "- **reset, line gone**: the machine dropped the line; the reset cannot be sent "
+        "(× SCK_iSend 送信失敗, × プリンターリセット失敗); exit status 0.",
+        "- **reset refused**: the reset path, and the reset itself fails (× プリンターリセット失敗); exit "
+        "status 0.",
+        "- **waits**: the wait for a card goes on, by design; the case stops the run after %d s and checks that "
+        "it was still asking for the status, with the LED lit again on every pass." % WAIT_BOUND,
+        "",
+        "Each cell: outcome; exit status; the units on the wire after the failing frame (ACK: the closing "
+        "ACK of a reply taken; none: nothing more reached the machine; —: no step failed). Slow replies come "
+        "%d ms (inside) or %d ms (beyond) after the ACK for commands, %d or %d ms for the card output (G, F), "
+        "%d or %d ms for image frames." % (SLOW_MS["command"] + SLOW_MS["card"] + SLOW_MS["image"]),
+        "",
+        "## Frames × faults",
+        "",
+        "| frame | " + " | ".join(FAULTS) + " |",
+        "|---|" + "---|" * len(FAULTS),
+    ]
+    labels = {"_": "_ (after 9:dle)", "G": "G (style 0)", "F": "F (style 1)"}
+    for row in ROWS:
+        cells = []
+        for fault in FAULTS:
+            c = matrix.get((row, fault))
+            cells.append("%s; %s; %s%s" % (c.outcome, c.exit, after_text(c), dev(c)) if c else "")
+        o.append("| %s | %s |" % (labels.get(row, row), " | ".join(cells)))
+    o += [
+        "",
+        "The stand-in's rules: `ROW:fault` (`Z412:nak`, `12:dle`, `G:slow=%d`); image frames by receipt "
+        "(`M#2:close`; NAK for ever on frame k is `M#k:nak` and `M#k+1:nak`, its two attempts); the reset "
+        "row puts `9:dle` before `_:fault`." % SLOW_MS["card"][0],
+        "",
+        "Why, by family:",
+        "",
+        "- **I, M1–M3, Z412, 9, 12**: what the exchange gets over (NAK once, silence, a one-byte first reply, "
+        "a result inside the wait) costs a second attempt or nothing. What it cannot get over (NAK twice, DLE, "
+        "no result, a result too late) fails the step: the reset path, with \"_\" the only frame after. A "
+        "dropped line leaves nothing to send the second attempt or the reset on.",
+        "- **Y**: a failed status check counts as a status without a card; the LED is lit again and the next "
+        "request finds the card. NAK for ever: the wait goes on. A dropped line: the LED frame cannot be sent "
+        "any more, so the wait ends through the reset path.",
+        "- **G, F**: the machine puts the card out before it answers; a lost answer leaves the card out and the "
+        "run on the reset path.",
+        "- **Z010**: the result of the LED-off command is not looked at.",
+        "- **_**: a failed reset is logged; the run ends with 0 all the same.",
+        "",
+        "## Hostile machine",
+        "",
+        "| case | stand-in | outcome | exit | after the failure | what happens |",
+        "|---|---|---|---|---|---|",
+    ]
+    for c in hostile:
+        failing = c.failing()
+        after = "%s: %s" % (failing, after_text(c)) if failing else "—"
+        o.append("| %s | `%s` | %s%s | %s | %s | %s |" % (c.name, " ".join(c.sim), c.outcome, dev(c), c.exit,
+                                                          after, c.reason))
+    o += [
+        "",
+        "%d cases (%d frame × fault, %d hostile); %s." % (
+            len(cases), len(matrix), len(hostile),
+            "every one ends as modelled" if not bad else "%d deviate from the model" % bad),
+        "",
+    ]
+    with open(path, "w", encoding="utf-8") as f:
+        f.write("\n".join(o))
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("--build", help="build folder with vestrun and sim/vestrun-sim (default: build)")
+    ap.add_argument("--vestrun", help="the vestrun binary (default: $VESTRUN_BIN)")
+    ap.add_argument("--sim", help="the vestrun-sim binary (default: $VESTRUN_SIM_BIN)")
+    ap.add_argument("--jobs", type=int, default=28, help="cases at a time (default 28)")
+    ap.add_argument("--only", action="append", default=[], help="only the cases whose name holds this")
+    ap.add_argument("--doc", help="write the table of outcomes to this Markdown file")
+    ap.add_argument("--list", action="store_true", help="list the cases")
+    opt = ap.parse_args()
+
+    cases = build_cases()
+    if opt.only:
+        cases = [c for c in cases if any(s in c.name for s in opt.only)]
+    if opt.list:
+        for c in cases:
+            print("%-8s %-36s %-17s %s" % (c.section, c.name, c.outcome, " ".join(c.sim)))
+        return 0
+    if opt.doc and opt.only:
+        print("fault-matrix: --doc needs the whole matrix", file=sys.stderr)
+        return 2
+    # An explicit binary wins over --build, --build over the environment.
+    top = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    build = os.path.join(top, opt.build or "build")
+    vestrun_bin = opt.vestrun or (None if opt.build else os.environ.get("VESTRUN_BIN")) \
+        or os.path.join(build, "vestrun")
+    sim_bin = opt.sim or (None if opt.build else os.environ.get("VESTRUN_SIM_BIN")) \
+        or os.path.join(build, "sim", "vestrun-sim")
+    for b in (vestrun_bin, sim_bin):
+        if not os.access(b, os.X_OK):
+            print("fault-matrix: %s is missing; build first" % b, file=sys.stderr)
+            return 2
+
+    work = tempfile.mkdtemp(prefix="vestrun-matrix-pic-")
+    try:
+        picture = picture_pixels()
+        picture_path = os.path.join(work, "card.bmp")
+        with open(picture_path, "wb") as f:
+            f.write(bmp_1bit(picture))
+        # The long cases first, so that the last to finish are short ones.
+        order = sorted(cases, key=lambda c: (c.outcome != WAIT, "slow" not in c.name, c.outcome != CARD))
+        t0 = time.monotonic()
+        with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, opt.jobs)) as pool:
+            futures = [pool.submit(run_case, c, vestrun_bin, sim_bin, picture_path, picture) for c in order]
+            for fut in concurrent.futures.as_completed(futures):
+                c = fut.result()
+                print("%s %-8s %-36s %-17s %5.1f s" % ("ok " if not c.deviations else "DEV", c.section, c.name,
+                                                       c.outcome, c.seconds), flush=True)
+                for d in c.deviations:
+                    print("      " + d, flush=True)
+        wall = time.monotonic() - t0
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+    bad = [c for c in cases if c.deviations]
+    print("\n%d cases (%d frame × fault, %d hostile): %d as modelled, %d deviating; wall time %.0f s"
+          % (len(cases), sum(c.section == "matrix" for c in cases), sum(c.section == "hostile" for c in cases),
+             len(cases) - len(bad), len(bad), wall))
+    for c in bad:
+        print("  deviates: %s" % c.name)
+    if opt.doc:
+        write_doc(opt.doc, cases, "scripts/fault-matrix.py --doc %s" % opt.doc)
+        print("written: %s" % opt.doc)
+    return 1 if bad else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
