@@ -306,6 +306,12 @@ WAIT_PASS = ["Z412", "ACK", "Y", "Y"]
 # reply costs at most the exchange it came in.
 
 HEAD = "I ACK M1 ACK M2 ACK M3 ACK Z412 ACK"
+# After an image frame that failed on a split reply, a piece of that reply
+# may still be on its way when the reset goes out; the reset then reads it
+# with its own answer, and its second attempt is taken.
+SPLIT_LATE = " | I ACK M1 M1 _ _ ACK"
+SPLIT_WHY = (" (When a piece of the image frame's reply is still on its way as the reset goes out, the "
+             "reset's first attempt reads it and its second is taken: also right.)")
 WHOLE = HEAD + " Y ACK 9 ACK 12 ACK G ACK Z010 ACK"
 
 HOSTILE = [
@@ -336,20 +342,22 @@ HOSTILE = [
     ("oversize on every frame", ["--fault", "*:oversize"], CARD, WHOLE,
      "Every result reply is 1000 bytes: the first 256 are read (the status block among them), the rest is "
      "taken off before the next frame; card, stripe and picture intact."),
-    ("split on every frame", ["--fault", "*:split"], RESET, "I ACK M1 M1 _ ACK",
+    ("split on every frame", ["--fault", "*:split"], RESET, "I ACK M1 M1 _ ACK" + SPLIT_LATE,
      "An image frame takes the first byte that comes as the whole first reply: no answer code at offset 9 "
-     "twice, the picture fails; the reset, a command, waits for its reply to come whole."),
+     "twice, the picture fails; the reset, a command, waits for its reply to come whole." + SPLIT_WHY),
     ("split on every command frame",
      ["--fault", "I:split", "--fault", "Z:split", "--fault", "Y:split", "--fault", "9:split",
       "--fault", "1:split", "--fault", "G:split"], CARD, WHOLE,
      "Commands read after fixed pauses, by which the pieces have all come."),
     ("split, then garbage on M2", ["--fault", "M#2:split", "--fault", "M#3:garbage"], RESET,
      "I ACK M1 ACK M2 M2 _ ACK",
-     "The second image frame fails on both attempts; the reset is taken."),
+     "The second image frame fails on both attempts (one byte of a reply, then random bytes); the reset is "
+     "taken."),
     ("greeting of 8 KiB", ["--greeting", "8192"], CARD, WHOLE,
      "256 bytes are taken off on connecting, the rest before the first frame: the run is not disturbed."),
-    ("greeting of 8 KiB, split replies", ["--greeting", "8192", "--fault", "*:split"], RESET, "I ACK M1 M1 _ ACK",
-     "As split on every frame: the greeting is gone before I."),
+    ("greeting of 8 KiB, split replies", ["--greeting", "8192", "--fault", "*:split"], RESET,
+     "I ACK M1 M1 _ ACK" + SPLIT_LATE,
+     "As split on every frame: the greeting is gone before I." + SPLIT_WHY),
     ("greeting of 1 MiB", ["--greeting", "1048576"], NO_RESET, "I I _ _",
      "More than is taken off before one frame (16 KiB): I and the reset read greeting text as their first "
      "replies; the run ends, nothing read past a buffer."),
@@ -366,6 +374,7 @@ class Case:
         self.sim = sim            # options of the stand-in (fault rules and others)
         self.outcome = outcome
         self.wire = wire          # expected units (WAIT: up to the wait)
+        self.also = []            # other wires that are just as right
         self.tail_at = tail_at    # where the units after the failure start, or None
         self.style = style
         self.row = row
@@ -397,11 +406,14 @@ def build_cases():
             cases.append(Case("matrix", "%s × %s" % (row, fault), sim, outcome, wire, tail_at,
                               style=b"1" if row == "F" else b"0", row=row, fault=fault))
     for name, sim, outcome, wire, reason in HOSTILE:
-        units = wire.split()
+        wires = [w.split() for w in wire.split("|")]
+        units = wires[0]
         tail_at = None
         if outcome not in (CARD, WAIT):
             tail_at = max(i for i, n in enumerate(units) if n not in ("_", "ACK")) + 1
-        cases.append(Case("hostile", name, sim, outcome, units, tail_at, reason=reason))
+        case = Case("hostile", name, sim, outcome, units, tail_at, reason=reason)
+        case.also = wires[1:]
+        cases.append(case)
     return cases
 
 
@@ -583,6 +595,8 @@ def check_wire(case, wire, dev):
             dev.append("wire %s; expected %s, then passes of %s" % (" ".join(wire), " ".join(want),
                                                                     " ".join(WAIT_PASS)))
         return
+    if wire in case.also:
+        want = wire
     if wire != want:
         dev.append("wire %s, expected %s" % (" ".join(wire), " ".join(want)))
     if case.tail_at is not None and wire[:case.tail_at] == want[:case.tail_at]:
