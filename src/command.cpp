@@ -2,9 +2,6 @@
 // frame from the patient record or the picture and runs it through the link.
 // The frame and record building lives in pure functions (declared in head.h)
 // so that it can be exercised without a machine on the other end.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <array>
 #include <cerrno>
@@ -446,46 +443,8 @@ int iMagRecord(const T_PAT_INF *a_tPat, char *a_cSnd, int a_iSize, char *a_szJis
 
 int iJisTraceAppend(const char *a_szPath, const char *a_szJis)
 {
-    // /tmp is everybody's: never through a symbolic link, and only into a
-    // plain file (a FIFO planted there would hold the run at the open).
-    int iFd = open(a_szPath, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-    if (iFd < 0) {
-        return -1;
-    }
-    struct stat tSt;
-    if (fstat(iFd, &tSt) != 0 || !S_ISREG(tSt.st_mode)) {
-        close(iFd);
-        return -1;
-    }
     // ESC $ B designates the kanji set for whoever reads the trace.
-    const char cDesig[3] = {ESC, '$', 'B'};
-    size_t iJisLen = strlen(a_szJis);
-    struct {
-        const char *p;
-        size_t n;
-    } tPart[] = {{cDesig, sizeof cDesig}, {a_szJis, iJisLen}, {"\n", 1}};
-    int iRet = 0;
-    for (auto &t : tPart) {
-        while (t.n > 0) {
-            ssize_t iN = write(iFd, t.p, t.n);
-            if (iN < 0 && errno == EINTR) {
-                continue;
-            }
-            if (iN <= 0) {
-                iRet = -1;
-                break;
-            }
-            t.p += iN;
-            t.n -= static_cast<size_t>(iN);
-        }
-        if (iRet != 0) {
-            break;
-        }
-    }
-    if (close(iFd) != 0) {
-        iRet = -1;
-    }
-    return iRet;
+    return iTraceLine(a_szPath, 1, "\x1B$B", a_szJis);
 }
 
 int m_iWrite(T_PAT_INF a_tPat, int a_iSock)

@@ -13,6 +13,13 @@ void vLogAdd(const char *a_szMsg);
 // The log line for a given time, as vLogAdd writes it; snprintf's result.
 int iLogFormat(char *a_szOut, size_t a_iSize, const struct tm *a_tTm, const char *a_szMsg);
 
+// ---- trace file ---------------------------------------------------------
+// Writes a_szDesig, a_szText and a newline to the trace file a_szPath, whole:
+// appended when a_iAppend is non-zero, over the file otherwise. A symbolic
+// link is not followed and only a plain file is written to. 0 when written,
+// -1 when skipped.
+int iTraceLine(const char *a_szPath, int a_iAppend, const char *a_szDesig, const char *a_szText);
+
 // ---- settings files (printstyle.txt, printsetting.txt) --------------------
 // One counted line of a settings file: comment lines (";") are skipped, a line
 // longer than the 128-byte buffer is read in pieces that count as lines.

@@ -1,16 +1,11 @@
 // The issuing run's own work before the machine is reached: the arguments,
 // the patient record, the kana name pipeline, the kana trace line and the
 // picture bounds. No sockets here, so the tests run it directly.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <array>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "head.h"
 #include "jiscode.h"
@@ -99,22 +94,6 @@ bool bArgText(const char *a_szArg, ArgText a_eText)
     return true;
 }
 
-bool bWriteAll(int a_iFd, const char *a_cData, size_t a_iLen)
-{
-    while (a_iLen > 0) {
-        ssize_t iDone = write(a_iFd, a_cData, a_iLen);
-        if (iDone < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        a_cData += iDone;
-        a_iLen -= static_cast<size_t>(iDone);
-    }
-    return true;
-}
-
 }  // namespace
 
 int iArgCheck(int a_iArgc, char *const *a_szArgv)
@@ -191,25 +170,8 @@ void vPatFill(T_PAT_INF *a_tPat, char *const *a_szArgv)
 
 int iKanaTrace(const char *a_szPath, const char *a_szNameKANA)
 {
-    // The trace file lies in a folder everyone can write to: never follow a
-    // link planted there, and never wait on a pipe that nobody reads (the
-    // open would hang the run before the machine is even reached).
-    int iFd = open(a_szPath, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-    if (iFd < 0) {
-        return -1;
-    }
-    struct stat tSt;
-    if (fstat(iFd, &tSt) != 0 || !S_ISREG(tSt.st_mode)) {
-        close(iFd);
-        return -1;
-    }
-    // The line is written whole, however long the name.
-    std::string sLine = "\x1B(I";
-    sLine += a_szNameKANA;
-    sLine += '\n';
-    bool bOk = bWriteAll(iFd, sLine.data(), sLine.size());
-    close(iFd);
-    return bOk ? 0 : -1;
+    // ESC ( I designates the half-width katakana set.
+    return iTraceLine(a_szPath, 0, "\x1B(I", a_szNameKANA);
 }
 
 int iBmpCheck(const Image *a_stImg, char *a_szWhy, size_t a_iSize)
