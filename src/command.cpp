@@ -604,11 +604,15 @@ int iImageLFrames(const Image *a_stImg, T_FRAME_SINK a_pSink, void *a_pCtx)
     return 0;
 }
 
-int m_iImageLSet(T_PAT_INF a_tPat, int a_iSock)
+namespace {
+
+// Both whole-picture commands: log, build every frame and send it, log.
+int iWholeImageSend(const Image *a_stImg, int a_iSock,
+                    int (*a_pBuild)(const Image *, T_FRAME_SINK, void *))
 {
     vLogAdd("外部イメージ展開開始");
     T_IMG_SINK tSink = {a_iSock, false};
-    int iRet = iImageLFrames(&a_tPat.stImg, iImgSinkSend, &tSink);
+    int iRet = a_pBuild(a_stImg, iImgSinkSend, &tSink);
     if (iRet != 0) {
         vLogAdd("× 外部イメージ展開失敗");
         return iRet;
@@ -616,6 +620,10 @@ int m_iImageLSet(T_PAT_INF a_tPat, int a_iSock)
     vLogAdd("外部イメージ展開成功");
     return 0;
 }
+
+}  // namespace
+
+int m_iImageLSet(T_PAT_INF a_tPat, int a_iSock) { return iWholeImageSend(&a_tPat.stImg, a_iSock, iImageLFrames); }
 
 int iImageBFrames(const Image *a_stImg, T_FRAME_SINK a_pSink, void *a_pCtx)
 {
@@ -657,18 +665,7 @@ int iImageBFrames(const Image *a_stImg, T_FRAME_SINK a_pSink, void *a_pCtx)
     return 0;
 }
 
-int m_iImageBSet(T_PAT_INF a_tPat, int a_iSock)
-{
-    vLogAdd("外部イメージ展開開始");
-    T_IMG_SINK tSink = {a_iSock, false};
-    int iRet = iImageBFrames(&a_tPat.stImg, iImgSinkSend, &tSink);
-    if (iRet != 0) {
-        vLogAdd("× 外部イメージ展開失敗");
-        return iRet;
-    }
-    vLogAdd("外部イメージ展開成功");
-    return 0;
-}
+int m_iImageBSet(T_PAT_INF a_tPat, int a_iSock) { return iWholeImageSend(&a_tPat.stImg, a_iSock, iImageBFrames); }
 
 // ---- character set -----------------------------------------------------------------------
 
