@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -289,6 +290,10 @@ void Peer::Run()
         return;
     }
     conn_open_ = true;
+    // Like the machine, answer each frame at once rather than after the
+    // client's delayed acknowledgement of the previous reply.
+    int one = 1;
+    setsockopt(conn_fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 
     for (const Step &step : steps_) {
         bool go_on = true;
