@@ -1,6 +1,6 @@
 // The printer link's exchanges where they wait: the command exchange's fixed
 // pauses and the image exchange's reply windows, against a scripted machine.
-// Each case is its own test so that the suite runs them side by side.
+// Each row is a test of its own, so that the suite runs them side by side.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -9,10 +9,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "head.h"
 #include "peer.h"
 #include "sock.h"
 #include "testutil.h"
@@ -23,18 +23,6 @@ using Lines = std::vector<std::string>;
 using vt::RecvDump;
 using vt::SendDump;
 
-enum Kind { kCommandExchange, kImageExchange };
-
-struct Exchange {
-    int ret = 0;
-    int len = -7;
-    std::string rcv;
-    Lines log;
-    double took = 0;   // seconds the call lasted
-    double cpu = 0;    // CPU seconds this thread used in it
-    std::vector<vt::PeerFrame> frames;
-};
-
 double ThreadCpu()
 {
     rusage ru{};
@@ -42,283 +30,203 @@ double ThreadCpu()
     return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
-// Runs one exchange of `frame` (length send_len through ETX; -1: all of it)
-// against the peer's script and collects what happened on both sides.
-Exchange RunExchange(vt::Peer &peer, Kind kind, const std::string &frame, int send_len = -1, bool script_first = false)
+struct Exchange {
+    int ret = 0, len = -7;
+    std::string rcv = std::string(256, '\xEE');
+    Lines log;
+    double took = 0, cpu = 0;        // seconds the call lasted, CPU seconds it used
+    std::vector<vt::PeerFrame> frames;  // times from the start of the call
+    Lines Units() const
+    {
+        Lines out;
+        for (const auto &f : frames) out.push_back(f.bytes);
+        return out;
+    }
+};
+
+// One exchange of `frame` (empty: the receive-only exchange) against the
+// peer's script, once the first `waiting` bytes the peer sends have come.
+Exchange RunExchange(vt::Peer &peer, bool image, const std::string &frame, size_t waiting = 0)
 {
     Exchange x;
     EXPECT_TRUE(peer.Start());
     int sock = peer.Connect();
-    EXPECT_GE(sock, 0);
-    if (script_first) {
-        EXPECT_TRUE(peer.WaitDone());
+    for (int i = 0; i < 250 && waiting > 0; i++) {
+        std::string peek(waiting, '\0');
+        if (recv(sock, &peek[0], waiting, MSG_PEEK | MSG_DONTWAIT) == static_cast<ssize_t>(waiting)) break;
+        usleep(20000);
     }
-    std::vector<char> buf(frame.begin(), frame.end());
+    std::string sent = frame.empty() ? "\x02Y\x03" : frame;
+    std::vector<char> buf(sent.begin(), sent.end());
     buf.push_back(0);
-    x.rcv.assign(256, '\xEE');
-    int len = send_len < 0 ? static_cast<int>(frame.size()) : send_len;
+    const int len = frame.empty() ? 0 : static_cast<int>(frame.size());
     vt::CaptureFd cap(1);
-    const double t0 = peer.Now();
-    const double c0 = ThreadCpu();
-    x.ret = kind == kCommandExchange ? SCK_iSendRecv(sock, buf.data(), len, &x.rcv[0], &x.len)
-                             : SCK_iSendImage(sock, buf.data(), len, &x.rcv[0], &x.len);
+    const double t0 = peer.Now(), c0 = ThreadCpu();
+    x.ret = image ? SCK_iSendImage(sock, buf.data(), len, &x.rcv[0], &x.len)
+                  : SCK_iSendRecv(sock, buf.data(), len, &x.rcv[0], &x.len);
     x.cpu = ThreadCpu() - c0;
     x.took = peer.Now() - t0;
     x.log = vt::LogMessages(cap.Finish());
     peer.Stop();
     close(sock);
     x.frames = peer.Frames();
-    for (auto &f : x.frames) {
-        f.at -= t0;  // seconds from the start of the call
-    }
+    for (auto &f : x.frames) f.at -= t0;
     return x;
 }
 
-std::vector<std::string> Bytes(const std::vector<vt::PeerFrame> &frames)
-{
-    std::vector<std::string> out;
-    for (const auto &f : frames) out.push_back(f.bytes);
-    return out;
-}
-
-const std::string kStatus = "\x02Y\x03";
-const std::string kStatusWire = "\x02Y\x03\x5A";
-const std::string kAck = "\x06";
-const std::string kAckAnswer = vt::Peer::Answer(SCK_ACK);
-const std::string kNakAnswer = vt::Peer::Answer(SCK_NAK);
-const std::string kDleAnswer = vt::Peer::Answer(SCK_DLE);
+const std::string kStatus = "\x02Y\x03", kStatusWire = "\x02Y\x03\x5A";
+const std::string kImage = "\x02M0,3,1,81\x03", kImageWire = kImage + "\x59";
+const std::string kAck = "\x06", kAckAnswer = vt::Peer::Answer(SCK_ACK);
+const std::string kNakAnswer = vt::Peer::Answer(SCK_NAK), kDleAnswer = vt::Peer::Answer(SCK_DLE);
 const std::string kResult = "000000000000200010000000";  // a status reply
+const std::string kClosingAck = "送信サイズ=  1 電文=[06 ]";
 
-// ---- command exchange -------------------------------------------------------
-
-TEST(CommandExchange, AckResultAndClosingAck)
+std::string HighBytes(int n)
 {
+    std::string s;
+    for (int i = 0; i < n; i++) s.push_back(static_cast<char>(0x80 + i));
+    return s;
+}
+
+struct Row {
+    const char *name;
+    bool image;
+    std::function<void(vt::Peer &)> script;
+    std::string frame;  // empty: receive only
+    int ret;
+    Lines log;
+    Lines wire;
+    std::string result;  // what the caller gets (its start); empty: nothing, length untouched
+    double gap_min = 0, gap_max = 99;  // seconds between the first two units on the wire
+    double took_min = 0;
+    size_t waiting = 0;  // left-over bytes the script sends before the frame
+};
+
+void PrintTo(const Row &r, std::ostream *os) { *os << r.name; }
+
+class LinkExchange : public ::testing::TestWithParam<Row> {};
+
+TEST_P(LinkExchange, LogWireAndTiming)
+{
+    const Row &c = GetParam();
     vt::Peer peer;
-    peer.ExpectFrame().Send(kAckAnswer).Send(kResult).ExpectFrame();
-    auto x = RunExchange(peer, kCommandExchange, kStatus);
-    EXPECT_EQ(x.ret, 0);
-    EXPECT_EQ(x.len, static_cast<int>(kResult.size()));
-    EXPECT_EQ(x.rcv.substr(0, kResult.size()), kResult);
-    EXPECT_EQ(x.rcv.substr(kResult.size()), std::string(256 - kResult.size(), '\xEE'));
-    EXPECT_EQ(x.log, (Lines{SendDump(kStatusWire), "送信成功", RecvDump(10, kAckAnswer), "受信結果=0", "<ACK>受信",
-                            RecvDump(24, kResult), "受信結果=0", "送信サイズ=  1 電文=[06 ]", "送信成功"}));
-    ASSERT_EQ(Bytes(x.frames), (Lines{kStatusWire, kAck}));
-    // 1 s to the first reply, 1.5 s to the result; not the card output's 7 s
-    EXPECT_GE(x.frames[1].at - x.frames[0].at, 2.4);
-    EXPECT_LT(x.frames[1].at - x.frames[0].at, 6.0);
-    EXPECT_GE(x.took, 3.4);  // and 1 s after the closing ACK
+    c.script(peer);
+    Exchange x = RunExchange(peer, c.image, c.frame, c.waiting);
+    EXPECT_EQ(x.ret, c.ret);
+    EXPECT_EQ(x.log, c.log);
+    EXPECT_EQ(x.Units(), c.wire);
+    if (c.result.empty()) {
+        EXPECT_EQ(x.len, -7);
+        EXPECT_EQ(x.rcv, std::string(256, '\xEE'));
+    } else {
+        EXPECT_EQ(x.len, c.image ? 256 : static_cast<int>(c.result.size()));
+        EXPECT_EQ(x.rcv.substr(0, c.result.size()), c.result);
+    }
+    if (x.frames.size() >= 2) {
+        EXPECT_GE(x.frames[1].at - x.frames[0].at, c.gap_min);
+        EXPECT_LT(x.frames[1].at - x.frames[0].at, c.gap_max);
+    }
+    EXPECT_GE(x.took, c.took_min);
     EXPECT_TRUE(peer.Errors().empty());
 }
 
-TEST(CommandExchange, NakTwiceSendsTheFrameTwiceAndGivesUp)
+const Lines kTaken = {RecvDump(10, kAckAnswer), "受信結果=0", "<ACK>受信", RecvDump(24, kResult), "受信結果=0",
+                      kClosingAck, "送信成功"};
+
+Lines Cat(Lines a, const Lines &b)
 {
-    vt::Peer peer;
-    peer.ExpectFrame().Send(kNakAnswer).ExpectFrame().Send(kNakAnswer);
-    auto x = RunExchange(peer, kCommandExchange, kStatus);
-    EXPECT_EQ(x.ret, -10);
-    EXPECT_EQ(x.log, (Lines{SendDump(kStatusWire), "送信成功", RecvDump(10, kNakAnswer), "受信結果=0",
-                            SendDump(kStatusWire), "送信成功", RecvDump(10, kNakAnswer), "受信結果=0"}));
-    ASSERT_EQ(Bytes(x.frames), (Lines{kStatusWire, kStatusWire}));
-    EXPECT_GE(x.frames[1].at - x.frames[0].at, 2.9);  // 1 s, then 2 s after the NAK
-    EXPECT_GE(x.took, 5.9);
-    EXPECT_EQ(x.len, -7);
-    EXPECT_TRUE(peer.Errors().empty());
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
-TEST(CommandExchange, SilenceThenAGoodAnswer)
+// 1 s, the ACK, then 7 s for the card before the result is read.
+Row CardOutput(const char *name, const std::string &frame, const std::string &wire)
 {
-    vt::Peer peer;
-    peer.ExpectFrame().ExpectFrame().Send(kAckAnswer).Send(kResult).ExpectFrame();
-    auto x = RunExchange(peer, kCommandExchange, kStatus);
-    EXPECT_EQ(x.ret, 0);
-    EXPECT_EQ(x.log, (Lines{SendDump(kStatusWire), "送信成功", RecvDump(-1), "受信結果=-1", "× 受信失敗リトライ",
-                            SendDump(kStatusWire), "送信成功", RecvDump(10, kAckAnswer), "受信結果=0", "<ACK>受信",
-                            RecvDump(24, kResult), "受信結果=0", "送信サイズ=  1 電文=[06 ]", "送信成功"}));
-    EXPECT_EQ(Bytes(x.frames), (Lines{kStatusWire, kStatusWire, kAck}));
-    EXPECT_TRUE(peer.Errors().empty());
+    return {name, false, [](vt::Peer &p) { p.ExpectFrame().Send(kAckAnswer).Send(kResult).ExpectFrame(); }, frame, 0,
+            Cat({SendDump(wire), "送信成功"}, kTaken), {wire, kAck}, kResult, 7.9, 99, 8.9};
 }
 
-TEST(CommandExchange, OneByteFirstReplyIsAnUnknownCode)
-{
-    vt::Peer peer;
-    peer.ExpectFrame().Send(kAck).ExpectFrame().Send(kAck);
-    auto x = RunExchange(peer, kCommandExchange, kStatus);
-    EXPECT_EQ(x.ret, -10);
-    EXPECT_EQ(x.log, (Lines{SendDump(kStatusWire), "送信成功", RecvDump(1, kAck), "受信結果=0", "× 不明コード",
-                            SendDump(kStatusWire), "送信成功", RecvDump(1, kAck), "受信結果=0", "× 不明コード"}));
-    EXPECT_EQ(Bytes(x.frames), (Lines{kStatusWire, kStatusWire}));
-    EXPECT_TRUE(peer.Errors().empty());
-}
+const std::string kOld = kAckAnswer + std::string(290, 'x');  // a late reply, more than one read takes
 
-TEST(CommandExchange, DleEndsAtOnceWithoutClosingAck)
-{
-    vt::Peer peer;
-    peer.ExpectFrame().Send(kDleAnswer).Send(kResult);
-    auto x = RunExchange(peer, kCommandExchange, kStatus);
-    EXPECT_EQ(x.ret, -3);
-    EXPECT_EQ(x.log, (Lines{SendDump(kStatusWire), "送信成功", RecvDump(10, kDleAnswer), "受信結果=0"}));
-    EXPECT_EQ(Bytes(x.frames), (Lines{kStatusWire}));
-    EXPECT_EQ(x.len, -7);
-    EXPECT_TRUE(peer.Errors().empty());
-}
+INSTANTIATE_TEST_SUITE_P(
+    Link, LinkExchange,
+    ::testing::Values(
+        // 1 s to the first reply, 1.5 s to the result (not the card's 7 s), 1 s after the closing ACK;
+        // a result of 200 bytes is delivered whole.
+        Row{"AckResultAndClosingAck", false,
+            [](vt::Peer &p) { p.ExpectFrame().Send(kAckAnswer).Send(HighBytes(200)).ExpectFrame(); }, kStatus, 0,
+            {SendDump(kStatusWire), "送信成功", RecvDump(10, kAckAnswer), "受信結果=0", "<ACK>受信",
+             RecvDump(200, HighBytes(200)), "受信結果=0", kClosingAck, "送信成功"},
+            {kStatusWire, kAck}, HighBytes(200), 2.4, 6.0, 3.4},
+        // The same bytes again after 1 s and 2 s; no ACK after the second NAK.
+        Row{"NakTwiceGivesUp", false,
+            [](vt::Peer &p) { p.ExpectFrame().Send(kNakAnswer).ExpectFrame().Send(kNakAnswer); }, kStatus, -10,
+            {SendDump(kStatusWire), "送信成功", RecvDump(10, kNakAnswer), "受信結果=0", SendDump(kStatusWire),
+             "送信成功", RecvDump(10, kNakAnswer), "受信結果=0"},
+            {kStatusWire, kStatusWire}, "", 2.9, 99, 5.9},
+        Row{"SilenceThenAGoodAnswer", false,
+            [](vt::Peer &p) { p.ExpectFrame().ExpectFrame().Send(kAckAnswer).Send(kResult).ExpectFrame(); }, kStatus, 0,
+            Cat({SendDump(kStatusWire), "送信成功", RecvDump(-1), "受信結果=-1", "× 受信失敗リトライ",
+                 SendDump(kStatusWire), "送信成功"}, kTaken),
+            {kStatusWire, kStatusWire, kAck}, kResult},
+        Row{"OneByteFirstReplyIsAnUnknownCode", false,
+            [](vt::Peer &p) { p.ExpectFrame().Send(kAck).ExpectFrame().Send(kAck); }, kStatus, -10,
+            {SendDump(kStatusWire), "送信成功", RecvDump(1, kAck), "受信結果=0", "× 不明コード", SendDump(kStatusWire),
+             "送信成功", RecvDump(1, kAck), "受信結果=0", "× 不明コード"},
+            {kStatusWire, kStatusWire}, ""},
+        Row{"DleEndsAtOnceWithoutClosingAck", false,
+            [](vt::Peer &p) { p.ExpectFrame().Send(kDleAnswer).Send(kResult); }, kStatus, -3,
+            {SendDump(kStatusWire), "送信成功", RecvDump(10, kDleAnswer), "受信結果=0"}, {kStatusWire}, ""},
+        Row{"NoResultIsMinusFiveAndNothingMoreIsSent", false,
+            [](vt::Peer &p) { p.ExpectFrame().Send(kAckAnswer); }, kStatus, -5,
+            {SendDump(kStatusWire), "送信成功", RecvDump(10, kAckAnswer), "受信結果=0", "<ACK>受信", RecvDump(-1),
+             "受信結果=-1"},
+            {kStatusWire}, ""},
+        CardOutput("AppendCardWaitsSevenSeconds", "\x02G1\x03", "\x02G1\x03\x75"),
+        CardOutput("RewriteCardWaitsSevenSeconds", "\x02" "F1\x03", "\x02" "F1\x03\x74"),
+        // Receive only: 1 s, 2 s, and nothing to send again; 2 s.
+        Row{"ReceiveOnlyWithNothingComing", false, [](vt::Peer &) {}, "", -10,
+            {RecvDump(-1), "受信結果=-1", "× 受信失敗リトライ", "× 送信失敗リトライ"}, {}, "", 0, 99, 4.9},
+        // The NAK is waiting at the first read (1 s); the ACK comes before the second (1 + 2 + 1 s).
+        Row{"ReceiveOnlyReadsAgainAfterNak", false,
+            [](vt::Peer &p) { p.Send(kNakAnswer).Wait(2000).Send(kAckAnswer).Wait(1500).Send(kResult).ExpectFrame(); },
+            "", 0, Cat({RecvDump(10, kNakAnswer), "受信結果=0"}, kTaken), {kAck}, kResult},
+        // A late reply left on the line is taken off and logged before the
+        // frame goes out, never read as the answer to it.
+        Row{"LeftoversAreTakenOffFirst", false,
+            [](vt::Peer &p) { p.Send(kOld).ExpectFrame().Send(kAckAnswer).Send(kResult).ExpectFrame(); }, kStatus, 0,
+            Cat({RecvDump(256, kOld.substr(0, 256)), "受信結果=0", RecvDump(44, kOld.substr(256)), "受信結果=0",
+                 SendDump(kStatusWire), "送信成功"}, kTaken),
+            {kStatusWire, kAck}, kResult, 0, 99, 0, kOld.size()},
+        // The image exchange: no first reply in its 1 s window, the same frame again.
+        Row{"ImageNoFirstReplySendsTheFrameAgain", true, [](vt::Peer &p) { p.ExpectFrame().ExpectFrame(); }, kImage,
+            -10, {"イメージ送信成功", "× 受信失敗リトライ", "イメージ送信成功", "× 受信失敗リトライ"},
+            {kImageWire, kImageWire}, "", 0.95, 99, 1.95},
+        Row{"ImageLateRepliesInsideTheWindowsAreTaken", true,
+            [](vt::Peer &p) { p.ExpectFrame().Wait(800).Send(kAckAnswer).Wait(2500).Send(kResult).ExpectFrame(); },
+            kImage, 0, {"イメージ送信成功", "<ACK>受信", kClosingAck, "送信成功"}, {kImageWire, kAck},
+            kResult + std::string(256 - kResult.size(), '\0')},
+        Row{"ImageAckWithoutResultIsMinusFiveAfterTheWindow", true,
+            [](vt::Peer &p) { p.ExpectFrame().Send(kAckAnswer); }, kImage, -5, {"イメージ送信成功", "<ACK>受信"},
+            {kImageWire}, "", 0, 99, 3.45}),
+    [](const ::testing::TestParamInfo<Row> &i) { return std::string(i.param.name); });
 
-TEST(CommandExchange, NoResultReplyIsMinusFiveAndNothingMoreIsSent)
-{
-    vt::Peer peer;
-    peer.ExpectFrame().Send(kAckAnswer);
-    auto x = RunExchange(peer, kCommandExchange, kStatus);
-    EXPECT_EQ(x.ret, -5);
-    EXPECT_EQ(x.log, (Lines{SendDump(kStatusWire), "送信成功", RecvDump(10, kAckAnswer), "受信結果=0", "<ACK>受信",
-                            RecvDump(-1), "受信結果=-1"}));
-    EXPECT_EQ(Bytes(x.frames), (Lines{kStatusWire}));
-    EXPECT_EQ(x.len, -7);
-    EXPECT_EQ(x.rcv, std::string(256, '\xEE'));
-    EXPECT_TRUE(peer.Errors().empty());
-}
-
-TEST(CommandExchange, ResultOf200BytesIsDeliveredWhole)
-{
-    std::string result;
-    for (int i = 0; i < 200; i++) result.push_back(static_cast<char>(0x80 + i));
-    vt::Peer peer;
-    peer.ExpectFrame().Send(kAckAnswer).Send(result).ExpectFrame();
-    auto x = RunExchange(peer, kCommandExchange, kStatus);
-    EXPECT_EQ(x.ret, 0);
-    EXPECT_EQ(x.len, 200);
-    EXPECT_EQ(x.rcv.substr(0, 200), result);
-    ASSERT_GE(x.log.size(), 6u);
-    EXPECT_EQ(x.log[5], RecvDump(200, result));
-    EXPECT_TRUE(peer.Errors().empty());
-}
-
-void ExpectCardOutputWait(const std::string &frame)
-{
-    vt::Peer peer;
-    peer.ExpectFrame().Send(kAckAnswer).Send(kResult).ExpectFrame();
-    auto x = RunExchange(peer, kCommandExchange, frame);
-    EXPECT_EQ(x.ret, 0);
-    ASSERT_EQ(x.frames.size(), 2u);
-    EXPECT_EQ(x.frames[1].bytes, kAck);
-    EXPECT_GE(x.frames[1].at - x.frames[0].at, 7.9);  // 1 s, then 7 s for the card
-    EXPECT_GE(x.took, 8.9);
-    EXPECT_TRUE(peer.Errors().empty());
-}
-
-TEST(CommandExchange, AppendCardOutputWaitsSevenSeconds) { ExpectCardOutputWait("\x02G1\x03"); }
-
-TEST(CommandExchange, RewriteCardOutputWaitsSevenSeconds) { ExpectCardOutputWait("\x02" "F1\x03"); }
-
-TEST(CommandExchange, SendAfterTheMachineClosedIsMinusOne)
-{
-    vt::Peer peer;
-    peer.Close();
-    auto x = RunExchange(peer, kCommandExchange, kStatus, -1, true);
-    // Still here: the dropped connection did not end the process.
-    EXPECT_EQ(x.ret, -1);
-    ASSERT_FALSE(x.log.empty());
-    EXPECT_EQ(x.log.back(), "× SCK_iSend 送信失敗");
-    EXPECT_EQ(x.log.front(), SendDump(kStatusWire));
-}
-
-TEST(CommandExchange, ReceiveOnlyWithNothingComing)
-{
-    vt::Peer peer;
-    auto x = RunExchange(peer, kCommandExchange, kStatus, 0);
-    EXPECT_EQ(x.ret, -10);
-    EXPECT_EQ(x.log, (Lines{RecvDump(-1), "受信結果=-1", "× 受信失敗リトライ", "× 送信失敗リトライ"}));
-    EXPECT_TRUE(x.frames.empty());
-    EXPECT_GE(x.took, 4.9);  // 1 s, 2 s, 2 s
-}
-
-TEST(CommandExchange, ReceiveOnlyReadsAgainAfterNak)
-{
-    vt::Peer peer;
-    // The NAK is waiting at the first read (1 s); the ACK comes before the
-    // second read (1 + 2 + 1 s), the result before the result read.
-    peer.Send(kNakAnswer).Wait(2000).Send(kAckAnswer).Wait(1500).Send(kResult).ExpectFrame();
-    auto x = RunExchange(peer, kCommandExchange, kStatus, 0);
-    EXPECT_EQ(x.ret, 0);
-    EXPECT_EQ(x.log, (Lines{RecvDump(10, kNakAnswer), "受信結果=0", RecvDump(10, kAckAnswer), "受信結果=0", "<ACK>受信",
-                            RecvDump(24, kResult), "受信結果=0", "送信サイズ=  1 電文=[06 ]", "送信成功"}));
-    EXPECT_EQ(Bytes(x.frames), (Lines{kAck}));
-    EXPECT_EQ(x.len, 24);
-    EXPECT_TRUE(peer.Errors().empty());
-}
-
-// ---- image exchange ---------------------------------------------------------
-
-const std::string kImageFrame = "\x02M0,3,1,81\x03";
-const std::string kImageWire = kImageFrame + "\x59";
-
-TEST(ImageExchange, NoFirstReplySendsTheSameFrameAgainAfterTheWindow)
-{
-    vt::Peer peer;
-    peer.ExpectFrame().ExpectFrame();
-    auto x = RunExchange(peer, kImageExchange, kImageFrame);
-    EXPECT_EQ(x.ret, -10);
-    EXPECT_EQ(x.log, (Lines{"イメージ送信成功", "× 受信失敗リトライ", "イメージ送信成功", "× 受信失敗リトライ"}));
-    ASSERT_EQ(Bytes(x.frames), (Lines{kImageWire, kImageWire}));
-    EXPECT_GE(x.frames[1].at - x.frames[0].at, 0.95);
-    EXPECT_GE(x.took, 1.95);
-    EXPECT_LT(x.cpu, 0.3) << "the windows are waited out, not spun";
-    EXPECT_TRUE(peer.Errors().empty());
-}
-
-TEST(ImageExchange, LateFirstReplyInsideTheWindowIsTaken)
-{
-    vt::Peer peer;
-    peer.ExpectFrame().Wait(800).Send(kAckAnswer).Wait(2500).Send(kResult).ExpectFrame();
-    auto x = RunExchange(peer, kImageExchange, kImageFrame);
-    EXPECT_EQ(x.ret, 0);
-    EXPECT_EQ(x.log, (Lines{"イメージ送信成功", "<ACK>受信", "送信サイズ=  1 電文=[06 ]", "送信成功"}));
-    EXPECT_EQ(Bytes(x.frames), (Lines{kImageWire, kAck}));
-    EXPECT_EQ(x.rcv, kResult + std::string(256 - kResult.size(), '\0'));
-    EXPECT_EQ(x.len, 256);
-    EXPECT_TRUE(peer.Errors().empty());
-}
-
-TEST(ImageExchange, AckWithoutResultIsMinusFiveAfterTheWindow)
-{
-    vt::Peer peer;
-    peer.ExpectFrame().Send(kAckAnswer);
-    auto x = RunExchange(peer, kImageExchange, kImageFrame);
-    EXPECT_EQ(x.ret, -5);
-    EXPECT_EQ(x.log, (Lines{"イメージ送信成功", "<ACK>受信"}));
-    EXPECT_EQ(Bytes(x.frames), (Lines{kImageWire}));
-    EXPECT_GE(x.took, 3.45);
-    EXPECT_LT(x.cpu, 0.3);
-    EXPECT_EQ(x.len, -7);
-    EXPECT_TRUE(peer.Errors().empty());
-}
-
+// The machine takes the frame and hangs up: every read from then on comes
+// back empty at once. The window is still waited out, quietly, not spun.
 TEST(ImageExchange, MachineClosingDoesNotTurnTheWindowIntoASpin)
 {
-    // The machine takes the frame and hangs up: every read from then on comes
-    // back empty at once. The window must still be waited out quietly.
     vt::Peer peer;
     peer.ExpectFrame().Close();
-    auto x = RunExchange(peer, kImageExchange, kImageFrame);
-    EXPECT_TRUE(x.ret == -10 || x.ret == -1) << x.ret;
+    Exchange x = RunExchange(peer, true, kImage);
+    EXPECT_TRUE(x.ret == -10 || x.ret == -1) << x.ret;  // the second send may or may not get out
     ASSERT_GE(x.log.size(), 2u);
-    EXPECT_EQ(x.log[0], "イメージ送信成功");
-    EXPECT_EQ(x.log[1], "× 受信失敗リトライ");
+    EXPECT_EQ(Lines(x.log.begin(), x.log.begin() + 2), (Lines{"イメージ送信成功", "× 受信失敗リトライ"}));
     EXPECT_GE(x.took, 0.95);
     EXPECT_LT(x.cpu, 0.3);
 }
 
-TEST(ImageExchange, SendAfterTheMachineClosedIsMinusOne)
-{
-    vt::Peer peer;
-    peer.Close();
-    auto x = RunExchange(peer, kImageExchange, kImageFrame, -1, true);
-    EXPECT_EQ(x.ret, -1);
-    ASSERT_FALSE(x.log.empty());
-    EXPECT_EQ(x.log.back(), "× SCK_iSendImage 送信失敗");
-    EXPECT_LT(x.cpu, 0.3);
-}
-
-// ---- a send that cannot get rid of its frame ---------------------------------
-
+// A far end that takes nothing: the send gives up after about a second
+// rather than hanging the run.
 TEST(Send, GivesUpWhenTheFarEndTakesNothingForASecond)
 {
     int fds[2];
@@ -328,17 +236,14 @@ TEST(Send, GivesUpWhenTheFarEndTakesNothingForASecond)
     std::vector<char> buf(frame.begin(), frame.end());
     buf.push_back(0);
     vt::CaptureFd cap(1);
-    const double c0 = ThreadCpu();
     auto t0 = std::chrono::steady_clock::now();
     int ret = SCK_iSend(fds[0], buf.data(), static_cast<int>(frame.size()));
     double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    double cpu = ThreadCpu() - c0;
     auto log = vt::LogMessages(cap.Finish());
     close(fds[0]);
     close(fds[1]);
     EXPECT_EQ(ret, -1);
     EXPECT_GE(took, 0.95);
-    EXPECT_LT(cpu, 0.5);
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[1], "× SCK_iSend 送信失敗");
 }
