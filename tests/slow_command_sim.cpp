@@ -1,39 +1,24 @@
-// The character set command against vestrun-sim: the card it keeps shows
-// the text laid out by the shipped example files, decoded, beside the stripe.
-#include <gtest/gtest.h>
-#include <unistd.h>
-
+// The character set command with the shipped example settings files against
+// vestrun-sim: the card it keeps shows the text laid out, decoded, beside the
+// stripe.
 #include <cstdlib>
-#include <cstring>
-#include <string>
 
-#include "head.h"
 #include "simproc.h"
-#include "sock.h"
-#include "testutil.h"
+#include "slow_command.h"
 
 namespace {
 
-TEST(SimCard, LayoutTextReachesTheCard)
+TEST(SimCard, ExampleLayoutReachesTheCard)
 {
     vt::TempDir out, work;
     const std::string src = std::string(VESTRUN_SOURCE_DIR) + "/examples/";
-    vt::WriteFile(work.file("printstyle.txt"), vt::ReadFile(src + "printstyle.txt"));
-    vt::WriteFile(work.file("printsetting.txt"), vt::ReadFile(src + "printsetting.txt"));
+    for (const char *name : {"printstyle.txt", "printsetting.txt"}) {
+        vt::WriteFile(work.file(name), vt::ReadFile(src + name));
+    }
     vt::SimProcess sim;
     ASSERT_TRUE(sim.Start({"--out", out.path(), "--once"})) << sim.Stderr();
 
-    T_PAT_INF p;
-    memset(&p, 0, sizeof p);
-    strcpy(p.szID, "12345");
-    memcpy(p.szNameKANA, "\x54\x4F\x40\x5E\x20\x40\x5B\x33", 8);
-    strcpy(p.szBirthDate, "19700101");
-    p.cSEX = '1';
-    p.cStyFlg = '0';
-    strcpy(p.szNameKANJI, "山田太郎");
-    strcpy(p.szFirstDate, "20240401");
-    strcpy(p.szNameKanaZen, "ヤマダ　タロウ");
-
+    const T_PAT_INF p = cmdtest::Patient();
     char *cwd = getcwd(nullptr, 0);
     ASSERT_EQ(chdir(work.path().c_str()), 0);
     vt::CaptureFd cap(1);
