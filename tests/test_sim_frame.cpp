@@ -100,61 +100,30 @@ TEST(SimFrame, AnyChunkingGivesTheSameUnits)
 
 // ---- fault rules ------------------------------------------------------------
 
-TEST(SimFault, RulesParse)
-{
-    const struct {
-        const char *text;
-        char letter;  // 0 for "*"
-        const char *prefix;
-        int nth;
-        SimFaultAction action;
-        int arg;
-    } cases[] = {
-        {"M#*:slow=300", 'M', "", SIM_EVERY, SIM_FAULT_SLOW, 300},
-        {"Z010:dle", 'Z', "010", 1, SIM_FAULT_DLE, 0},
-        {"M#2:close", 'M', "", 2, SIM_FAULT_CLOSE, 0},
-        {"*:short", 0, "", 1, SIM_FAULT_SHORT, 0},
-        // The hostile actions take every receipt unless told otherwise.
-        {"Y:nak-always", 'Y', "", SIM_EVERY, SIM_FAULT_NAK_ALWAYS, 0},
-        {"M#3:split", 'M', "", 3, SIM_FAULT_SPLIT, 0},
-        {"::dle", ':', "", 1, SIM_FAULT_DLE, 0},
-    };
-    for (const auto &c : cases) {
-        SimFaultRule r;
-        std::string err;
-        ASSERT_TRUE(SimFaultParse(c.text, &r, &err)) << c.text << ": " << err;
-        EXPECT_EQ(r.bAny, c.letter == 0) << c.text;
-        EXPECT_EQ(std::string(1, r.cLetter) + r.cPrefix + "#" + std::to_string(r.iNth) + SimFaultName(r.eAction) +
-                      std::to_string(r.iArg),
-                  std::string(1, c.letter) + c.prefix + "#" + std::to_string(c.nth) + SimFaultName(c.action) +
-                      std::to_string(c.arg));
-    }
-    for (const char *bad : {"", "M", ":nak", "M:", "M:bogus", "M:slow", "M:slow=-1", "M:slow=600001", "M:slow=1x",
-                            "M:nak=1", "M#:nak", "M#0:nak", "M#1000001:nak"}) {
-        SimFaultRule r;
-        std::string err;
-        EXPECT_FALSE(SimFaultParse(bad, &r, &err)) << bad;
-        EXPECT_NE(err, "") << bad;
-    }
-}
-
+// Without "#" a rule takes the first matching receipt, a hostile one every
+// receipt; receipts are counted per rule, in the order the rules were given.
 TEST(SimFault, ReceiptsAreCountedPerRuleAndEachConnectionStartsAgain)
 {
-    std::vector<SimFaultRule> rules(3);
-    std::string err;
-    ASSERT_TRUE(SimFaultParse("Z#2:dle", &rules[0], &err));
-    ASSERT_TRUE(SimFaultParse("Z010:nak", &rules[1], &err));
-    ASSERT_TRUE(SimFaultParse("*#4:close", &rules[2], &err));
+    std::vector<SimFaultRule> rules;
+    for (const char *text : {"Z#2:dle", "Z010:nak", "*#5:close", "Y:garbage", "1:short"}) {
+        SimFaultRule r;
+        std::string err;
+        ASSERT_TRUE(SimFaultParse(text, &r, &err)) << text << ": " << err;
+        rules.push_back(r);
+    }
     const struct {
         char letter;
         const char *params;
         const char *hit;
     } steps[] = {
         {'Z', "412", ""},
-        {'Z', "010", "Z#2:dle"},  // Z#2 before Z010#1: the order of the rules
+        {'Z', "010", "Z#2:dle"},  // Z#2 before Z010#1
         {'Z', "010", ""},         // Z010 has had its first receipt
-        {'Y', "", "*#4:close"},
-        {'Y', "", ""},
+        {'Y', "", "Y:garbage"},
+        {'Y', "", "*#5:close"},
+        {'Y', "", "Y:garbage"},
+        {'1', "2", "1:short"},
+        {'1', "2", ""},
     };
     for (const auto &s : steps) {
         SimFaultRule *hit = SimFaultMatch(&rules, s.letter, s.params);
@@ -242,7 +211,7 @@ SimParse ParseArgs(std::vector<const char *> args, SimConfig *config, std::strin
     return SimParseArgs(static_cast<int>(args.size()), args.data(), config, err);
 }
 
-TEST(SimOptions, ValuesAfterEqualsSignsAndRepeatedFaults)
+TEST(SimOptions, ValuesAfterEqualsSignsRepeatedFaultsAndRefusals)
 {
     SimConfig c;
     std::string err;
@@ -255,21 +224,23 @@ TEST(SimOptions, ValuesAfterEqualsSignsAndRepeatedFaults)
     EXPECT_EQ(std::to_string(c.iWidth) + "x" + std::to_string(c.iHeight), "16x8");
     EXPECT_EQ(c.tOperator.iCardAfter, 3);
     ASSERT_EQ(c.tFaults.size(), 2u);
+    EXPECT_EQ(c.tFaults[0].iArg, 300);
     EXPECT_EQ(c.tFaults[1].szText, "Z010:dle");
-}
 
-TEST(SimOptions, BadValuesAreRefused)
-{
-    const std::vector<std::vector<const char *>> cases = {
-        {"--listen", ":80"},     {"--listen", "h:65536"},   {"--size", "4097x1"}, {"--size", "1x0"},
-        {"--card-after", ""},    {"--cover-open", "1e3"},   {"--seed", "-4"},     {"--fault", "nope"},
-        {"--greeting", "1048577"}, {"--once", "--listen"}, {"-x"},
+    std::vector<std::vector<const char *>> bad = {
+        {"--listen", ":80"}, {"--listen", "h:65536"}, {"--size", "4097x1"},     {"--size", "1x0"},
+        {"--card-after", ""}, {"--cover-open", "1e3"}, {"--greeting", "1048577"}, {"--seed", "-4"},
+        {"--once", "--listen"}, {"-x"},
     };
-    for (const auto &args : cases) {
-        SimConfig c;
-        std::string err;
-        EXPECT_EQ(ParseArgs(args, &c, &err), SIM_PARSE_ERROR) << args[0] << " " << args.back();
-        EXPECT_NE(err, "") << args[0];
+    for (const char *rule : {"", "M", ":nak", "M:", "M:bogus", "M:slow", "M:slow=-1", "M:slow=600001", "M:slow=1x",
+                             "M:nak=1", "M#:nak", "M#0:nak", "M#1000001:nak"}) {
+        bad.push_back({"--fault", rule});
+    }
+    for (const auto &args : bad) {
+        SimConfig c2;
+        err.clear();
+        EXPECT_EQ(ParseArgs(args, &c2, &err), SIM_PARSE_ERROR) << args[0] << " " << args.back();
+        EXPECT_NE(err, "") << args[0] << " " << args.back();
     }
 }
 

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
 
 namespace vt {
 
@@ -39,14 +38,22 @@ int WaitFor(pid_t pid, long long timeout_ms)
     }
 }
 
-int ExitCode(int status)
+// The exit status, or 128 + the signal that ended it.
+int ExitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1; }
+
+// The raw status after SIGKILL, for a child past its time.
+int Kill(pid_t pid)
 {
-    return WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+    int status = 0;
+    kill(pid, SIGKILL);
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
 }
 
-// Starts path with args: standard input from /dev/null, standard output and
-// error onto out and err, env added to the environment. -1 when fork fails.
-pid_t Spawn(const std::string &path, const std::vector<std::string> &args, int out, int err,
+// Starts path with args: standard input from /dev/null, standard output onto
+// out, standard error into the file err_path, env added to the environment.
+pid_t Spawn(const std::string &path, const std::vector<std::string> &args, int out, const std::string &err_path,
             const std::vector<std::string> &env)
 {
     std::vector<std::string> words = {path};
@@ -58,6 +65,7 @@ pid_t Spawn(const std::string &path, const std::vector<std::string> &args, int o
     argv.push_back(nullptr);
     std::vector<std::string> vars = env;
     const int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(null_fd, 0);
@@ -69,52 +77,28 @@ pid_t Spawn(const std::string &path, const std::vector<std::string> &args, int o
         execv(argv[0], argv.data());
         _exit(127);
     }
-    if (null_fd >= 0) {
-        close(null_fd);
-    }
+    close(null_fd);
+    close(err);
     return pid;
 }
 
 }  // namespace
 
-SimProcess::~SimProcess()
-{
-    Stop();
-    if (!stderr_path_.empty()) {
-        unlink(stderr_path_.c_str());
-    }
-}
+SimProcess::~SimProcess() { Stop(); }
 
 bool SimProcess::StartBinary(std::string binary, const std::vector<std::string> &args)
 {
     if (binary.empty() && getenv("VESTRUN_SIM_BIN")) {
         binary = getenv("VESTRUN_SIM_BIN");
     }
-    if (pid_ > 0 || binary.empty()) {
-        return false;
-    }
-    if (stderr_path_.empty()) {
-        const char *base = getenv("TMPDIR");
-        std::string name = std::string(base && *base ? base : "/tmp") + "/vestrun-sim-log-XXXXXX";
-        const int fd = mkstemp(&name[0]);
-        if (fd < 0) {
-            return false;
-        }
-        close(fd);
-        stderr_path_ = name;
-    }
     int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) {
+    if (pid_ > 0 || binary.empty() || pipe2(out, O_CLOEXEC) != 0) {
         return false;
     }
     std::vector<std::string> words = {"--listen", "127.0.0.1:0"};
     words.insert(words.end(), args.begin(), args.end());
-    const int err_fd = open(stderr_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    pid_ = Spawn(binary, words, out[1], err_fd, {});
+    pid_ = Spawn(binary, words, out[1], dir_.file("stderr"), {});
     close(out[1]);
-    if (err_fd >= 0) {
-        close(err_fd);
-    }
 
     // The first line: "listening HOST:PORT". Nothing else comes on stdout.
     std::string line;
@@ -144,10 +128,7 @@ int SimProcess::Stop()
     }
     kill(pid_, SIGTERM);
     int status = WaitFor(pid_, 10000);
-    if (status == -1) {
-        kill(pid_, SIGKILL);
-        status = WaitFor(pid_, 10000);
-    }
+    status = status == -1 ? Kill(pid_) : status;
     pid_ = -1;
     return ExitCode(status);
 }
@@ -162,80 +143,29 @@ int SimProcess::Wait(int timeout_ms)
     return ExitCode(status);
 }
 
-std::string SimProcess::Stderr() const
-{
-    std::string text;
-    const int fd = stderr_path_.empty() ? -1 : open(stderr_path_.c_str(), O_RDONLY | O_CLOEXEC);
-    char buf[4096];
-    ssize_t got;
-    while (fd >= 0 && (got = read(fd, buf, sizeof buf)) > 0) {
-        text.append(buf, static_cast<size_t>(got));
-    }
-    if (fd >= 0) {
-        close(fd);
-    }
-    return text;
-}
+std::string SimProcess::Stderr() const { return ReadFile(dir_.file("stderr")); }
 
 RunResult RunProcess(const std::string &path, const std::vector<std::string> &args,
                      const std::vector<std::string> &env, int timeout_ms)
 {
     RunResult result;
-    int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0) {
-        return result;
-    }
-    if (pipe2(err, O_CLOEXEC) != 0) {
-        close(out[0]);
-        close(out[1]);
-        return result;
-    }
-    const pid_t pid = Spawn(path, args, out[1], err[1], env);
-    close(out[1]);
-    close(err[1]);
-
-    const long long deadline = NowMs() + timeout_ms;
-    struct pollfd pfd[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    std::string *sinks[2] = {&result.out, &result.err};
-    while (pid > 0 && (pfd[0].fd >= 0 || pfd[1].fd >= 0)) {
-        const long long left = deadline - NowMs();
-        if (left <= 0) {
-            break;
-        }
-        if (poll(pfd, 2, static_cast<int>(left)) < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            break;
-        }
-        for (int i = 0; i < 2; i++) {
-            char buf[8192];
-            const ssize_t got = pfd[i].revents ? read(pfd[i].fd, buf, sizeof buf) : -1;
-            if (got > 0) {
-                sinks[i]->append(buf, static_cast<size_t>(got));
-            } else if (pfd[i].revents && (got == 0 || errno != EINTR)) {
-                close(pfd[i].fd);
-                pfd[i].fd = -1;
-            }
-        }
-    }
-    for (struct pollfd &p : pfd) {
-        if (p.fd >= 0) {
-            close(p.fd);
-        }
+    TempDir dir;
+    const int out = open(dir.file("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const pid_t pid = out < 0 ? -1 : Spawn(path, args, out, dir.file("stderr"), env);
+    if (out >= 0) {
+        close(out);
     }
     if (pid <= 0) {
         return result;
     }
-    // Both pipes may close long before the program ends; the time limit still holds.
-    int status = WaitFor(pid, deadline - NowMs());
+    int status = WaitFor(pid, timeout_ms);
     if (status == -1) {
         result.timed_out = true;
-        kill(pid, SIGKILL);
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        status = Kill(pid);
     }
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = ReadFile(dir.file("stdout"));
+    result.err = ReadFile(dir.file("stderr"));
     return result;
 }
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "testutil.h"
+
 // The test targets know where the stand-in was built; elsewhere the
 // environment variable VESTRUN_SIM_BIN names it.
 #if defined(VESTRUN_SIM_BIN)
@@ -44,7 +46,7 @@ public:
 private:
     pid_t pid_ = -1;
     int port_ = 0;
-    std::string stderr_path_;
+    TempDir dir_;  // its log
 };
 
 struct RunResult {
