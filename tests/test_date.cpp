@@ -1,68 +1,45 @@
-// Era dates and the date style of the print style file.
+// Era dates and the date style of the print style file. A missing or
+// unreadable style file is shown with the character set command.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "head.h"
 #include "testutil.h"
 
 namespace {
 
-using vt::ToHex;
-
-// A private working folder holding printstyle.txt (or not) for one test.
-class StyleDir {
-public:
-    StyleDir()
-    {
-        char buf[PATH_MAX];
-        saved_ = getcwd(buf, sizeof buf) ? buf : "/";
-        EXPECT_EQ(chdir(dir_.path().c_str()), 0);
-    }
-    ~StyleDir() { EXPECT_EQ(chdir(saved_.c_str()), 0); }
-    void Write(const std::string &text) { vt::WriteFile(dir_.file("printstyle.txt"), text); }
-    void Remove() { unlink(dir_.file("printstyle.txt").c_str()); }
-
-private:
-    vt::TempDir dir_;
-    std::string saved_;
-};
-
-struct Out {
-    int ret;
-    std::string text;  // the output, or "(unchanged)" when nothing was written
-};
-
-Out Convert(const std::string &date)
+// Runs iDateChg in a private working folder whose printstyle.txt is style;
+// the output, or "(unchanged)" when nothing was written.
+std::string Convert(const std::string &style, const std::string &date, int want_ret = 0)
 {
+    vt::TempDir dir;
+    vt::WriteFile(dir.file("printstyle.txt"), style);
+    char cwd[PATH_MAX];
+    EXPECT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    EXPECT_EQ(chdir(dir.path().c_str()), 0);
     char buf[64];
     memset(buf, 'Q', sizeof buf);
-    int ret = iDateChg(date.c_str(), buf);
+    EXPECT_EQ(iDateChg(date.c_str(), buf), want_ret) << date;
+    EXPECT_EQ(chdir(cwd), 0);
     if (buf[0] == 'Q') {
-        return {ret, "(unchanged)"};
+        return "(unchanged)";
     }
-    size_t n = strnlen(buf, sizeof buf);
-    EXPECT_LE(n, 18u) << date;
-    // Nothing beyond the terminator is touched.
+    const size_t n = strnlen(buf, sizeof buf);
     for (size_t i = n + 1; i < sizeof buf; i++) {
-        EXPECT_EQ(buf[i], 'Q') << date;
+        EXPECT_EQ(buf[i], 'Q') << date << ": written past the terminator";
     }
-    return {ret, std::string(buf, n)};
+    return std::string(buf, n);
 }
 
-std::string StyleFile(char style)
-{
-    return std::string("0,\n") + style + ",\n0,\n";
-}
+std::string Style(char style) { return std::string("0,\n") + style + ",\n0,\n"; }
 
 TEST(DateChg, ErasAndForms)
 {
-    struct Case {
+    const struct {
         char style;
         const char *date;
         int ret;
@@ -80,92 +57,38 @@ TEST(DateChg, ErasAndForms)
         {'1', "20190430", 0, "平成31年 4月30日"},
         {'0', "20190501", 0, "R 1/ 5/ 1"},
         {'1', "20251205", 0, "令和 7年12月 5日"},
-        {'3', "20251205", 0, "令和 7/12/ 5"},
-        // Month and day are taken as they stand.
-        {'1', "19891399", 0, "平成 1年13月99日"},
+        {'x', "19890108", 0, "H 1/ 1/ 8"},  // any other style: letter and slashes
         {'1', "99999999", 0, "令和7981年99月99日"},  // the longest output: 18 bytes
-        // Any style but 1, 2 and 3: letter and slashes.
-        {'x', "19890108", 0, "H 1/ 1/ 8"},
-        // The date text: eight characters read as a number.
+        // Eight characters read as a number.
         {'1', "19890108 extra", 0, "平成 1年 1月 8日"},
         {'1', "1989-01-08", -1, "(unchanged)"},
-        {'1', " 19890108", -1, "(unchanged)"},  // reads as 1989010
-        {'1', "1989", -1, "(unchanged)"},
         {'1', "", -1, "(unchanged)"},
     };
-    StyleDir dir;
     for (const auto &c : cases) {
-        dir.Write(StyleFile(c.style));
-        Out o = Convert(c.date);
-        EXPECT_EQ(o.ret, c.ret) << c.date << " style " << c.style;
-        EXPECT_EQ(ToHex(o.text), ToHex(c.want)) << c.date << " style " << c.style;
+        EXPECT_EQ(vt::ToHex(Convert(Style(c.style), c.date, c.ret)), vt::ToHex(c.want)) << c.date << " " << c.style;
     }
-    // The card's bytes: era names and units in Shift_JIS.
-    dir.Write(StyleFile('1'));
-    EXPECT_EQ(ToHex(Convert("19890108").text), "95 BD 90 AC 20 31 94 4E 20 31 8C 8E 20 38 93 FA");
-    EXPECT_EQ(ToHex(Convert("20190501").text).substr(0, 11), "97 DF 98 61");  // 令和
+    // Era names and units are Shift_JIS on the card.
+    EXPECT_EQ(vt::ToHex(Convert(Style('1'), "19890108")), "95 BD 90 AC 20 31 94 4E 20 31 8C 8E 20 38 93 FA");
+    EXPECT_EQ(vt::ToHex(Convert(Style('1'), "20190501")).substr(0, 11), "97 DF 98 61");  // 令和
 }
 
-// Which counted line is the date style, and what happens without one.
-TEST(DateChg, StyleFileLines)
+// The first field of counted line 1 is the style; without one, letter and slashes.
+TEST(DateChg, StyleIsCountedLineOne)
 {
-    struct Case {
-        const char *what;
+    const struct {
         std::string file;
         const char *want;
     } cases[] = {
-        {"comments are not counted", ";a\n;b\n0,\n1,\n", "平成 1年 1月 8日"},
-        {"a blank line is counted", "0,\n\n1,\n", "H 1/ 1/ 8"},
-        {"empty fields are skipped", "0,\n,,2,,\n", "H 1年 1月 8日"},
-        {"no comma", "0,\n3\n", "平成 1/ 1/ 8"},
-        {"no final line feed", "0,\n1", "平成 1年 1月 8日"},
-        {"CR LF lines", "0,\r\n1,\r\n", "平成 1年 1月 8日"},
-        {"one line only", "1,\n", "H 1/ 1/ 8"},
-        {"empty file", "", "H 1/ 1/ 8"},
-        {"line 1 is only commas", "0,\n,,,\n", "H 1/ 1/ 8"},
-        // A long line is read in 127-byte pieces that count as lines: the
-        // second piece of line 0 becomes line 1.
-        {"long line 0", std::string(130, 'x') + ",\n1,\n", "H 1/ 1/ 8"},
-        {"long line 0, piece holds a style", std::string(127, '0') + "1,\n2,\n", "平成 1年 1月 8日"},
+        {";a\n0,\n1,\n", "平成 1年 1月 8日"},
+        {"0,\n\n1,\n", "H 1/ 1/ 8"},  // a blank line is counted
+        {"0,\n3\n", "平成 1/ 1/ 8"},  // no comma: the line feed stays behind the style
+        {"1,\n", "H 1/ 1/ 8"},
+        {"0,\n,,,\n", "H 1/ 1/ 8"},
+        {std::string(127, '0') + "1,\n2,\n", "平成 1年 1月 8日"},  // a piece of a long line 0 is line 1
     };
-    StyleDir dir;
     for (const auto &c : cases) {
-        dir.Write(c.file);
-        Out o = Convert("19890108");
-        EXPECT_EQ(o.ret, 0) << c.what;
-        EXPECT_EQ(ToHex(o.text), ToHex(c.want)) << c.what;
+        EXPECT_EQ(vt::ToHex(Convert(c.file, "19890108")), vt::ToHex(c.want)) << c.file.substr(0, 20);
     }
-}
-
-TEST(DateChg, MissingStyleFile)
-{
-    StyleDir dir;
-    dir.Remove();
-    for (const char *date : {"19890108", "18000101"}) {
-        vt::CaptureFd out(1);
-        Out o = Convert(date);
-        auto lines = vt::LogMessages(out.Finish());
-        EXPECT_EQ(o.ret, -99) << date;
-        EXPECT_EQ(o.text, "(unchanged)");
-        ASSERT_EQ(lines.size(), 1u);
-        EXPECT_EQ(lines[0], "× 設定ファイル２を読み込むことができません。処理不可能n");
-    }
-}
-
-// One that opens but cannot be read tells no style either: the same line and
-// result, not the default form.
-TEST(DateChg, StyleFileThatCannotBeReadIsLikeAMissingOne)
-{
-    StyleDir dir;
-    dir.Remove();
-    ASSERT_EQ(mkdir("printstyle.txt", 0700), 0);
-    vt::CaptureFd out(1);
-    Out o = Convert("19890108");
-    EXPECT_EQ(o.ret, -99);
-    EXPECT_EQ(o.text, "(unchanged)");
-    EXPECT_EQ(vt::LogMessages(out.Finish()),
-              std::vector<std::string>{"× 設定ファイル２を読み込むことができません。処理不可能n"});
-    rmdir("printstyle.txt");
 }
 
 }  // namespace

@@ -78,27 +78,23 @@ TEST(KanaTables, MatchTheCharactersTheyName)
 
 TEST(KanaTables, SearchRoutines)
 {
-    const unsigned char abca[] = "abca", ab[] = "ab", ca[] = "ca", bb[] = "bb", a0[] = {'a', 0}, none[] = "";
+    const unsigned char abca[] = "abca", ca[] = "ca", bb[] = "bb", a0[] = {'a', 0};
     EXPECT_EQ(ustrindex(abca, 'c'), 2);
-    EXPECT_EQ(ustrindex(abca, 'z'), -1);
     EXPECT_EQ(ustrindex(abca, 0), -1);
     EXPECT_EQ(ustrindex2(abca, ca), 2);  // tried byte by byte: odd offsets count
     EXPECT_EQ(ustrindex2(abca, bb), -1);
     EXPECT_EQ(ustrindex2(abca, a0), 3);  // the terminator as second byte
-    EXPECT_EQ(ustrindex2(none, ab), -1);
 }
-
-struct Case {
-    int code, dak, srclen;  // dak ZEN: zentohan
-    const char *in, *want;  // hex
-    int ret;
-    const char *err;        // standard error
-};
 
 TEST(Kana, Conversions)
 {
     const int S = JPCODE_SJIS, E = JPCODE_EUC;
-    const Case cases[] = {
+    const struct {
+        int code, dak, srclen;  // dak ZEN: zentohan
+        const char *in, *want;  // hex
+        int ret;
+        const char *err;  // standard error
+    } cases[] = {
         // zentohan, Shift_JIS: アイウ, ガ, パ, ヴ, カ゛, ー・, （）, ideographic space
         {S, ZEN, ALL, "83 41 83 43 83 45", "B1 B2 B3", 0, ""},
         {S, ZEN, ALL, "83 4B 83 70 83 94 83 4A 81 4A", "B6 DE CA DF B3 DE B6 DE", 0, ""},
@@ -111,17 +107,14 @@ TEST(Kana, Conversions)
         // srclen: characters that begin before it are converted whole.
         {S, ZEN, 3, "83 41 83 43 83 45", "B1 B2", 0, ""},
         {S, ZEN, 0, "83 41", "", 0, ""},
-        {S, ZEN, -5, "83 41", "", 0, ""},
         {E, ZEN, 1, "A5 A2 A5 A4", "8E B1", 0, ""},
         // hantozen, Shift_JIS, marks composed (1) or kept apart (0)
         {S, 1, ALL, "B1 B2 B3", "83 41 83 43 83 45", 0, ""},
         {S, 1, ALL, "B6 DE CA DF B3 DE", "83 4B 83 70 83 94", 0, ""},
         {S, 0, ALL, "B6 DE CA DF B3 DE", "83 4A 81 4A 83 6E 81 4B 83 45 81 4A", 0, ""},
         {S, 1, ALL, "DE 41 DF B0 A5", "81 4A 41 81 4B 81 5B 81 45", 0, ""},  // lone marks
-        {S, 1, ALL, "28 29 A0 83 DE", "28 29 A0 83 DE", 0, ""},  // no half-width sequences
         {S, 1, ALL, "B1 DE", "", 1, "unexpected error: \\xb1\n"},  // ｱﾞ
         {S, 1, ALL, "B3 B6 DF", "83 45", 1, "unexpected error: \\xb6\n"},  // ｶﾟ: the output so far stays
-        {S, 0, ALL, "DE DE", "", 1, "unexpected error: \\xde\n"},
         // srclen limits only the first byte of a sequence.
         {S, 1, 1, "B6 DE B1", "83 4B", 0, ""},
         {E, 1, 1, "8E B6 8E DE 8E B1", "A5 AC", 0, ""},
@@ -130,19 +123,14 @@ TEST(Kana, Conversions)
         {E, 0, ALL, "8E B6 8E DE", "A5 AB A1 AB", 0, ""},
         {E, 1, ALL, "8E 28 A5 A2 8E B6 DE", "A1 CA A5 A2 A5 AB DE", 0, ""},  // a mark needs its SS2
         {E, 1, ALL, "8E A0", "", 1, "unexpected error: \\xa0\n"},  // no EUC-JP partner
-        {E, 1, ALL, "8E B1 8E DE", "", 1, "unexpected error: \\xb1\n"},
         // Other codes copy; an empty text gives an empty one.
         {2, ZEN, ALL, "83 41 A5 A2", "83 41 A5 A2", 0, ""},
-        {2, 1, ALL, "B6 DE 8E B1", "B6 DE 8E B1", 0, ""},
         {S, ZEN, ALL, "", "", 0, ""},
-        {E, 1, ALL, "", "", 0, ""},
         // A lead byte or SS2 cut off by the terminator is copied alone.
         {S, ZEN, ALL, "83 41 83", "B1 83", 0, ""},
         {E, ZEN, ALL, "A5 A2 A5", "8E B1 A5", 0, ""},
-        {E, ZEN, ALL, "8E", "8E", 0, ""},
         {S, 1, ALL, "B1 83", "83 41 83", 0, ""},
         {E, 1, ALL, "8E B6 8E", "A5 AB 8E", 0, ""},
-        {E, 1, ALL, "A5", "A5", 0, ""},
     };
     for (const auto &c : cases) {
         vt::CaptureFd err(2);
