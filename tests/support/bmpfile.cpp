@@ -6,20 +6,8 @@ namespace vt {
 
 int64_t BmpRowBytes(int64_t width, int bitCnt)
 {
-    if (bitCnt <= 8 && bitCnt > 0) {
-        int64_t per = 8 / bitCnt;
-        return (width + per - 1) / per;
-    }
-    return width * (bitCnt == 32 ? 4 : 3);
-}
-
-int64_t BmpStride(int64_t width, int bitCnt)
-{
-    int64_t row = BmpRowBytes(width, bitCnt);
-    if (bitCnt <= 8) {
-        return (row + 3) / 4 * 4;
-    }
-    return bitCnt == 32 ? row : row + width % 4;
+    const int64_t per = bitCnt > 0 && bitCnt <= 8 ? 8 / bitCnt : 0;  // pixels a byte
+    return per ? (width + per - 1) / per : width * (bitCnt == 32 ? 4 : 3);
 }
 
 void PutLe16(std::string &file, size_t offset, uint16_t value)
@@ -40,10 +28,11 @@ void PutLe32(std::string &file, size_t offset, uint32_t value)
 std::string BuildBmp(const BmpPicture &pic)
 {
     const int64_t rowBytes = BmpRowBytes(pic.width, pic.bitCnt);
-    const int64_t stride = BmpStride(pic.width, pic.bitCnt);
-    const int64_t height = pic.height < 0 ? 0 : pic.height;
+    // Rows of up to 8 bits fill to 4 bytes; 24-bit rows carry width % 4 bytes of fill.
+    const int64_t stride = pic.bitCnt <= 8 ? (rowBytes + 3) / 4 * 4 : rowBytes + (pic.bitCnt == 32 ? 0 : pic.width % 4);
+    const int64_t height = std::max<int64_t>(pic.height, 0);
 
-    std::string info(std::max<uint32_t>(pic.infoLen, 12), '\0');
+    std::string info;
     PutLe32(info, 0, pic.infoLen);
     if (pic.infoLen == 12) {
         PutLe16(info, 4, static_cast<uint16_t>(pic.width));
@@ -51,9 +40,6 @@ std::string BuildBmp(const BmpPicture &pic)
         PutLe16(info, 8, 1);
         PutLe16(info, 10, pic.bitCnt);
     } else {
-        if (info.size() < 40) {
-            info.resize(40, '\0');
-        }
         PutLe32(info, 4, static_cast<uint32_t>(pic.width));
         PutLe32(info, 8, static_cast<uint32_t>(pic.height));
         PutLe16(info, 12, 1);
@@ -61,6 +47,7 @@ std::string BuildBmp(const BmpPicture &pic)
         PutLe32(info, 20, static_cast<uint32_t>(stride * height));
         PutLe32(info, 24, 2835);
         PutLe32(info, 28, 2835);
+        PutLe32(info, 36, 0);
         info.resize(std::max<size_t>(pic.infoLen, 16));
     }
 
@@ -92,9 +79,7 @@ std::vector<std::string> MonoRows(const std::vector<std::string> &art)
     for (const auto &line : art) {
         std::string row((width + 7) / 8, '\0');
         for (size_t x = 0; x < line.size(); x++) {
-            if (line[x] == '#') {
-                row[x / 8] = static_cast<char>(row[x / 8] | (0x80 >> (x % 8)));
-            }
+            row[x / 8] = static_cast<char>(row[x / 8] | (line[x] == '#' ? 0x80 >> (x % 8) : 0));
         }
         rows.push_back(row);
     }
@@ -104,13 +89,11 @@ std::vector<std::string> MonoRows(const std::vector<std::string> &art)
 std::string MonoBmp(const std::vector<std::string> &art)
 {
     BmpPicture pic;
-    pic.width = 0;
+    pic.rows = MonoRows(art);
     for (const auto &line : art) {
         pic.width = std::max<int64_t>(pic.width, static_cast<int64_t>(line.size()));
     }
     pic.height = static_cast<int64_t>(art.size());
-    pic.bitCnt = 1;
-    pic.rows = MonoRows(art);
     pic.palette = MonoPalette();
     return BuildBmp(pic);
 }
