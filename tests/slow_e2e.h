@@ -5,81 +5,63 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "bitmap.h"
 #include "simproc.h"
 #include "testutil.h"
 
 namespace e2e {
 
-// The sample patient; the names are Shift_JIS (this file is compiled with the
-// CP932 execution character set), as vestrun takes them.
-struct Patient {
-    std::string sStyle = "0";
-    std::string sNumber = "12345";
-    std::string sKanji = "山田太郎";
-    std::string sKana = "ヤマダ　タロウ";
-    std::string sSex = "1";
-    std::string sBirth = "19700101";
-    std::string sFirst = "20240401";
-};
-
 inline std::string SamplePicture() { return std::string(VESTRUN_SOURCE_DIR) + "/examples/card.bmp"; }
 
-inline std::vector<std::string> Args(int a_iPort, const std::string &a_sPicture, const Patient &a_tPat = Patient())
+// The sample patient's arguments; the names are Shift_JIS (this file is
+// compiled with the CP932 execution character set), as vestrun takes them.
+inline std::vector<std::string> Args(int a_iPort, const std::string &a_sPicture, const std::string &a_sStyle = "0")
 {
-    return {"127.0.0.1",   std::to_string(a_iPort), a_tPat.sStyle, a_sPicture, a_tPat.sNumber, a_tPat.sKanji,
-            a_tPat.sKana, a_tPat.sSex,              a_tPat.sBirth, a_tPat.sFirst};
+    return {"127.0.0.1", std::to_string(a_iPort), a_sStyle, a_sPicture, "12345", "山田太郎", "ヤマダ　タロウ", "1",
+            "19700101",  "20240401"};
 }
 
 struct Result {
-    int iStatus = -1;
+    int iStatus = -1;  // -1: killed by the time limit
     std::string sOut;  // run log, Shift_JIS
     std::string sErr;
     std::vector<std::string> Log() const { return vt::LogMessages(sOut); }
-    // The last line of the log that is not empty.
-    std::string Last() const
+    // The log after the echo of the ten arguments.
+    std::vector<std::string> AfterEcho() const
     {
         auto msgs = Log();
-        while (!msgs.empty() && msgs.back().empty()) {
-            msgs.pop_back();
+        std::vector<std::string> out;
+        for (size_t i = 10; i < msgs.size(); i++) {
+            if (!msgs[i].empty()) out.push_back(msgs[i]);
         }
-        return msgs.empty() ? std::string() : msgs.back();
+        return out;
     }
-    bool Has(const std::string &a_sMsg) const
+    std::string Last() const
     {
-        for (const auto &m : Log()) {
-            if (m == a_sMsg) {
-                return true;
-            }
-        }
-        return false;
+        auto msgs = AfterEcho();
+        return msgs.empty() ? std::string() : msgs.back();
     }
     int Count(const std::string &a_sMsg) const
     {
         int n = 0;
-        for (const auto &m : Log()) {
-            n += (m == a_sMsg);
-        }
+        for (const auto &m : Log()) n += (m == a_sMsg);
         return n;
     }
 };
 
-// Runs vestrun; a run that outlives a_iTimeoutSec is killed (status -1).
 inline Result Vestrun(const std::vector<std::string> &a_vArgs, int a_iTimeoutSec = 240)
 {
     vt::RunResult r = vt::RunProcess(VESTRUN_BIN, a_vArgs, {}, a_iTimeoutSec * 1000);
-    Result out;
-    out.iStatus = r.timed_out ? -1 : r.exit_code;
-    out.sOut = r.out;
-    out.sErr = r.err;
-    return out;
+    return {r.timed_out ? -1 : r.exit_code, r.out, r.err};
 }
 
-// A stand-in of its own for one case: --once, the cards it keeps and every
-// frame it receives in a private folder.
+// A stand-in of its own for one case (--once), the cards it keeps and every
+// unit it receives in a private folder.
 struct Machine {
     vt::TempDir tDir;
     vt::SimProcess tSim;
@@ -91,33 +73,22 @@ struct Machine {
         return tSim.Start(args);
     }
     int Port() const { return tSim.port(); }
-    // The stand-in ends by itself once the run has closed the line (--once);
-    // one that does not is stopped.
+    // Waits for the stand-in to end after the run closed the line.
     void Finish()
     {
-        if (tSim.Wait(10000) < 0) {
-            tSim.Stop();
-        }
+        if (tSim.Wait(10000) < 0) tSim.Stop();
     }
-    // Every unit the machine received, one hex line each ("02 49 03 4A", "06").
+    // Every unit received, one hex line each ("02 49 03 4A", "06").
     std::vector<std::string> Frames() const
     {
         std::vector<std::string> out;
         std::istringstream in(vt::ReadFile(tDir.file("frames.txt")));
-        std::string line;
-        while (std::getline(in, line)) {
-            if (!line.empty()) {
-                out.push_back(line);
-            }
+        for (std::string line; std::getline(in, line);) {
+            if (!line.empty()) out.push_back(line);
         }
         return out;
     }
-    std::string Card(const std::string &a_sFile, int a_iN = 1) const
-    {
-        char name[32];
-        snprintf(name, sizeof name, "out/card-%04d/", a_iN);
-        return tDir.file(name + a_sFile);
-    }
+    std::string Card(const std::string &a_sFile) const { return tDir.file("out/card-0001/" + a_sFile); }
 };
 
 // The frames of a run without image frames and closing ACKs: the commands.
@@ -125,10 +96,29 @@ inline std::vector<std::string> Commands(const std::vector<std::string> &a_vFram
 {
     std::vector<std::string> out;
     for (const auto &f : a_vFrames) {
-        if (f != "06" && f.compare(0, 5, "02 4D") != 0) {
-            out.push_back(f);
+        if (f != "06" && f.compare(0, 5, "02 4D") != 0) out.push_back(f);
+    }
+    return out;
+}
+
+// A 1-bit picture as rows of '#' (palette index 1: ink) and '.', each row
+// padded to a_iW and the rows to a_iH; empty when the file is not a 1-bit BMP.
+inline std::vector<std::string> Art(const std::string &a_sPath, size_t a_iW = 480, size_t a_iH = 512)
+{
+    HeaderInfo tHead = {nullptr, nullptr, nullptr};
+    Image tImg = {0, 0, 0, nullptr};
+    std::vector<std::string> out;
+    if (ReadBmp(a_sPath.c_str(), &tHead, &tImg) == 0 && tImg.bitCnt == 1) {
+        const uint32_t iRowBytes = (tImg.width + 7) / 8;
+        out.assign(std::max<size_t>(a_iH, tImg.height), std::string(std::max<size_t>(a_iW, tImg.width), '.'));
+        for (uint32_t y = 0; y < tImg.height; y++) {
+            for (uint32_t x = 0; x < tImg.width; x++) {
+                if ((tImg.data[y * iRowBytes + x / 8] >> (7 - x % 8)) & 1) out[y][x] = '#';
+            }
         }
     }
+    FreeImage(&tImg);
+    FreeHeader(&tHead);
     return out;
 }
 
@@ -140,7 +130,6 @@ constexpr char kStatus[] = "02 59 03 5A";
 constexpr char kWriteStandby[] = "02 31 32 03 00";
 constexpr char kAppend[] = "02 47 31 03 75";
 constexpr char kRewrite[] = "02 46 31 03 74";
-constexpr char kReset[] = "02 5F 03 5C";
 // The magnetic record of the sample patient.
 constexpr char kRecord[] =
     "02 39 20 20 20 20 20 31 32 33 34 35 0E 54 4F 40 5E 0F 20 0E 40 5B 33 0F 20 20 20 20 20 20 20 20 20 20 20 20 "
