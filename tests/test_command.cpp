@@ -325,50 +325,25 @@ TEST(CharSetLayout, PiecesOfEachCountedLine)
     }
 }
 
-class InDir {
-public:
-    InDir()
-    {
-        char *cwd = getcwd(nullptr, 0);
-        old_ = cwd;
-        free(cwd);
-        EXPECT_EQ(chdir(dir_.path().c_str()), 0);
-    }
-    ~InDir() { EXPECT_EQ(chdir(old_.c_str()), 0); }
-    void Put(const std::string &name, const std::string &bytes) { vt::WriteFile(dir_.file(name), bytes); }
-
-private:
-    vt::TempDir dir_;
-    std::string old_;
-};
-
-TEST(CharSetBuild, SexWordAndBirthDateFollowThePrintStyle)
+// The sex word follows counted line 2 of the print style file; without a
+// value there, the long words.
+TEST(CharSet, SexWordFollowsThePrintStyle)
 {
     struct Case {
-        const char *style;
+        std::string style;
         char sex;
-        const char *birth, *birthText, *word;
+        const char *word;
     } cases[] = {
-        {"x,\n1,\n0,\n", '1', "19890108", "平成 1年 1月 8日", "男"},
-        {"x,\n1,\n1,\n", '2', "18000101", "18000101", "女性"},
-        {"x,\n1,\n,\n", '2', "19890108", "平成 1年 1月 8日", "女性"},  // no sex style: the long words
-        {";c\n;c\nx,\n1,\n0,\n", '0', "20190501", "令和 1年 5月 1日", "女"},
+        {"x,\n1,\n0,\n", '1', "男"},
+        {";c\n;c\nx,\n1,\n0,\n", '2', "女"},
+        {"x,\n1,\n1,\n", '2', "女性"},
+        {"x,\n1,\n,\n", '1', "男性"},
+        {"x,\n1,\n", '2', "女性"},
     };
     for (const auto &c : cases) {
-        InDir dir;
-        dir.Put("printstyle.txt", c.style);
-        dir.Put("printsetting.txt", "\n\n\n1,2,a,\n3,4,b,\n");
-        T_PAT_INF p = Patient();
-        p.cSEX = c.sex;
-        strcpy(p.szBirthDate, c.birth);
-        char snd[896] = {};
-        vt::CaptureFd cap(1);
-        int len = iCharSetBuild(&p, snd, sizeof snd);
-        auto log = vt::LogMessages(cap.Finish());
-        ASSERT_GT(len, 0) << c.style;
-        Bytes want = Frame(std::string("A\x1BX001\x1BY002\x1B" "Ea") + c.birthText + "\x1BX003\x1BY004\x1B" "Eb" + c.word);
-        EXPECT_EQ(vt::ToHex(Bytes(snd, static_cast<size_t>(len))), vt::ToHex(want)) << c.style;
-        EXPECT_EQ(log, (Lines{"性別設定", std::string("　") + c.word})) << c.style;
+        FILE *fp = fmemopen(const_cast<char *>(c.style.data()), c.style.size(), "r");
+        EXPECT_STREQ(szSexWord(c.sex, iSexStyle(fp)), c.word) << c.style;
+        fclose(fp);
     }
 }
 

@@ -54,30 +54,6 @@ std::string SendDump(const std::string &bytes)
 
 std::string RecvDump(int count, const std::string &bytes) { return DumpLine("受信サイズ=%3d 電文=[", count, bytes); }
 
-Peer &Peer::ExpectFrame(int timeout_ms)
-{
-    steps_.push_back({Step::kFrame, {}, timeout_ms});
-    return *this;
-}
-
-Peer &Peer::Send(const std::string &bytes)
-{
-    steps_.push_back({Step::kSend, bytes, 0});
-    return *this;
-}
-
-Peer &Peer::Wait(int ms)
-{
-    steps_.push_back({Step::kWait, {}, ms});
-    return *this;
-}
-
-Peer &Peer::Close()
-{
-    steps_.push_back({Step::kClose, {}, 0});
-    return *this;
-}
-
 bool Peer::Start()
 {
     listen_fd_ = socket(AF_INET, SOCK_STREAM, 0);

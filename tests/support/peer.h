@@ -38,6 +38,17 @@ struct PeerFrame {
 };
 
 class Peer {
+    struct Step {
+        enum Kind { kFrame, kSend, kWait, kClose } kind;
+        std::string bytes;
+        int ms;
+    };
+    Peer &Add(Step step)
+    {
+        steps_.push_back(std::move(step));
+        return *this;
+    }
+
 public:
     Peer() = default;
     ~Peer() { Stop(); }
@@ -45,10 +56,10 @@ public:
     Peer &operator=(const Peer &) = delete;
 
     // ---- the script (built before Start) ----
-    Peer &ExpectFrame(int timeout_ms = 30000);
-    Peer &Send(const std::string &bytes);
-    Peer &Wait(int ms);  // bytes arriving meanwhile are kept
-    Peer &Close();       // closes the connection; the script ends here
+    Peer &ExpectFrame(int timeout_ms = 30000) { return Add({Step::kFrame, {}, timeout_ms}); }
+    Peer &Send(const std::string &bytes) { return Add({Step::kSend, bytes, 0}); }
+    Peer &Wait(int ms) { return Add({Step::kWait, {}, ms}); }  // bytes arriving meanwhile are kept
+    Peer &Close() { return Add({Step::kClose, {}, 0}); }       // the script ends here
     // A first reply: ten bytes, the answer code (ACK, NAK, DLE, ...) last.
     static std::string Answer(char code) { return std::string(9, '0') + code; }
 
@@ -68,12 +79,6 @@ public:
     std::vector<std::string> Errors() const;
 
 private:
-    struct Step {
-        enum Kind { kFrame, kSend, kWait, kClose } kind;
-        std::string bytes;
-        int ms;
-    };
-
     void Run();
     bool Pump(double deadline);  // one wait for data; false on close, stop or deadline
     bool TakeFrame(int timeout_ms);
