@@ -28,24 +28,12 @@ std::string Units(const std::string &bytes, std::mt19937 *cut = nullptr)
     SimFrameFinish(&p, &units);
     std::string s;
     for (const SimUnit &u : units) {
-        s += s.empty() ? "" : " ";
-        switch (u.eKind) {
-        case SIM_UNIT_FRAME:
-            s += std::string("F") + (u.eCheck == SIM_FRAME_OK ? "ok" : u.eCheck == SIM_FRAME_BAD_BCC ? "bcc" : "nl") +
-                 "[" + vt::ToHex(u.cBytes) + "]";
-            break;
-        case SIM_UNIT_ACK:
-            s += "A";
-            break;
-        case SIM_UNIT_GARBAGE:
-            s += "G" + std::to_string(u.iCount);
-            break;
-        case SIM_UNIT_BROKEN:
-            s += "B" + std::to_string(u.iCount);
-            break;
-        case SIM_UNIT_OVERLONG:
-            s += "O";
-            break;
+        s += (s.empty() ? "" : " ") + std::string(1, "FAGBO"[u.eKind]);
+        if (u.eKind == SIM_UNIT_FRAME) {
+            s += std::string(u.eCheck == SIM_FRAME_OK ? "ok" : u.eCheck == SIM_FRAME_BAD_BCC ? "bcc" : "nl") + "[" +
+                 vt::ToHex(u.cBytes) + "]";
+        } else if (u.eKind != SIM_UNIT_ACK && u.eKind != SIM_UNIT_OVERLONG) {
+            s += std::to_string(u.iCount);
         }
     }
     return s;

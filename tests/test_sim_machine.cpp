@@ -85,25 +85,6 @@ TEST(SimMachineState, StatusTellsTheOperatorsCardAndCover)
     }
 }
 
-TEST(SimMachineState, StatusBlockTellsWhatTheMachineHolds)
-{
-    SimMachine m;
-    SimMachineInit(&m, 480, 512, SimOperator());
-    const std::string idle = SimMachineAnswer(&m, 'Y', "").tReply.cResult;
-    EXPECT_EQ(idle.substr(2, 4), "0000");  // LED, ink, record, stripe
-    EXPECT_EQ(static_cast<unsigned char>(idle.back()), SimFrameBcc(idle.substr(0, idle.size() - 1)));
-
-    SimMachineAnswer(&m, 'Z', "412");
-    SimMachineAnswer(&m, 'M', "0,0,1,10");
-    SimMachineAnswer(&m, '9', std::string(SIM_RECORD_LEN, ' '));
-    SimMachineAnswer(&m, '1', "2");
-    EXPECT_EQ(SimMachineAnswer(&m, 'Y', "").tReply.cResult.substr(2, 4), "1111");
-
-    // The reset puts the LED out and clears the buffers; what is on the card stays.
-    SimMachineAnswer(&m, '_', "");
-    EXPECT_EQ(SimMachineAnswer(&m, 'Y', "").tReply.cResult.substr(2, 4), "0001");
-}
-
 TEST(SimMachineState, CommandsItCannotCarryOutAreRefusedWithDle)
 {
     const std::string record(SIM_RECORD_LEN, ' ');
@@ -188,15 +169,33 @@ std::string Record(const std::string &number, const char *kana_hex, const std::s
     return number + kana + birth + sex + "\x1BK" + kanji + "\x1BH" + first;
 }
 
-TEST(SimStripeText, SamplePatientReadsBack)
+// The card's text file, from the sample patient's stripe and from fields as typed.
+TEST(SimStripeText, SamplePatientAndFieldsAsTyped)
 {
-    const std::string rec = Record("     12345", "0E 54 4F 40 5E 0F 20 0E 40 5B 33 0F", "19700101", '1',
-                                   "3B 33 45 44 42 40 4F 3A", "20240401");
+    const struct {
+        std::string record;
+        const char *text;
+    } cases[] = {
+        {Record("     12345", "0E 54 4F 40 5E 0F 20 0E 40 5B 33 0F", "19700101", '1', "3B 33 45 44 42 40 4F 3A",
+                "20240401"),
+         u8"output: rewrite\npatient_number: 12345\nkana_name: ヤマダ タロウ\nbirth_date: 19700101\nsex: 1\n"
+         u8"kanji_name: 山田太郎\nfirst_visit: 20240401\n"},
+        {Record("1234567890", "0E 0F", "1970/01/", '\x01', "", "2024    "),
+         "output: rewrite\npatient_number: 1234567890\nkana_name:\nbirth_date: 1970/01/\nsex: \\x01\nkanji_name:\n"
+         "first_visit: 2024\n"},
+    };
+    for (const auto &c : cases) {
+        SimStripe s;
+        ASSERT_TRUE(SimDecodeStripe(c.record, &s));
+        EXPECT_EQ(s.szProblem, "");
+        SimCard card;
+        card.bStripe = true;
+        card.cStripe = c.record;
+        EXPECT_EQ(SimCardText(card), c.text);
+    }
     SimStripe s;
-    ASSERT_TRUE(SimDecodeStripe(rec, &s));
-    EXPECT_EQ(s.szNumber + "|" + s.szKana + "|" + s.szBirth + "|" + s.szSex + "|" + s.szKanji + "|" + s.szFirst,
-              u8"12345|ヤマダ タロウ|19700101|1|山田太郎|20240401");
-    EXPECT_EQ(s.szProblem, "");
+    EXPECT_FALSE(SimDecodeStripe(std::string(68, ' '), &s));
+    EXPECT_FALSE(SimDecodeStripe(std::string(70, ' '), &s));
 }
 
 TEST(SimStripeText, NameFieldsReadBack)
@@ -224,15 +223,6 @@ TEST(SimStripeText, NameFieldsReadBack)
         ASSERT_TRUE(SimDecodeStripe(Record("         1", c.kana, "19700101", '2', c.kanji, "20240401"), &s));
         EXPECT_EQ(*c.kanji ? s.szKanji : s.szKana, c.text) << c.kana << c.kanji;
     }
-}
-
-TEST(SimStripeText, OtherFieldsAsTyped)
-{
-    SimStripe s;
-    ASSERT_TRUE(SimDecodeStripe(Record("1234567890", "0E 0F", "1970/01/", '\x01', "", "2024    "), &s));
-    EXPECT_EQ(s.szNumber + "|" + s.szBirth + "|" + s.szSex + "|" + s.szFirst, "1234567890|1970/01/|\\x01|2024");
-    EXPECT_FALSE(SimDecodeStripe(std::string(68, ' '), &s));
-    EXPECT_FALSE(SimDecodeStripe(std::string(70, ' '), &s));
 }
 
 TEST(SimStripeText, ShiftJisBecomesOneLineOfUtf8)
