@@ -5,17 +5,13 @@
 #ifndef VESTRUN_BADINPUT_H
 #define VESTRUN_BADINPUT_H
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "peer.h"
 #include "slow_e2e.h"
 #include "testutil.h"
 
@@ -60,39 +56,23 @@ inline void Emit(const std::string &a_sId, const std::string &a_sGroup, const st
     vt::WriteFile(std::string(szDir) + "/" + a_sId + ".row", sRow);
 }
 
-// A port where something listens and never answers: a run that must end
-// before the machine shows, by an untouched listener, that it did.
+// A machine that must stay untouched by a run that ends before it: the
+// scripted peer, which keeps anything it is sent.
 class Listener {
 public:
-    Listener()
-    {
-        m_iFd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (m_iFd < 0 || bind(m_iFd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(m_iFd, 4) != 0 ||
-            getsockname(m_iFd, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
-            ADD_FAILURE() << "no listening socket";
-        }
-        m_iPort = ntohs(a.sin_port);
-    }
-    ~Listener() { close(m_iFd); }
-    Listener(const Listener &) = delete;
-    Listener &operator=(const Listener &) = delete;
-    int Port() const { return m_iPort; }
+    Listener() { EXPECT_TRUE(m_tPeer.Start()); }
+    int Port() const { return m_tPeer.Port(); }
     // What reached the machine, for the table: nothing, as asserted here.
     std::string Nothing()
     {
-        int iConn = accept(m_iFd, nullptr, nullptr);
-        EXPECT_LT(iConn, 0) << "the machine was called";
-        if (iConn >= 0) close(iConn);
-        return iConn >= 0 ? "a connection" : "nothing";
+        m_tPeer.Stop();
+        const bool bNothing = m_tPeer.Frames().empty();
+        EXPECT_TRUE(bNothing) << "the machine was called";
+        return bNothing ? "nothing" : "frames";
     }
 
 private:
-    int m_iFd = -1;
-    int m_iPort = 0;
+    vt::Peer m_tPeer;
 };
 
 }  // namespace badin

@@ -66,7 +66,6 @@ inline CmdRun RunCmd(vt::Peer &a_peer, const std::function<int(int)> &a_fn)
             r.log.push_back(s);
         }
     }
-    a_peer.WaitDone(2000);
     a_peer.Stop();
     close(iSock);
     EXPECT_EQ(a_peer.Errors(), Lines{});

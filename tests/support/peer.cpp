@@ -45,6 +45,15 @@ std::string DumpLine(const char *head_format, int count, const std::string &byte
     return head + (bytes.empty() ? "" : ToHex(bytes) + " ") + "]";
 }
 
+sockaddr_in Loopback(int port)
+{
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    return addr;
+}
+
 }  // namespace
 
 std::string SendDump(const std::string &bytes)
@@ -57,9 +66,7 @@ std::string RecvDump(int count, const std::string &bytes) { return DumpLine("受
 bool Peer::Start()
 {
     listen_fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in addr = Loopback(0);
     socklen_t len = sizeof addr;
     if (pipe(stop_pipe_) != 0 || listen_fd_ < 0 || bind(listen_fd_, reinterpret_cast<sockaddr *>(&addr), len) != 0 ||
         listen(listen_fd_, 4) != 0 || getsockname(listen_fd_, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
@@ -74,10 +81,7 @@ bool Peer::Start()
 int Peer::Connect() const
 {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(port_));
+    sockaddr_in addr = Loopback(port_);
     if (fd >= 0 &&
         (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || fcntl(fd, F_SETFL, O_NONBLOCK) != 0)) {
         close(fd);
@@ -87,12 +91,6 @@ int Peer::Connect() const
 }
 
 double Peer::Now() const { return Clock() - start_; }
-
-bool Peer::WaitDone(int timeout_ms)
-{
-    std::unique_lock<std::mutex> lock(mu_);
-    return done_cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [this] { return done_; });
-}
 
 void Peer::Stop()
 {
@@ -109,16 +107,6 @@ void Peer::Stop()
             *fd = -1;
         }
     }
-}
-
-std::string Peer::Received() const
-{
-    std::lock_guard<std::mutex> lock(mu_);
-    std::string out;
-    for (const auto &c : chunks_) {
-        out += c.first;
-    }
-    return out;
 }
 
 std::vector<PeerFrame> Peer::Frames() const
@@ -151,13 +139,6 @@ void Peer::Fail(const std::string &what)
 {
     std::lock_guard<std::mutex> lock(mu_);
     errors_.push_back(what);
-}
-
-void Peer::Done()
-{
-    std::lock_guard<std::mutex> lock(mu_);
-    done_ = true;
-    done_cv_.notify_all();
 }
 
 bool Peer::Pump(double deadline)
@@ -209,7 +190,6 @@ void Peer::Run()
         if (!stopping_) {
             Fail("no connection");
         }
-        Done();
         return;
     }
     conn_open_ = true;
@@ -243,7 +223,6 @@ void Peer::Run()
             break;
         }
     }
-    Done();
     // Keep what comes until the link closes or the test stops the peer, and
     // then whatever the link sent before Stop() that is still waiting.
     while (conn_open_ && Pump(-1)) {

@@ -22,7 +22,6 @@
 #define VESTRUN_PEER_H
 
 #include <atomic>
-#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -70,11 +69,9 @@ public:
     // the link leaves them (without the link's settling pause); -1 on failure.
     int Connect() const;
     double Now() const;
-    bool WaitDone(int timeout_ms = 30000);  // until the script has run out
     void Stop();  // takes what is still waiting, ends the thread; safe twice
 
     // ---- what happened (complete after Stop) ----
-    std::string Received() const;
     std::vector<PeerFrame> Frames() const;
     std::vector<std::string> Errors() const;
 
@@ -83,7 +80,6 @@ private:
     bool Pump(double deadline);  // one wait for data; false on close, stop or deadline
     bool TakeFrame(int timeout_ms);
     void Fail(const std::string &what);
-    void Done();
 
     std::vector<Step> steps_;
     int listen_fd_ = -1, conn_fd_ = -1;
@@ -96,8 +92,6 @@ private:
     std::string pending_;  // received, not yet taken by ExpectFrame (thread only)
 
     mutable std::mutex mu_;
-    std::condition_variable done_cv_;
-    bool done_ = false;
     std::vector<std::pair<std::string, double>> chunks_;  // every receive, with its time
     std::vector<std::string> errors_;
 };
