@@ -66,9 +66,8 @@ public:
     std::string Nothing()
     {
         m_tPeer.Stop();
-        const bool bNothing = m_tPeer.Frames().empty();
-        EXPECT_TRUE(bNothing) << "the machine was called";
-        return bNothing ? "nothing" : "frames";
+        EXPECT_FALSE(m_tPeer.Accepted()) << "the machine was called";
+        return m_tPeer.Accepted() ? "a connection" : "nothing";
     }
 
 private:

@@ -20,9 +20,9 @@ inline std::string SamplePicture() { return std::string(VESTRUN_SOURCE_DIR) + "/
 
 // The sample patient's arguments; the names are Shift_JIS (this file is
 // compiled with the CP932 execution character set), as vestrun takes them.
-inline std::vector<std::string> Args(int a_iPort, const std::string &a_sPicture, const std::string &a_sStyle = "0")
+inline std::vector<std::string> Args(int a_iPort, const std::string &a_sPicture)
 {
-    return {"127.0.0.1", std::to_string(a_iPort), a_sStyle, a_sPicture, "12345", "山田太郎", "ヤマダ　タロウ", "1",
+    return {"127.0.0.1", std::to_string(a_iPort), "0", a_sPicture, "12345", "山田太郎", "ヤマダ　タロウ", "1",
             "19700101",  "20240401"};
 }
 

@@ -82,7 +82,7 @@ Bytes MagRecord(const T_PAT_INF &p, int *ret = nullptr)
     return len > 0 ? Bytes(snd, static_cast<size_t>(len)) : Bytes();
 }
 
-TEST(MagRecord, WorkedExampleByteForByte)
+TEST(MagRecord, SamplePatientByteForByte)
 {
     char jis[256] = {};
     char snd[128] = {};
@@ -268,9 +268,9 @@ TEST(CharSetLayout, PiecesOfEachCountedLine)
     struct Case {
         const char *what;
         std::string file;
-        Bytes wire;  // with the block check
+        Bytes wire;  // through ETX, or with the block check behind it
     } cases[] = {
-        {"worked example", "0,\n10,20,K,\n100,50,K,\n",
+        {"number and kanji name", "0,\n10,20,K,\n100,50,K,\n",
          "\x02\x41\x30\x2C\x31\x30\x2C\x32\x30\x2C\x1B\x45\x4B\x31\x32\x33\x34\x35\x1B\x58\x31\x30\x30\x1B\x59\x30"
          "\x35\x30\x1B\x45\x4B\x8A\xBF\x8E\x9A\x03\x48"},
         {"comments only", ";head\n;number\n", "\x02\x41\x03\x42"},
@@ -287,7 +287,7 @@ TEST(CharSetLayout, PiecesOfEachCountedLine)
         fclose(fp);
         ASSERT_GT(len, 0) << c.what;
         Bytes got(snd, static_cast<size_t>(len));
-        if (c.wire.back() != '\x03') {
+        if (c.wire.back() != '\x03') {  // the expected frame carries its block check
             got.push_back('\0');
             SCK_iSetBcc(&got[0], len);
         }

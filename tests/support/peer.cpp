@@ -192,7 +192,7 @@ void Peer::Run()
         }
         return;
     }
-    conn_open_ = true;
+    conn_open_ = accepted_ = true;
     // Like the machine, answer each frame at once rather than after the
     // client's delayed acknowledgement of the previous reply.
     int one = 1;

@@ -72,6 +72,7 @@ public:
     void Stop();  // takes what is still waiting, ends the thread; safe twice
 
     // ---- what happened (complete after Stop) ----
+    bool Accepted() const { return accepted_; }  // did the link connect at all?
     std::vector<PeerFrame> Frames() const;
     std::vector<std::string> Errors() const;
 
@@ -87,7 +88,7 @@ private:
     int port_ = 0;
     double start_ = 0;
     std::thread thread_;
-    std::atomic<bool> stopping_{false};
+    std::atomic<bool> stopping_{false}, accepted_{false};
     bool conn_open_ = false;
     std::string pending_;  // received, not yet taken by ExpectFrame (thread only)
 
