@@ -26,6 +26,13 @@ struct Seen {
     std::string sMachine;  // what reached the machine
 };
 
+inline std::string Repeat(const std::string &a_s, int a_iN)
+{
+    std::string out;
+    for (int i = 0; i < a_iN; i++) out += a_s;
+    return out;
+}
+
 inline std::string Join(const std::vector<std::string> &a_vLines)
 {
     std::string out;

@@ -20,6 +20,7 @@
 
 namespace {
 
+using badin::Repeat;
 using badin::Seen;
 
 // ---- cards -----------------------------------------------------------------------
@@ -121,13 +122,6 @@ TEST_P(Card, IssuedWithItsStripeAndPicture)
                           : c.szId[0] == 'K' ? "Names the stripe takes as they are"
                                              : "Pictures the reader takes";
     badin::Emit(c.szId, szGroup, c.szWhat, Seen{"exit " + std::to_string(r.iStatus), r.Last(), r.sErr, sMachine});
-}
-
-std::string Repeat(const std::string &a_s, int a_iN)
-{
-    std::string out;
-    for (int i = 0; i < a_iN; i++) out += a_s;
-    return out;
 }
 
 Stripe With(std::function<void(Stripe &)> a_fSet)

@@ -76,13 +76,6 @@ std::string Pic(int64_t a_iW, int64_t a_iH, uint16_t a_iBits, uint32_t a_iInfo =
 // The 16 x 8 file whose header claims what its few bytes of pixels cannot hold.
 std::string Claims(size_t a_iAt, uint32_t a_iVal, bool a_b16 = false) { return Patched(Mono16x8(), a_iAt, a_iVal, a_b16); }
 
-std::string Times(const std::string &a_s, int a_iN)
-{
-    std::string out;
-    for (int i = 0; i < a_iN; i++) out += a_s;
-    return out;
-}
-
 struct Row {
     const char *szId, *szWhat;
     int iArg;  // the argument replaced by sVal; 0: none
@@ -140,8 +133,8 @@ const Row kRows[] = {
     {"A01", "1 host: 64 bytes (63 fit)", 1, std::string(64, 'h')},
     {"A02", "3 print style: 2 bytes (1 fits)", 3, "01"},
     {"A03", "5 patient number: 11 digits (10 fit)", 5, "12345678901"},
-    {"A04", "6 kanji name: 128 bytes, 山 x 64 (127 fit)", 6, Times("山", 64)},
-    {"A05", "7 kana name: 128 bytes, ヤ x 64 (127 fit)", 7, Times("ヤ", 64)},
+    {"A04", "6 kanji name: 128 bytes, 山 x 64 (127 fit)", 6, badin::Repeat("山", 64)},
+    {"A05", "7 kana name: 128 bytes, ヤ x 64 (127 fit)", 7, badin::Repeat("ヤ", 64)},
     {"A06", "8 sex: empty (exactly 1 byte fits)", 8, ""},
     {"A07", "8 sex: the birth date, where the usage line's labels put it", 8, "19700101"},
     {"A08", "9 birth date: 16 bytes (15 fit)", 9, "1970-01-01T00:00"},
