@@ -37,7 +37,7 @@ demo: build
 	scripts/demo.sh $(BUILD)
 
 bench: build
-	scripts/bench.sh $(BUILD)
+	bench/run.sh $(BUILD)
 
 $(FUZZ_BUILD)/CMakeCache.txt:
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug \

@@ -3,7 +3,7 @@
 # vestrun-sim and reports, per card: wall time against the floor that the
 # protocol's fixed pauses set, CPU seconds and peak resident memory of vestrun.
 #
-#   scripts/bench.sh [BUILD_DIR]        (make bench: BUILD_DIR = build)
+#   bench/run.sh [BUILD_DIR]        (make bench: BUILD_DIR = build)
 #   CARDS=N      cards per mode (default 2)
 #   SKIP_GBENCH=1  skip the Google benchmarks
 #

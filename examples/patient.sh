@@ -1,4 +1,4 @@
-# A sample patient for scripts/demo.sh and scripts/bench.sh, in UTF-8.
+# A sample patient for scripts/demo.sh and bench/run.sh, in UTF-8.
 # The scripts turn the Japanese names into Shift_JIS (iconv -f UTF-8 -t CP932)
 # before they hand them to vestrun, which takes every argument as Shift_JIS.
 # Sourced by bash; the order below is the order of vestrun's arguments 3, 5 to 10.
