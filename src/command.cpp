@@ -193,6 +193,46 @@ int iSendImgFrame(char a_cCmd, const char *a_cParm, int a_iParmLen, T_FRAME_SINK
     return a_pSink(a_pCtx, cSnd, iLen);
 }
 
+// An "M" frame being filled: its head names the first column, the band's first
+// byte-row and the bytes per column; the columns' text follows. It goes out
+// when it holds as many columns as 800 characters of text allow, or when the
+// caller's run of columns ends.
+class MFramePack {
+public:
+    MFramePack(int a_iPrtStart, int a_iDatL, T_FRAME_SINK a_pSink, void *a_pCtx)
+        : m_iPrtStart(a_iPrtStart), m_iDatL(a_iDatL), m_iSndN(IMG_TEXT_MAX / (2 * a_iDatL)), m_pSink(a_pSink),
+          m_pCtx(a_pCtx)
+    {
+    }
+    // 0, the sink's failure, or -99 when the frame would not fit its buffer.
+    int Column(int a_iCol, const char *a_cText, size_t a_iLen, bool a_bLast)
+    {
+        if (m_iSndCnt == 0) {
+            m_tParm = ParmBuf(m_cParm, sizeof m_cParm);
+            m_tParm.AddF("%d,%d,%d,", a_iCol, m_iPrtStart, m_iDatL);
+        }
+        m_tParm.Add(a_cText, a_iLen);
+        if (++m_iSndCnt < m_iSndN && !a_bLast) {
+            return 0;
+        }
+        m_iSndCnt = 0;
+        if (m_tParm.Over()) {
+            return -99;
+        }
+        return iSendImgFrame('M', m_cParm, m_tParm.Len(), m_pSink, m_pCtx);
+    }
+
+private:
+    int m_iPrtStart;
+    int m_iDatL;
+    int m_iSndN;
+    T_FRAME_SINK m_pSink;
+    void *m_pCtx;
+    int m_iSndCnt = 0;
+    char m_cParm[SND_IMG];
+    ParmBuf m_tParm{m_cParm, sizeof m_cParm};
+};
+
 struct T_IMG_SINK {
     int iSock;
     bool bLogEach;  // the block transfer announces every frame in the log
@@ -529,30 +569,17 @@ int iImageBlkFrames(const Image *a_stImg, const ImgBlock *a_stBlk, int a_iBlkN, 
         const ImgBlock &b = a_stBlk[k];
         int iPrtStart = b.blkStY;
         int iDatL = b.blkEndY - b.blkStY + 1;
-        int iSndN = IMG_TEXT_MAX / (2 * iDatL);
         for (int s = 0; s < b.blkN; s++) {
-            char cParm[SND_IMG];
-            ParmBuf tParm(cParm, sizeof cParm);
-            int iSndCnt = 0;
+            // Every span starts a frame of its own.
+            MFramePack tFrame(iPrtStart, iDatL, a_pSink, a_pCtx);
             for (int jj = b.blkX[s].blkStX; jj <= b.blkX[s].blkEndX; jj++) {
                 if (iColText(&stImg, jj, cAscii) < 0) {
                     return -99;
                 }
-                if (iSndCnt == 0) {
-                    tParm = ParmBuf(cParm, sizeof cParm);
-                    tParm.AddF("%d,%d,%d,", jj, iPrtStart, iDatL);
-                }
-                iSndCnt++;
-                tParm.Add(cAscii.data() + 2 * iPrtStart, static_cast<size_t>(2 * iDatL));
-                if (iSndCnt == iSndN || jj == b.blkX[s].blkEndX) {
-                    if (tParm.Over()) {
-                        return -99;
-                    }
-                    int iRet = iSendImgFrame('M', cParm, tParm.Len(), a_pSink, a_pCtx);
-                    if (iRet != 0) {
-                        return iRet;
-                    }
-                    iSndCnt = 0;
+                int iRet = tFrame.Column(jj, cAscii.data() + 2 * iPrtStart, static_cast<size_t>(2 * iDatL),
+                                         jj == b.blkX[s].blkEndX);
+                if (iRet != 0) {
+                    return iRet;
                 }
             }
         }
@@ -635,31 +662,16 @@ int iImageBFrames(const Image *a_stImg, T_FRAME_SINK a_pSink, void *a_pCtx)
     if (iDatL == 0) {
         return 0;  // nothing to print, and no frame size to derive
     }
-    int iSndN = IMG_TEXT_MAX / (2 * iDatL);
     std::array<char, 129> cAscii{};
-    char cParm[SND_IMG];
-    ParmBuf tParm(cParm, sizeof cParm);
-    int iSndCnt = 0;
+    MFramePack tFrame(0, iDatL, a_pSink, a_pCtx);
     int iW = static_cast<int>(stImg.width);
     for (int ii = 0; ii < iW; ii++) {
         if (iColText(&stImg, ii, cAscii) < 0) {
             return -99;
         }
-        if (iSndCnt == 0) {
-            tParm = ParmBuf(cParm, sizeof cParm);
-            tParm.AddF("%d,%d,%d,", ii, 0, iDatL);
-        }
-        iSndCnt++;
-        tParm.Add(cAscii.data());
-        if (iSndCnt == iSndN || ii == iW - 1) {
-            if (tParm.Over()) {
-                return -99;
-            }
-            int iRet = iSendImgFrame('M', cParm, tParm.Len(), a_pSink, a_pCtx);
-            if (iRet != 0) {
-                return iRet;
-            }
-            iSndCnt = 0;
+        int iRet = tFrame.Column(ii, cAscii.data(), strlen(cAscii.data()), ii == iW - 1);
+        if (iRet != 0) {
+            return iRet;
         }
     }
     return 0;
