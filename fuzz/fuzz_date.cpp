@@ -16,50 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_settings.h"
 #include "head.h"
 
 namespace {
 
-constexpr size_t MAX_INPUT = 1 << 16;
-
-void vCheck(bool bOk, const char *szWhat)
-{
-    if (!bOk) {
-        fprintf(stderr, "fuzz_date: %s\n", szWhat);
-        abort();
-    }
-}
-
-struct Dirs {
-    int iHome;     // where the process started
-    int iPrivate;  // the folder that holds printstyle.txt
-};
-
-std::string &PrivatePath()
-{
-    static std::string path;
-    return path;
-}
-
-void vRemovePrivateDir()
-{
-    unlink((PrivatePath() + "/printstyle.txt").c_str());
-    rmdir(PrivatePath().c_str());
-}
-
-Dirs tMakeDirs()
-{
-    const char *szBase = getenv("TMPDIR");
-    std::string tmpl = std::string(szBase && *szBase ? szBase : "/tmp") + "/fuzz_date-XXXXXX";
-    std::vector<char> name(tmpl.begin(), tmpl.end());
-    name.push_back('\0');
-    vCheck(mkdtemp(name.data()) != nullptr, "cannot make a private folder");
-    Dirs d{open(".", O_RDONLY | O_DIRECTORY), open(name.data(), O_RDONLY | O_DIRECTORY)};
-    vCheck(d.iHome >= 0 && d.iPrivate >= 0, "cannot open the folders");
-    PrivatePath() = name.data();
-    atexit(vRemovePrivateDir);
-    return d;
-}
+constexpr size_t kMaxInput = 1 << 16;
 
 void vReadAll(const uint8_t *data, size_t size)
 {
@@ -68,19 +30,19 @@ void vReadAll(const uint8_t *data, size_t size)
     }
     std::vector<char> copy(data, data + size);
     FILE *fp = fmemopen(copy.data(), copy.size(), "r");
-    vCheck(fp != nullptr, "fmemopen");
+    fz::Check(fp != nullptr, "fmemopen");
     T_SET_LINE tLine;
     memset(&tLine, 0, sizeof tLine);
     int iCount = 0;
     while (iSetLineRead(fp, &tLine)) {
-        vCheck(tLine.iLine == iCount++, "line numbering");
-        vCheck(tLine.iFldN >= 0 && tLine.iFldN <= SET_MAX_FIELDS, "field count");
+        fz::Check(tLine.iLine == iCount++, "line numbering");
+        fz::Check(tLine.iFldN >= 0 && tLine.iFldN <= SET_MAX_FIELDS, "field count");
         const char *szEnd = tLine.cBuf + sizeof tLine.cBuf;
         for (int i = 0; i < tLine.iFldN; i++) {
             const char *f = tLine.szFld[i];
-            vCheck(f >= tLine.cBuf && f < szEnd, "field outside the line buffer");
-            vCheck(memchr(f, 0, static_cast<size_t>(szEnd - f)) != nullptr, "field not terminated");
-            vCheck(*f != '\0' && *f != ',' && *f != '\n', "empty field kept");
+            fz::Check(f >= tLine.cBuf && f < szEnd, "field outside the line buffer");
+            fz::Check(memchr(f, 0, static_cast<size_t>(szEnd - f)) != nullptr, "field not terminated");
+            fz::Check(*f != '\0' && *f != ',' && *f != '\n', "empty field kept");
         }
     }
     fclose(fp);
@@ -90,11 +52,11 @@ void vReadAll(const uint8_t *data, size_t size)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const Dirs tDirs = tMakeDirs();
-    if (size == 0 || size > MAX_INPUT) {
+    static const fz::Dirs tDirs = fz::MakeDirs("fuzz_date");
+    if (size == 0 || size > kMaxInput) {
         return 0;
     }
-    vCheck(fchdir(tDirs.iPrivate) == 0, "cannot enter the private folder");
+    fz::Check(fchdir(tDirs.iPrivate) == 0, "cannot enter the private folder");
     const size_t iDateLen = std::min<size_t>(data[0] & 0x0F, size - 1);
     const bool bMissing = (data[0] & 0x80) != 0;
     std::vector<char> szDate(data + 1, data + 1 + iDateLen);
@@ -106,8 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         unlink("printstyle.txt");
     } else {
         FILE *fp = fopen("printstyle.txt", "wb");
-        vCheck(fp != nullptr, "cannot write printstyle.txt");
-        vCheck(fwrite(pFile, 1, iFileLen, fp) == iFileLen, "short write");
+        fz::Check(fp != nullptr, "cannot write printstyle.txt");
+        fz::Check(fwrite(pFile, 1, iFileLen, fp) == iFileLen, "short write");
         fclose(fp);
     }
 
@@ -115,17 +77,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     memset(szOut, 'Q', sizeof szOut);
     const int ret = iDateChg(szDate.data(), szOut);
     if (bMissing) {
-        vCheck(ret == -99 && szOut[0] == 'Q', "missing style file");
+        fz::Check(ret == -99 && szOut[0] == 'Q', "missing style file");
     } else if (ret == 0) {
         const char *end = static_cast<const char *>(memchr(szOut, 0, sizeof szOut));
-        vCheck(end != nullptr && end - szOut <= 18, "era date longer than 18 bytes");
+        fz::Check(end != nullptr && end - szOut <= 18, "era date longer than 18 bytes");
         for (const char *p = end + 1; p < szOut + sizeof szOut; p++) {
-            vCheck(*p == 'Q', "written past the era date");
+            fz::Check(*p == 'Q', "written past the era date");
         }
     } else {
-        vCheck(ret == -1 && szOut[0] == 'Q', "refused date touched the output");
+        fz::Check(ret == -1 && szOut[0] == 'Q', "refused date touched the output");
     }
-    vCheck(fchdir(tDirs.iHome) == 0, "cannot go back");
+    fz::Check(fchdir(tDirs.iHome) == 0, "cannot go back");
 
     vReadAll(data, size);
     return 0;

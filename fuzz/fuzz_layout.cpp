@@ -21,67 +21,28 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_settings.h"
 #include "head.h"
 #include "sock.h"
 
 namespace {
 
-constexpr size_t MAX_INPUT = 1 << 16;
-
-void vCheck(bool a_bOk, const char *a_szWhat)
-{
-    if (!a_bOk) {
-        fprintf(stderr, "fuzz_layout: %s\n", a_szWhat);
-        abort();
-    }
-}
-
-std::string &PrivatePath()
-{
-    static std::string path;
-    return path;
-}
-
-void vRemovePrivateDir()
-{
-    unlink((PrivatePath() + "/printstyle.txt").c_str());
-    unlink((PrivatePath() + "/printsetting.txt").c_str());
-    rmdir(PrivatePath().c_str());
-}
-
-struct Dirs {
-    int iHome;
-    int iPrivate;
-};
-
-Dirs tMakeDirs()
-{
-    const char *szBase = getenv("TMPDIR");
-    std::string tmpl = std::string(szBase && *szBase ? szBase : "/tmp") + "/fuzz_layout-XXXXXX";
-    std::vector<char> name(tmpl.begin(), tmpl.end());
-    name.push_back('\0');
-    vCheck(mkdtemp(name.data()) != nullptr, "cannot make a private folder");
-    Dirs d{open(".", O_RDONLY | O_DIRECTORY), open(name.data(), O_RDONLY | O_DIRECTORY)};
-    vCheck(d.iHome >= 0 && d.iPrivate >= 0, "cannot open the folders");
-    PrivatePath() = name.data();
-    atexit(vRemovePrivateDir);
-    return d;
-}
+constexpr size_t kMaxInput = 1 << 16;
 
 void vWrite(const char *a_szName, const uint8_t *a_p, size_t a_n)
 {
     FILE *fp = fopen(a_szName, "wb");
-    vCheck(fp != nullptr, "cannot write a settings file");
-    vCheck(a_n == 0 || fwrite(a_p, 1, a_n, fp) == a_n, "short write");
-    vCheck(fclose(fp) == 0, "cannot close a settings file");
+    fz::Check(fp != nullptr, "cannot write a settings file");
+    fz::Check(a_n == 0 || fwrite(a_p, 1, a_n, fp) == a_n, "short write");
+    fz::Check(fclose(fp) == 0, "cannot close a settings file");
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const Dirs d = tMakeDirs();
-    if (size < 11 || size > MAX_INPUT) {
+    static const fz::Dirs d = fz::MakeDirs("fuzz_layout");
+    if (size < 11 || size > kMaxInput) {
         return 0;
     }
     T_PAT_INF tPat;
@@ -101,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const uint8_t *pLayout = pStyle + iStyle + (pNul ? 1 : 0);
     size_t iLayout = iRest - iStyle - (pNul ? 1 : 0);
 
-    vCheck(fchdir(d.iPrivate) == 0, "cannot step into the private folder");
+    fz::Check(fchdir(d.iPrivate) == 0, "cannot step into the private folder");
     vWrite("printstyle.txt", pStyle, iStyle);
     vWrite("printsetting.txt", pLayout, iLayout);
 
@@ -112,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         snprintf(cBirth, sizeof cBirth, "%s", tPat.szBirthDate);
     }
     FILE *fpStyle = fopen("printstyle.txt", "r");
-    vCheck(fpStyle != nullptr, "cannot read the print style file");
+    fz::Check(fpStyle != nullptr, "cannot read the print style file");
     int iSexStyle_ = iSexStyle(fpStyle);
     fclose(fpStyle);
     const char *szSex = szSexWord(tPat.cSEX, iSexStyle_);
@@ -120,17 +81,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     int iSize = data[0] < 200 ? 896 : data[0] - 196;  // mostly the real buffer, sometimes a tiny one
     std::unique_ptr<char[]> cSnd(new char[static_cast<size_t>(iSize)]);
     FILE *fpLayout = fopen("printsetting.txt", "r");
-    vCheck(fpLayout != nullptr, "cannot read the layout file");
+    fz::Check(fpLayout != nullptr, "cannot read the layout file");
     int iLen = iCharSetLayout(fpLayout, &tPat, cBirth, szSex, cSnd.get(), iSize);
     fclose(fpLayout);
-    vCheck(fchdir(d.iHome) == 0, "cannot step back");
+    fz::Check(fchdir(d.iHome) == 0, "cannot step back");
 
     if (iLen < 0) {
-        vCheck(iLen == -1, "refusal other than -1");
+        fz::Check(iLen == -1, "refusal other than -1");
         return 0;
     }
-    vCheck(iLen >= 3 && iLen + 1 <= iSize, "frame leaves no room for its block check");
-    vCheck(cSnd[0] == SCK_STX && cSnd[1] == 'A' && cSnd[iLen - 1] == SCK_ETX, "frame not STX A ... ETX");
-    vCheck(memchr(cSnd.get() + 1, SCK_ETX, static_cast<size_t>(iLen - 2)) == nullptr, "ETX inside the frame");
+    fz::Check(iLen >= 3 && iLen + 1 <= iSize, "frame leaves no room for its block check");
+    fz::Check(cSnd[0] == SCK_STX && cSnd[1] == 'A' && cSnd[iLen - 1] == SCK_ETX, "frame not STX A ... ETX");
+    fz::Check(memchr(cSnd.get() + 1, SCK_ETX, static_cast<size_t>(iLen - 2)) == nullptr, "ETX inside the frame");
     return 0;
 }
