@@ -18,6 +18,7 @@
 
 #include "fuzz_settings.h"
 #include "head.h"
+#include "settings.h"
 
 namespace {
 

@@ -23,6 +23,8 @@
 
 #include "fuzz_settings.h"
 #include "head.h"
+#include "frames.h"
+#include "settings.h"
 #include "sock.h"
 
 namespace {

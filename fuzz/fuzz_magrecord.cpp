@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "head.h"
+#include "frames.h"
 #include "sock.h"
 
 namespace {

@@ -16,6 +16,8 @@
 #include <cstring>
 #include <memory>
 
+#include "cfile.h"
+
 namespace {
 
 constexpr int64_t kMaxBlock = INT32_MAX;  // every block and size must fit a signed 32-bit int
@@ -25,15 +27,6 @@ struct FreeDeleter {
 };
 using Block = std::unique_ptr<unsigned char, FreeDeleter>;
 
-struct FileCloser {
-    void operator()(FILE *fp) const
-    {
-        if (fp != nullptr) {
-            fclose(fp);
-        }
-    }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
 
 // malloc(0) may give null; a block of nothing is still a valid block.
 unsigned char *pAlloc(int64_t iSize)
@@ -259,165 +252,209 @@ void FreeHeader(HeaderInfo *h)
 
 // ---- files ------------------------------------------------------------------
 
-int ReadBmp(const char *filename, HeaderInfo *header, Image *img)
-{
-    if (filename == nullptr || header == nullptr || img == nullptr) {
-        return -1;
-    }
-    File fp(fopen(filename, "rb"));
-    if (!fp) {
-        fprintf(stderr, "Error: %s could not read.", filename);
-        return -1;
-    }
+namespace {
 
-    // A plain file tells its length: a size in the headers that reaches past
-    // the end is a short file, found before any block is allocated for it.
-    int64_t iLeft = -1;
-    struct stat st;
-    if (fstat(fileno(fp.get()), &st) == 0 && S_ISREG(st.st_mode)) {
-        iLeft = st.st_size;
+// Width, height and bit count sit at offsets 4..11 of the 12-byte core header
+// and 4..15 of every longer one: anything shorter holds no picture.
+bool bInfoLenOk(int64_t iInfoLen) { return iInfoLen == 12 || (iInfoLen >= 16 && iInfoLen <= kMaxBlock); }
+
+// A BMP file being read. A plain file tells its length: a size in the headers
+// that reaches past the end is a short file, found before any block is
+// allocated for it. Every step below writes its own message when it fails
+// and returns -1; the blocks it filled free themselves.
+class BmpReader {
+public:
+    BmpReader(FILE *a_fp, const char *a_szName) : m_fp(a_fp), m_szName(a_szName)
+    {
+        struct stat st;
+        if (fstat(fileno(a_fp), &st) == 0 && S_ISREG(st.st_mode)) {
+            m_iLeft = st.st_size;
+        }
     }
-    auto bFits = [&iLeft](int64_t n) { return iLeft < 0 || n <= iLeft; };
-    auto bRead = [&fp, &iLeft](unsigned char *p, int64_t n) {
+    // n more bytes can be in the file.
+    bool Fits(int64_t n) const { return m_iLeft < 0 || n <= m_iLeft; }
+    bool Read(unsigned char *p, int64_t n)
+    {
         if (n <= 0) {
             return true;
         }
-        size_t iGot = fread(p, 1, static_cast<size_t>(n), fp.get());
-        if (iLeft >= 0) {
-            iLeft -= static_cast<int64_t>(iGot);
+        size_t iGot = fread(p, 1, static_cast<size_t>(n), m_fp.get());
+        if (m_iLeft >= 0) {
+            m_iLeft -= static_cast<int64_t>(iGot);
         }
         return iGot == static_cast<size_t>(n);
-    };
-
-    Block fh, ih, pal;
-    // No block of ours survives a failure; the caller's pointers come back null.
-    auto iFail = [header]() {
-        header->fileHeader = nullptr;
-        header->infoHeader = nullptr;
-        header->clrPallet = nullptr;
+    }
+    int iReadError() const
+    {
+        fprintf(stderr, "Error: %s read error.", m_szName);
         return -1;
-    };
-    auto iReadError = [&]() {
-        fprintf(stderr, "Error: %s read error.", filename);
-        return iFail();
-    };
-    auto iTooLarge = [&]() {
-        fprintf(stderr, "CreateImageDatBuff:Allocation error\n");
-        return iFail();
-    };
+    }
+    const char *Name() const { return m_szName; }
 
-    fh.reset(CreateImageHeader(14));
-    if (!fh) {
-        return iFail();
-    }
-    if (!bRead(fh.get(), 14)) {
-        return iReadError();
-    }
-    if (fh.get()[0] != 'B' || fh.get()[1] != 'M') {
-        fprintf(stderr, "Error: %s is not Bitmap file.", filename);
-        return iFail();
-    }
-    unsigned char cLen[4];
-    if (!bRead(cLen, 4)) {
-        return iReadError();
-    }
-    const int64_t iInfoLen = iLe32(cLen);
-    // Width, height and bit count sit at offsets 4..11 of the 12-byte core
-    // header and 4..15 of every longer one: anything shorter holds no picture.
-    if (iInfoLen < 12 || (iInfoLen > 12 && iInfoLen < 16)) {
-        return iFail();
-    }
-    if (!bFits(iInfoLen - 4)) {
-        return iReadError();
-    }
-    if (iInfoLen > kMaxBlock) {
-        fprintf(stderr, "CreatImageHeader:Allocation error\n");
-        return iFail();
-    }
-    ih.reset(CreateImageHeader(static_cast<int>(iInfoLen)));
-    if (!ih) {
-        return iFail();
-    }
-    memcpy(ih.get(), cLen, 4);
-    if (!bRead(ih.get() + 4, iInfoLen - 4)) {
-        return iReadError();
-    }
+private:
+    CFile m_fp;
+    const char *m_szName;
+    int64_t m_iLeft = -1;
+};
 
-    const unsigned char *pInfo = ih.get();
-    int64_t iWidth, iHeight;
+// What the headers say of the picture.
+struct BmpGeometry {
+    int64_t iWidth;
+    int64_t iHeight;
     uint32_t iBits;
-    if (iInfoLen == 12) {
-        iWidth = iLe16(pInfo + 4);
-        iHeight = iLe16(pInfo + 6);
-        iBits = iLe16(pInfo + 10);
-    } else {
-        iWidth = iLe32(pInfo + 4);
-        iHeight = iLe32(pInfo + 8);
-        iBits = iLe16(pInfo + 14);
+    Sizes s;
+};
+
+// The 14-byte file header, which must begin with "BM".
+int iBmpFileHeader(BmpReader &a_tIn, Block &a_fh)
+{
+    a_fh.reset(CreateImageHeader(14));
+    if (!a_fh) {
+        return -1;
     }
-    if (!bFileBits(iBits)) {
-        return iFail();
+    if (!a_tIn.Read(a_fh.get(), 14)) {
+        return a_tIn.iReadError();
+    }
+    if (a_fh.get()[0] != 'B' || a_fh.get()[1] != 'M') {
+        fprintf(stderr, "Error: %s is not Bitmap file.", a_tIn.Name());
+        return -1;
+    }
+    return 0;
+}
+
+// The info header, as long as its first four bytes say.
+int iBmpInfoHeader(BmpReader &a_tIn, Block &a_ih, int64_t &a_iInfoLen)
+{
+    unsigned char cLen[4];
+    if (!a_tIn.Read(cLen, 4)) {
+        return a_tIn.iReadError();
+    }
+    a_iInfoLen = iLe32(cLen);
+    if (a_iInfoLen < 12 || (a_iInfoLen > 12 && a_iInfoLen < 16)) {
+        return -1;
+    }
+    if (!a_tIn.Fits(a_iInfoLen - 4)) {
+        return a_tIn.iReadError();
+    }
+    if (!bInfoLenOk(a_iInfoLen)) {
+        fprintf(stderr, "CreatImageHeader:Allocation error\n");
+        return -1;
+    }
+    a_ih.reset(CreateImageHeader(static_cast<int>(a_iInfoLen)));
+    if (!a_ih) {
+        return -1;
+    }
+    memcpy(a_ih.get(), cLen, 4);
+    return a_tIn.Read(a_ih.get() + 4, a_iInfoLen - 4) ? 0 : a_tIn.iReadError();
+}
+
+// Width, height and bit count from the info header, and the sizes they give.
+int iBmpGeometry(const BmpReader &/*a_tIn*/, const unsigned char *a_pInfo, int64_t a_iInfoLen, BmpGeometry &a_tGeo)
+{
+    const bool bCore = a_iInfoLen == 12;
+    a_tGeo.iWidth = bCore ? iLe16(a_pInfo + 4) : iLe32(a_pInfo + 4);
+    a_tGeo.iHeight = bCore ? iLe16(a_pInfo + 6) : iLe32(a_pInfo + 8);
+    a_tGeo.iBits = iLe16(a_pInfo + (bCore ? 10 : 14));
+    if (!bFileBits(a_tGeo.iBits)) {
+        return -1;
     }
     // A negative height (rows stored top down) or width reads as 2^31 or
     // more; such a picture, and one whose rows or columns do not fit a 32-bit
     // size, cannot be held.
-    if (iWidth > kMaxBlock || iHeight > kMaxBlock) {
-        return iTooLarge();
+    if (a_tGeo.iWidth <= kMaxBlock && a_tGeo.iHeight <= kMaxBlock) {
+        a_tGeo.s = stSizesOf(a_tGeo.iWidth, a_tGeo.iHeight, a_tGeo.iBits);
+        if (bSizesFit(a_tGeo.s)) {
+            return 0;
+        }
     }
-    const Sizes s = stSizesOf(iWidth, iHeight, iBits);
-    if (!bSizesFit(s)) {
-        return iTooLarge();
-    }
+    fprintf(stderr, "CreateImageDatBuff:Allocation error\n");
+    return -1;
+}
 
-    // Whatever lies between the info header and the pixel rows is kept as it
-    // is. The rows are read right after it, wherever the offset points.
-    const int64_t iGap = static_cast<int64_t>(iLe32(fh.get() + 10)) - 14 - iInfoLen;
-    if (iGap > 0) {
-        if (!bFits(iGap)) {
-            return iReadError();
-        }
-        if (iGap <= kMaxBlock) {
-            pal.reset(pAlloc(iGap));
-        }
-        if (!pal) {
-            fprintf(stderr, "ReadBmp: Allocation error.\n");
-            return iFail();
-        }
-        if (!bRead(pal.get(), iGap)) {
-            return iReadError();
-        }
+// Whatever lies between the info header and the pixel rows, kept as it is.
+// The rows are read right after it, wherever the offset points.
+int iBmpGap(BmpReader &a_tIn, const unsigned char *a_pFile, int64_t a_iInfoLen, Block &a_pal)
+{
+    const int64_t iGap = static_cast<int64_t>(iLe32(a_pFile + 10)) - 14 - a_iInfoLen;
+    if (iGap <= 0) {
+        return 0;
     }
+    if (!a_tIn.Fits(iGap)) {
+        return a_tIn.iReadError();
+    }
+    if (iGap <= kMaxBlock) {
+        a_pal.reset(pAlloc(iGap));
+    }
+    if (!a_pal) {
+        fprintf(stderr, "ReadBmp: Allocation error.\n");
+        return -1;
+    }
+    return a_tIn.Read(a_pal.get(), iGap) ? 0 : a_tIn.iReadError();
+}
 
-    if (!bFits(s.iStride * iHeight)) {
-        return iReadError();
+// The pixel rows into a new data block: stored bottom up, the row form is
+// top down without fill. The picture's dimensions go into a_img once the
+// block is there; its data stays null until the whole read has succeeded.
+int iBmpRows(BmpReader &a_tIn, const BmpGeometry &a_tGeo, Image *a_img, Block &a_data)
+{
+    const Sizes &s = a_tGeo.s;
+    const int64_t iHeight = a_tGeo.iHeight;
+    if (!a_tIn.Fits(s.iStride * iHeight)) {
+        return a_tIn.iReadError();
     }
     Block line;
     if (iHeight > 0) {
         line.reset(pAlloc(s.iStride));
         if (!line) {
             fprintf(stderr, "ReadBmp: Allocation error.\n");
-            return iFail();
+            return -1;
         }
     }
-    Block data(CreateImageDatBuff(static_cast<int>(iWidth), static_cast<int>(iHeight), static_cast<int>(iBits)));
-    if (!data) {
-        return iFail();
+    a_data.reset(CreateImageDatBuff(static_cast<int>(a_tGeo.iWidth), static_cast<int>(iHeight),
+                                    static_cast<int>(a_tGeo.iBits)));
+    if (!a_data) {
+        return -1;
     }
-    img->width = static_cast<uint32_t>(iWidth);
-    img->height = static_cast<uint32_t>(iHeight);
-    img->bitCnt = iBits;
-
-    // Rows are stored bottom up; the row form is top down without fill.
-    if (s.iStride > 0) {
-        for (int64_t i = 0; i < iHeight; i++) {
-            if (!bRead(line.get(), s.iStride)) {
-                img->data = nullptr;
-                return iReadError();
-            }
-            memcpy(data.get() + (iHeight - 1 - i) * s.iRowBytes, line.get(), static_cast<size_t>(s.iRowBytes));
+    a_img->width = static_cast<uint32_t>(a_tGeo.iWidth);
+    a_img->height = static_cast<uint32_t>(iHeight);
+    a_img->bitCnt = a_tGeo.iBits;
+    for (int64_t i = 0; i < iHeight && s.iStride > 0; i++) {
+        if (!a_tIn.Read(line.get(), s.iStride)) {
+            a_img->data = nullptr;
+            return a_tIn.iReadError();
         }
+        memcpy(a_data.get() + (iHeight - 1 - i) * s.iRowBytes, line.get(), static_cast<size_t>(s.iRowBytes));
     }
+    return 0;
+}
 
+}  // namespace
+
+int ReadBmp(const char *filename, HeaderInfo *header, Image *img)
+{
+    if (filename == nullptr || header == nullptr || img == nullptr) {
+        return -1;
+    }
+    FILE *pFile = fopen(filename, "rb");
+    if (pFile == nullptr) {
+        fprintf(stderr, "Error: %s could not read.", filename);
+        return -1;
+    }
+    BmpReader tIn(pFile, filename);
+    // No block of ours survives a failure; the caller's pointers come back null.
+    header->fileHeader = nullptr;
+    header->infoHeader = nullptr;
+    header->clrPallet = nullptr;
+    Block fh, ih, pal, data;
+    int64_t iInfoLen = 0;
+    BmpGeometry tGeo{};
+    if (iBmpFileHeader(tIn, fh) != 0 || iBmpInfoHeader(tIn, ih, iInfoLen) != 0 ||
+        iBmpGeometry(tIn, ih.get(), iInfoLen, tGeo) != 0 || iBmpGap(tIn, fh.get(), iInfoLen, pal) != 0) {
+        return -1;
+    }
+    if (iBmpRows(tIn, tGeo, img, data) != 0) {
+        return -1;
+    }
     header->fileHeader = fh.release();
     header->infoHeader = ih.release();
     header->clrPallet = pal.release();
@@ -434,7 +471,7 @@ int WriteBmp(const char *filename, HeaderInfo *header, Image *img)
         return 1;
     }
     const int64_t iInfoLen = iLe32(header->infoHeader);
-    if (iInfoLen < 12 || (iInfoLen > 12 && iInfoLen < 16) || iInfoLen > kMaxBlock) {
+    if (!bInfoLenOk(iInfoLen)) {
         return 1;
     }
     const int64_t iGap = static_cast<int64_t>(iLe32(header->fileHeader + 10)) - 14 - iInfoLen;
@@ -451,7 +488,7 @@ int WriteBmp(const char *filename, HeaderInfo *header, Image *img)
         fprintf(stderr, "WriteBmp: %s could not open.", filename);
         return 1;
     }
-    File fp(pFile);
+    CFile fp(pFile);
     // A full disk or a broken medium shows in any one write or in the close.
     auto bWrite = [&fp](const unsigned char *p, int64_t n) {
         return n <= 0 || fwrite(p, 1, static_cast<size_t>(n), fp.get()) == static_cast<size_t>(n);

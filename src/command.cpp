@@ -1,7 +1,7 @@
 // The printer commands: one function per machine command. Each builds its
 // frame from the patient record or the picture and runs it through the link.
-// The frame and record building lives in pure functions (declared in head.h)
-// so that it can be exercised without a machine on the other end.
+// The frame and record building lives in pure functions (declared in
+// frames.h) so that it can be exercised without a machine on the other end.
 
 #include <array>
 #include <cerrno>
@@ -11,8 +11,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cfile.h"
+#include "frames.h"
 #include "head.h"
+#include "picture.h"
+#include "settings.h"
 #include "sock.h"
+#include "trace.h"
 
 namespace {
 
@@ -20,9 +25,7 @@ constexpr char SO = 0x0E;   // shift out: katakana from here on
 constexpr char SI = 0x0F;   // shift in: back to the Roman set
 constexpr char ESC = 0x1B;
 
-// What the machine's picture buffer and our fixed arrays take.
-constexpr uint32_t IMG_MAX_W = 480;        // columns
-constexpr uint32_t IMG_MAX_H = 512;        // pixel rows: 64 byte-rows of a column
+// What our fixed image frames take (the picture buffer's limits are in picture.h).
 constexpr int IMG_LSET_MAX_COLB = 59;      // a "C" frame must fit 128 bytes
 constexpr int IMG_BSET_MAX_COLB = 63;      // a column's text must fit 128 bytes as a string
 constexpr int IMG_LSET_COLS = 480;         // the machine takes columns 0 to 479
@@ -32,6 +35,9 @@ constexpr int SND_CTL = 128;   // control frames
 constexpr int SND_IMG = 1024;  // image frames
 constexpr int SND_CHR = 896;   // the character set frame
 constexpr int RCV_LEN = 256;   // the most either exchange delivers
+
+// A status reply carries the card state at byte 12 and the cover at byte 16.
+constexpr int STS_REPLY_MIN = 17;
 
 // Bytes appended to a fixed buffer, never past its end: once a piece does not
 // fit, the builder stays failed and nothing more is written.
@@ -75,48 +81,66 @@ private:
 
 // ---- control commands --------------------------------------------------------
 
-struct T_CTL {
-    char cCmd;
-    const char *szParm;
+// The three lines a command logs: its start, its success, its failure.
+struct T_CMD_LOG {
     const char *szStart;
     const char *szOk;
     const char *szNg;
 };
 
-constexpr T_CTL CTL_STS = {'Y', "", "ステータスチェック開始", "ステータスチェック成功", "× ステータスチェック失敗"};
-constexpr T_CTL CTL_CLR = {'@', "", "バッファクリア開始", "バッファクリア成功", "× バッファクリア失敗"};
-constexpr T_CTL CTL_CLRALL = {'I', "", "バッファクリア開始", "バッファクリア成功", "× バッファクリア失敗"};
-constexpr T_CTL CTL_LED_ON = {'Z', "412", "LED設定開始", "LED設定成功", "× LED設定失敗"};
-constexpr T_CTL CTL_LED_OFF = {'Z', "010", "LED設定開始", "LED設定成功", "× LED設定失敗"};
-// The reset announces itself by its bare name: it is the last word of a run that failed.
-constexpr T_CTL CTL_RESET = {'_', "", "プリンターリセット", "プリンターリセット成功", "× プリンターリセット失敗"};
-constexpr T_CTL CTL_PUT_APPEND = {'G', "1", "カード出力開始", "カード出力成功", "× カード出力失敗"};
-constexpr T_CTL CTL_PUT_REWRITE = {'F', "1", "カード出力開始", "カード出力成功", "× カード出力失敗"};
-constexpr T_CTL CTL_MAG_WAIT = {'1', "2", "磁気書込＋待機開始", "磁気書込＋待機成功", "× 磁気書込＋待機失敗"};
+// A control command: a fixed frame of a letter and its parameters.
+struct T_CTL {
+    char cCmd;
+    const char *szParm;
+    T_CMD_LOG tLog;
+};
 
-// Log the start, build the frame, run the command exchange, log the result.
-// a_szDetail, when given, follows the start line. A reply shorter than
+constexpr T_CTL CTL_STS = {'Y', "", {"ステータスチェック開始", "ステータスチェック成功", "× ステータスチェック失敗"}};
+constexpr T_CTL CTL_CLR = {'@', "", {"バッファクリア開始", "バッファクリア成功", "× バッファクリア失敗"}};
+constexpr T_CTL CTL_CLRALL = {'I', "", {"バッファクリア開始", "バッファクリア成功", "× バッファクリア失敗"}};
+constexpr T_CTL CTL_LED_ON = {'Z', "412", {"LED設定開始", "LED設定成功", "× LED設定失敗"}};
+constexpr T_CTL CTL_LED_OFF = {'Z', "010", {"LED設定開始", "LED設定成功", "× LED設定失敗"}};
+// The reset announces itself by its bare name: it is the last word of a run that failed.
+constexpr T_CTL CTL_RESET = {'_', "", {"プリンターリセット", "プリンターリセット成功", "× プリンターリセット失敗"}};
+constexpr T_CTL CTL_PUT_APPEND = {'G', "1", {"カード出力開始", "カード出力成功", "× カード出力失敗"}};
+constexpr T_CTL CTL_PUT_REWRITE = {'F', "1", {"カード出力開始", "カード出力成功", "× カード出力失敗"}};
+constexpr T_CTL CTL_MAG_WAIT = {'1', "2", {"磁気書込＋待機開始", "磁気書込＋待機成功", "× 磁気書込＋待機失敗"}};
+// Commands whose frame is built from the record or the settings files.
+constexpr T_CMD_LOG LOG_MAG = {"磁気書込開始", "磁気書込成功", "× 磁気書込失敗"};
+constexpr T_CMD_LOG LOG_CHARSET = {"キャラクタセット開始", "キャラクタセット成功", "× キャラクタセット失敗"};
+
+// Every command's exchange: run the built frame through the command exchange
+// and log the result. A frame that could not be built (a_iSndLen < 0) goes
+// nowhere: it is logged as a failure and gives -99. A reply shorter than
 // a_iMinRcv is no answer to the question asked: it is logged as a failure and
 // gives -1. Otherwise the exchange's code is returned unchanged.
+int iCmdExchange(int a_iSock, const T_CMD_LOG &a_tLog, char *a_cSnd, int a_iSndLen, char *a_cRcv, int *a_iRcvLen,
+                 int a_iMinRcv = 0)
+{
+    int iRet = -99;
+    if (a_iSndLen >= 0) {
+        *a_iRcvLen = 0;
+        iRet = SCK_iSendRecv(a_iSock, a_cSnd, a_iSndLen, a_cRcv, a_iRcvLen);
+        if (iRet == 0 && *a_iRcvLen < a_iMinRcv) {
+            iRet = -1;
+        }
+    }
+    vLogAdd(iRet == 0 ? a_tLog.szOk : a_tLog.szNg);
+    return iRet;
+}
+
+// A control command: log the start (and a_szDetail, when given, after it),
+// lay out its fixed frame and exchange it.
 int iCtlRun(int a_iSock, const T_CTL &a_tCtl, const char *a_szDetail, char *a_cRcv, int *a_iRcvLen,
             int a_iMinRcv = 0)
 {
-    vLogAdd(a_tCtl.szStart);
+    vLogAdd(a_tCtl.tLog.szStart);
     if (a_szDetail != nullptr) {
         vLogAdd(a_szDetail);
     }
     char cSnd[SND_CTL] = {};
     int iSndLen = SCK_iFrame(cSnd, sizeof cSnd, a_tCtl.cCmd, a_tCtl.szParm, static_cast<int>(strlen(a_tCtl.szParm)));
-    int iRet = -1;
-    if (iSndLen > 0) {
-        *a_iRcvLen = 0;
-        iRet = SCK_iSendRecv(a_iSock, cSnd, iSndLen, a_cRcv, a_iRcvLen);
-        if (iRet == 0 && *a_iRcvLen < a_iMinRcv) {
-            iRet = -1;
-        }
-    }
-    vLogAdd(iRet == 0 ? a_tCtl.szOk : a_tCtl.szNg);
-    return iRet;
+    return iCmdExchange(a_iSock, a_tCtl.tLog, cSnd, iSndLen, a_cRcv, a_iRcvLen, a_iMinRcv);
 }
 
 int iCtlSimple(int a_iSock, const T_CTL &a_tCtl)
@@ -135,10 +159,10 @@ int iColBytes(const Image *a_stImg)
     return iBytes > INT_MAX ? INT_MAX : static_cast<int>(iBytes);
 }
 
-// The picture is one the machine can take and our arrays can hold.
+// The picture is one the machine can take and holds its pixels.
 bool bImgFits(const Image *a_stImg)
 {
-    if (a_stImg->bitCnt != 1 || a_stImg->width > IMG_MAX_W || a_stImg->height > IMG_MAX_H) {
+    if (iBmpCheck(a_stImg, nullptr, 0) != 0) {
         return false;
     }
     return a_stImg->data != nullptr || a_stImg->width == 0 || a_stImg->height == 0;
@@ -196,7 +220,8 @@ int iSendImgFrame(char a_cCmd, const char *a_cParm, int a_iParmLen, T_FRAME_SINK
 // An "M" frame being filled: its head names the first column, the band's first
 // byte-row and the bytes per column; the columns' text follows. It goes out
 // when it holds as many columns as 800 characters of text allow, or when the
-// caller's run of columns ends.
+// caller's run of columns ends. It writes into its own array, so it is
+// never copied: a copy would go on writing into the original's.
 class MFramePack {
 public:
     MFramePack(int a_iPrtStart, int a_iDatL, T_FRAME_SINK a_pSink, void *a_pCtx)
@@ -204,6 +229,8 @@ public:
           m_pCtx(a_pCtx)
     {
     }
+    MFramePack(const MFramePack &) = delete;
+    MFramePack &operator=(const MFramePack &) = delete;
     // 0, the sink's failure, or -99 when the frame would not fit its buffer.
     int Column(int a_iCol, const char *a_cText, size_t a_iLen, bool a_bLast)
     {
@@ -233,6 +260,11 @@ private:
     ParmBuf m_tParm{m_cParm, sizeof m_cParm};
 };
 
+// The run-log lines of the image transfers. The block transfer ends with
+// "完了", the whole-picture transfers with "成功".
+constexpr char IMG_START[] = "外部イメージ展開開始";
+constexpr char IMG_NG[] = "× 外部イメージ展開失敗";
+
 struct T_IMG_SINK {
     int iSock;
     bool bLogEach;  // the block transfer announces every frame in the log
@@ -261,8 +293,6 @@ void vFixField(char *a_cDst, int a_iWidth, const char *a_cSrc, size_t a_iMax, ch
     memcpy(a_cDst, a_cSrc, iLen);
     memset(a_cDst + iLen, a_cFill, static_cast<size_t>(a_iWidth) - iLen);
 }
-
-constexpr const char *JIS_TRACE_PATH = "/tmp/jisTest.txt";
 
 // Record layout: 10 patient number, 24 kana, 8 birth date, 1 sex, ESC K,
 // 14 kanji, ESC H, 8 first visit.
@@ -394,26 +424,25 @@ int iKanaField(const char *a_szNameKANA, char *a_cField)
         cOut[iOut++] = SO;
         iPos++;
     }
-    // A name that runs to the end of the field is closed in its last byte.
-    if (iPos == 24 && iOut > 23) {
+    // One rule closes the field in its last byte: an SO standing there (a
+    // given part with no room) becomes a blank, anything else an SI. It
+    // applies when the name ran to the end of the field, where a name that
+    // fills it is closed, and whenever the cut to 24 bytes leaves the field
+    // shifted out: the stripe's reader takes every byte after an SO as
+    // katakana until an SI, so the birth date and the sex would read as kana.
+    const bool bRanToEnd = iPos == 24;
+    bool bLeftOut = false;
+    for (int i = 23; i >= 0 && i < iOut; i--) {
+        if (cOut[i] == SI || cOut[i] == SO) {
+            bLeftOut = cOut[i] == SO;
+            break;
+        }
+    }
+    if (iOut >= 24 && (bRanToEnd || bLeftOut)) {
         cOut[23] = cOut[23] == SO ? ' ' : SI;
     }
     if (iOut > 24) {
         iOut = 24;
-    }
-    // The cut may still leave the field shifted out (a one-part name of 20
-    // bytes, two parts of 10): then the reader would take the birth date and
-    // the sex for katakana. Close it in the last byte as above.
-    if (iOut == 24) {
-        for (int i = 23; i >= 0; i--) {
-            if (cOut[i] == SI) {
-                break;
-            }
-            if (cOut[i] == SO) {
-                cOut[23] = cOut[23] == SO ? ' ' : SI;
-                break;
-            }
-        }
     }
     memcpy(a_cField, cOut.data(), static_cast<size_t>(iOut));
     memset(a_cField + iOut, ' ', static_cast<size_t>(24 - iOut));
@@ -481,49 +510,70 @@ int iMagRecord(const T_PAT_INF *a_tPat, char *a_cSnd, int a_iSize, char *a_szJis
     return iLen;
 }
 
-int iJisTraceAppend(const char *a_szPath, const char *a_szJis)
-{
-    // ESC $ B designates the kanji set for whoever reads the trace.
-    return iTraceLine(a_szPath, 1, "\x1B$B", a_szJis);
-}
-
 int m_iWrite(T_PAT_INF a_tPat, int a_iSock)
 {
-    vLogAdd("磁気書込開始");
+    vLogAdd(LOG_MAG.szStart);
     char cSnd[SND_CTL] = {};
     char cJis[2 * sizeof a_tPat.szNameKANJI] = {};
+    // A record that cannot go on a stripe whole is never sent (-99).
     int iSndLen = iMagRecord(&a_tPat, cSnd, sizeof cSnd, cJis, sizeof cJis);
-    if (iSndLen < 0) {
-        vLogAdd("× 磁気書込失敗");
-        return -99;
+    if (iSndLen >= 0) {
+        iJisTraceAppend(TRACE_PATH, cJis);
     }
-    iJisTraceAppend(JIS_TRACE_PATH, cJis);
-
     char cRcv[RCV_LEN] = {};
     int iRcvLen = 0;
-    int iRet = SCK_iSendRecv(a_iSock, cSnd, iSndLen, cRcv, &iRcvLen);
+    int iRet = iCmdExchange(a_iSock, LOG_MAG, cSnd, iSndLen, cRcv, &iRcvLen);
     if (iRet != 0) {
-        vLogAdd("× 磁気書込失敗");
         return iRet;
     }
-    vLogAdd("磁気書込成功");
     return iCtlRun(a_iSock, CTL_MAG_WAIT, nullptr, cRcv, &iRcvLen);
 }
 
 // ---- image block transfer ----------------------------------------------------------
 
+int iBmpCheck(const Image *a_stImg, char *a_szWhy, size_t a_iSize)
+{
+    if (a_stImg->bitCnt == 1 && a_stImg->width <= PIC_MAX_W && a_stImg->height <= PIC_MAX_H) {
+        return 0;
+    }
+    if (a_szWhy != nullptr && a_iSize > 0) {
+        snprintf(a_szWhy, a_iSize,
+                 "%u bits per pixel, %u x %u pixels; the machine takes 1 bit per pixel, "
+                 "at most %u x %u pixels",
+                 static_cast<unsigned>(a_stImg->bitCnt), static_cast<unsigned>(a_stImg->width),
+                 static_cast<unsigned>(a_stImg->height), static_cast<unsigned>(PIC_MAX_W),
+                 static_cast<unsigned>(PIC_MAX_H));
+    }
+    return -1;
+}
+
+void vImgBlkFree(ImgBlock *a_stBlk, int a_iBlkN)
+{
+    if (a_stBlk == nullptr) {
+        return;
+    }
+    for (int i = 0; i < a_iBlkN; i++) {
+        free(a_stBlk[i].blkX);
+        a_stBlk[i].blkX = nullptr;
+    }
+    free(a_stBlk);
+}
+
 ImgBlock *m_GetImageBlk(T_PAT_INF a_tPat, int *blkN)
 {
     Image *pImg = &a_tPat.stImg;
+    char cWhy[160];
+    if (iBmpCheck(pImg, cWhy, sizeof cWhy) != 0) {
+        fprintf(stderr, "m_GetImageBlk: %s\n", cWhy);
+        return nullptr;
+    }
     if (!bImgFits(pImg)) {
-        fprintf(stderr, "m_GetImageBlk: picture of %ubit, %u x %u not taken (1bit, at most %u x %u)\n", pImg->bitCnt,
-                pImg->width, pImg->height, IMG_MAX_W, IMG_MAX_H);
         return nullptr;
     }
     int iDatL = iColBytes(pImg);
     int iW = static_cast<int>(pImg->width);
 
-    std::array<int, IMG_MAX_W> hist{};
+    std::array<int, PIC_MAX_W> hist{};
     GetHist(pImg, 0, 0, iW, iDatL, hist.data(), 0);
     int iBlkNumY = GetBlkNum(hist.data(), iDatL);
     // One entry more than needed, so that a picture without ink still gets
@@ -532,7 +582,7 @@ ImgBlock *m_GetImageBlk(T_PAT_INF a_tPat, int *blkN)
     if (stBlk == nullptr) {
         return nullptr;
     }
-    std::array<int, IMG_MAX_H / 8 * 2> blkY{};
+    std::array<int, PIC_MAX_H / 8 * 2> blkY{};
     GetBlk(hist.data(), iDatL, blkY.data());
 
     for (int k = 0; k < iBlkNumY; k++) {
@@ -541,7 +591,7 @@ ImgBlock *m_GetImageBlk(T_PAT_INF a_tPat, int *blkN)
         stBlk[k].blkEndY = blkY[2 * k + 1];
         GetHist(pImg, 0, stBlk[k].blkStY, iW, stBlk[k].blkEndY + 1, hist.data(), 1);
         int iBlkNumX = GetBlkNum(hist.data(), iW);
-        std::array<int, IMG_MAX_W + 2> blkX{};
+        std::array<int, PIC_MAX_W + 2> blkX{};
         GetBlk(hist.data(), iW, blkX.data());
         stBlk[k].blkX = ModifyBlock(blkX.data(), 16, &iBlkNumX);
         if (stBlk[k].blkX == nullptr) {
@@ -589,11 +639,11 @@ int iImageBlkFrames(const Image *a_stImg, const ImgBlock *a_stBlk, int a_iBlkN, 
 
 int m_iImageBlkSet(T_PAT_INF a_tPat, int a_iSock, ImgBlock *stBlk, int blkNumY)
 {
-    vLogAdd("外部イメージ展開開始");
+    vLogAdd(IMG_START);
     T_IMG_SINK tSink = {a_iSock, true};
     int iRet = iImageBlkFrames(&a_tPat.stImg, stBlk, blkNumY, iImgSinkSend, &tSink);
     if (iRet != 0) {
-        vLogAdd("× 外部イメージ展開失敗");
+        vLogAdd(IMG_NG);
         return iRet;
     }
     vLogAdd("外部イメージ展開完了");
@@ -637,11 +687,11 @@ namespace {
 int iWholeImageSend(const Image *a_stImg, int a_iSock,
                     int (*a_pBuild)(const Image *, T_FRAME_SINK, void *))
 {
-    vLogAdd("外部イメージ展開開始");
+    vLogAdd(IMG_START);
     T_IMG_SINK tSink = {a_iSock, false};
     int iRet = a_pBuild(a_stImg, iImgSinkSend, &tSink);
     if (iRet != 0) {
-        vLogAdd("× 外部イメージ展開失敗");
+        vLogAdd(IMG_NG);
         return iRet;
     }
     vLogAdd("外部イメージ展開成功");
@@ -680,19 +730,6 @@ int iImageBFrames(const Image *a_stImg, T_FRAME_SINK a_pSink, void *a_pCtx)
 int m_iImageBSet(T_PAT_INF a_tPat, int a_iSock) { return iWholeImageSend(&a_tPat.stImg, a_iSock, iImageBFrames); }
 
 // ---- character set -----------------------------------------------------------------------
-
-int iSexStyle(FILE *a_fp)
-{
-    T_SET_LINE tLine;
-    memset(&tLine, 0, sizeof tLine);
-    int iStyle = 0;
-    while (iSetLineRead(a_fp, &tLine) == 1) {
-        if (tLine.iLine == 2 && tLine.iFldN > 0) {
-            iStyle = static_cast<unsigned char>(tLine.szFld[0][0]);
-        }
-    }
-    return iStyle;
-}
 
 const char *szSexWord(char a_cSEX, int a_iStyle) { return tSexWord(a_cSEX, a_iStyle).szWord; }
 
@@ -770,46 +807,37 @@ int iCharSetLayout(FILE *a_fpLayout, const T_PAT_INF *a_tPat, const char *a_szBi
 
 int iCharSetBuild(const T_PAT_INF *a_tPat, char *a_cSnd, int a_iSize)
 {
+    // The print style is read once for the birth date and the sex word. Both
+    // need it, and each reports its absence, as the operator has always seen.
+    T_PRT_STYLE tStyle;
+    if (iPrtStyleRead(&tStyle) != 0) {
+        vLogAdd(MSG_NO_STYLE);
+        vLogAdd(MSG_NO_STYLE);
+        return -99;
+    }
     // The birth date in the era form the print style asks for; a date that
     // has no era form is printed as the record holds it.
     char cBirth[64] = {};
     char cBirthIn[sizeof a_tPat->szBirthDate + 1] = {};
     memcpy(cBirthIn, a_tPat->szBirthDate, strnlen(a_tPat->szBirthDate, sizeof a_tPat->szBirthDate));
-    if (iDateChg(cBirthIn, cBirth) != 0) {
+    if (iDateForm(cBirthIn, tStyle.cDate, cBirth) != 0) {
         snprintf(cBirth, sizeof cBirth, "%s", cBirthIn);
     }
 
-    FILE *fpStyle = fopen("printstyle.txt", "r");
-    if (fpStyle == nullptr) {
-        vLogAdd("× 設定ファイル２を読み込むことができません。処理不可能n");
-        return -99;
-    }
-    int iStyle = iSexStyle(fpStyle);
-    // Read to its end or not at all: a file that opens but cannot be read
-    // (a folder of that name, a disk error) is no print style.
-    const bool bStyleErr = ferror(fpStyle) != 0;
-    fclose(fpStyle);
-    if (bStyleErr) {
-        vLogAdd("× 設定ファイル２を読み込むことができません。処理不可能n");
-        return -99;
-    }
-
     vLogAdd("性別設定");
-    const T_SEX_WORD &tSex = tSexWord(a_tPat->cSEX, iStyle);
+    const T_SEX_WORD &tSex = tSexWord(a_tPat->cSEX, tStyle.iSex);
     vLogAdd(tSex.szLog);
 
-    FILE *fpLayout = fopen("printsetting.txt", "r");
-    if (fpLayout == nullptr) {
-        vLogAdd("× 設定ファイルを読み込むことができません。処理不可能n");
+    CFile fpLayout(fopen("printsetting.txt", "r"));
+    if (!fpLayout) {
+        vLogAdd(MSG_NO_LAYOUT);
         return -99;
     }
-    int iLen = iCharSetLayout(fpLayout, a_tPat, cBirth, tSex.szWord, a_cSnd, a_iSize);
+    int iLen = iCharSetLayout(fpLayout.get(), a_tPat, cBirth, tSex.szWord, a_cSnd, a_iSize);
     // A layout that could not be read would go out as an empty character
     // set, reported as a success.
-    const bool bLayoutErr = ferror(fpLayout) != 0;
-    fclose(fpLayout);
-    if (bLayoutErr) {
-        vLogAdd("× 設定ファイルを読み込むことができません。処理不可能n");
+    if (ferror(fpLayout.get()) != 0) {
+        vLogAdd(MSG_NO_LAYOUT);
         return -99;
     }
     return iLen < 0 ? -1 : iLen;
@@ -817,24 +845,15 @@ int iCharSetBuild(const T_PAT_INF *a_tPat, char *a_cSnd, int a_iSize)
 
 int m_iCharSet(T_PAT_INF a_tPat, int a_iSock)
 {
-    vLogAdd("キャラクタセット開始");
+    vLogAdd(LOG_CHARSET.szStart);
     char cSnd[SND_CHR] = {};
     int iSndLen = iCharSetBuild(&a_tPat, cSnd, sizeof cSnd);
     if (iSndLen == -99) {
-        return -99;
+        return -99;  // a settings file is missing: said in the log already
     }
-    if (iSndLen < 0) {
-        // The layout asks for more than one frame can carry: nothing is sent.
-        vLogAdd("× キャラクタセット失敗");
-        return -99;
-    }
+    // A layout that asks for more than one frame can carry is never sent
+    // (-99, after the failure line).
     char cRcv[SND_CHR] = {};
     int iRcvLen = 0;
-    int iRet = SCK_iSendRecv(a_iSock, cSnd, iSndLen, cRcv, &iRcvLen);
-    if (iRet != 0) {
-        vLogAdd("× キャラクタセット失敗");
-        return iRet;
-    }
-    vLogAdd("キャラクタセット成功");
-    return 0;
+    return iCmdExchange(a_iSock, LOG_CHARSET, cSnd, iSndLen, cRcv, &iRcvLen);
 }

@@ -1,29 +1,28 @@
-// The run log, the trace file and the settings-file reader (era dates live here too).
+// The run log, the trace file, the settings-file reader, the print style and
+// the era dates.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
-#include <memory>
+#include <vector>
 
+#include "cfile.h"
 #include "head.h"
-
-// " 3/ 5 09:07:02 ": month and day padded with a blank, no year, no zone.
-static int iLogStamp(char *a_szOut, size_t a_iSize, const struct tm *a_tTm)
-{
-    return snprintf(a_szOut, a_iSize, "%2d/%2d %02d:%02d:%02d ", a_tTm->tm_mon + 1, a_tTm->tm_mday, a_tTm->tm_hour,
-                    a_tTm->tm_min, a_tTm->tm_sec);
-}
+#include "runlog.h"
+#include "settings.h"
+#include "trace.h"
 
 int iLogFormat(char *a_szOut, size_t a_iSize, const struct tm *a_tTm, const char *a_szMsg)
 {
-    char cStamp[64];
-    iLogStamp(cStamp, sizeof cStamp, a_tTm);
-    return snprintf(a_szOut, a_iSize, "%s%s\n", cStamp, a_szMsg ? a_szMsg : "");
+    // " 3/ 5 09:07:02 ": month and day padded with a blank, no year, no zone.
+    return snprintf(a_szOut, a_iSize, "%2d/%2d %02d:%02d:%02d %s\n", a_tTm->tm_mon + 1, a_tTm->tm_mday,
+                    a_tTm->tm_hour, a_tTm->tm_min, a_tTm->tm_sec, a_szMsg ? a_szMsg : "");
 }
 
 void vLogAdd(const char *a_szMsg)
@@ -33,14 +32,23 @@ void vLogAdd(const char *a_szMsg)
     if (localtime_r(&tNow, &tTm) == nullptr) {
         memset(&tTm, 0, sizeof tTm);
     }
-    char cStamp[64];
-    iLogStamp(cStamp, sizeof cStamp, &tTm);
-    // The message goes out as it stands, whatever its length; the line is
-    // flushed at once so that an operator watching the card wait through a
+    // The message goes out as it stands, whatever its length: a line longer
+    // than the usual buffer (the dump of a long frame) is formed in one of
+    // its own size.
+    std::array<char, 512> cLine;
+    int iLen = iLogFormat(cLine.data(), cLine.size(), &tTm, a_szMsg);
+    if (iLen < 0) {
+        return;
+    }
+    if (static_cast<size_t>(iLen) < cLine.size()) {
+        fwrite(cLine.data(), 1, static_cast<size_t>(iLen), stdout);
+    } else {
+        std::vector<char> cLong(static_cast<size_t>(iLen) + 1);
+        iLogFormat(cLong.data(), cLong.size(), &tTm, a_szMsg);
+        fwrite(cLong.data(), 1, static_cast<size_t>(iLen), stdout);
+    }
+    // Flushed at once, so that an operator watching the card wait through a
     // pipe sees each status line as it comes.
-    fputs(cStamp, stdout);
-    fputs(a_szMsg ? a_szMsg : "", stdout);
-    fputc('\n', stdout);
     fflush(stdout);
 }
 
@@ -83,6 +91,18 @@ int iTraceLine(const char *a_szPath, int a_iAppend, const char *a_szDesig, const
         iRet = -1;
     }
     return iRet;
+}
+
+int iKanaTrace(const char *a_szPath, const char *a_szNameKANA)
+{
+    // ESC ( I designates the half-width katakana set.
+    return iTraceLine(a_szPath, 0, "\x1B(I", a_szNameKANA);
+}
+
+int iJisTraceAppend(const char *a_szPath, const char *a_szJis)
+{
+    // ESC $ B designates the kanji set for whoever reads the trace.
+    return iTraceLine(a_szPath, 1, "\x1B$B", a_szJis);
 }
 
 int iSetLineRead(FILE *a_fp, T_SET_LINE *a_tLine)
@@ -142,13 +162,44 @@ constexpr const char *NEN = "\x94\x4E";   // 年
 constexpr const char *GATSU = "\x8C\x8E"; // 月
 constexpr const char *NICHI = "\x93\xFA"; // 日
 
-struct FileCloser {
-    void operator()(FILE *fp) const { fclose(fp); }
-};
-
 }  // namespace
 
-int iDateChg(const char *a_szYYYYMMDD, char *a_szWaYMD)
+T_PRT_STYLE tPrtStyleScan(FILE *a_fp)
+{
+    // Without counted line 1 the card gets the letter era with slashes, like
+    // any date style other than 1, 2 and 3.
+    T_PRT_STYLE tStyle = {'0', 0};
+    T_SET_LINE tLine;
+    memset(&tLine, 0, sizeof tLine);
+    while (iSetLineRead(a_fp, &tLine) == 1) {
+        if (tLine.iFldN == 0) {
+            continue;
+        }
+        if (tLine.iLine == 1) {
+            tStyle.cDate = tLine.szFld[0][0];
+        } else if (tLine.iLine == 2) {
+            tStyle.iSex = static_cast<unsigned char>(tLine.szFld[0][0]);
+        }
+    }
+    return tStyle;
+}
+
+int iSexStyle(FILE *a_fp) { return tPrtStyleScan(a_fp).iSex; }
+
+int iPrtStyleRead(T_PRT_STYLE *a_tStyle)
+{
+    CFile fp(fopen("printstyle.txt", "r"));
+    if (!fp) {
+        return -99;
+    }
+    *a_tStyle = tPrtStyleScan(fp.get());
+    // A file that opens but cannot be read (a folder of that name, a disk
+    // error) has told us nothing: printing the default form instead would
+    // hide that from the operator.
+    return ferror(fp.get()) != 0 ? -99 : 0;
+}
+
+int iDateForm(const char *a_szYYYYMMDD, char a_cStyle, char *a_szWaYMD)
 {
     // Eight characters and their terminator; a shorter text ends at its own.
     char szWork[9] = {};
@@ -156,32 +207,6 @@ int iDateChg(const char *a_szYYYYMMDD, char *a_szWaYMD)
         szWork[i] = a_szYYYYMMDD[i];
     }
     const long lDate = strtol(szWork, nullptr, 10);
-
-    std::unique_ptr<FILE, FileCloser> fp(fopen("printstyle.txt", "r"));
-    if (!fp) {
-        vLogAdd("× 設定ファイル２を読み込むことができません。処理不可能n");
-        return -99;
-    }
-    // Counted line 1 holds the date style. Without it the card gets the
-    // letter era with slashes, like any style other than 1, 2 and 3.
-    char cStyle = '0';
-    T_SET_LINE tLine;
-    memset(&tLine, 0, sizeof tLine);
-    while (iSetLineRead(fp.get(), &tLine)) {
-        if (tLine.iLine == 1 && tLine.iFldN > 0) {
-            cStyle = tLine.szFld[0][0];
-        }
-    }
-    // A file that opens but cannot be read (a folder of that name, a disk
-    // error) has told us nothing: printing the default form instead would
-    // hide that from the operator.
-    const bool bReadErr = ferror(fp.get()) != 0;
-    fp.reset();
-    if (bReadErr) {
-        vLogAdd("× 設定ファイル２を読み込むことができません。処理不可能n");
-        return -99;
-    }
-
     if (lDate < kEras[0].lFrom) {
         return -1;
     }
@@ -197,12 +222,22 @@ int iDateChg(const char *a_szYYYYMMDD, char *a_szWaYMD)
     const unsigned long lMonth = static_cast<unsigned long>(lDate % 10000 / 100);
     const unsigned long lDay = static_cast<unsigned long>(lDate % 100);
 
-    const bool bKanji = cStyle == '1' || cStyle == '3';
-    const bool bUnits = cStyle == '1' || cStyle == '2';
+    const bool bKanji = a_cStyle == '1' || a_cStyle == '3';
+    const bool bUnits = a_cStyle == '1' || a_cStyle == '2';
     char szOut[32];
     snprintf(szOut, sizeof szOut, "%s%2lu%s%2lu%s%2lu%s", bKanji ? pEra->szKanji : pEra->szLetter, lYear,
              bUnits ? NEN : "/", lMonth, bUnits ? GATSU : "/", lDay, bUnits ? NICHI : "");
     // At most 18 bytes and the terminator (令和7981年99月99日).
     memcpy(a_szWaYMD, szOut, strlen(szOut) + 1);
     return 0;
+}
+
+int iDateChg(const char *a_szYYYYMMDD, char *a_szWaYMD)
+{
+    T_PRT_STYLE tStyle;
+    if (iPrtStyleRead(&tStyle) != 0) {
+        vLogAdd(MSG_NO_STYLE);
+        return -99;
+    }
+    return iDateForm(a_szYYYYMMDD, tStyle.cDate, a_szWaYMD);
 }

@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "head.h"
+#include "jiscode.h"
 
 namespace {
 
@@ -262,11 +263,6 @@ constexpr HanIndex kSeiIdx = tHanIndex(kSeihan);
 constexpr HanIndex kDakIdx = tHanIndex(kDakhan);
 constexpr HanIndex kHatIdx = tHanIndex(kHathan);
 
-inline bool bSjisLead(unsigned char c)
-{
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
-
 inline bool bHalfKana(unsigned char c)
 {
     return c >= 0xA1 && c <= 0xDF;
@@ -288,6 +284,47 @@ constexpr FullSide kSjisSide = {kSjisSeizen, iFullN(kSjisSeizen), kSjisDakzen, k
                                 kSjisHatzen, kSjisHatzensei, kSjisDakuten, kSjisHandakuten};
 constexpr FullSide kEucSide = {kEucSeizen, iFullN(kEucSeizen), kEucDakzen, kEucDakzensei,
                                kEucHatzen, kEucHatzensei, kEucDakuten, kEucHandakuten};
+
+// The voicing mark after the half-width letter that a_cSeq begins with (in
+// EUC-JP, SS2 and the letter): JTP_DAKUTEN, JTP_HANDAKUTEN or JTP_SEITEN.
+// The mark is recognised even beyond srclen: only a sequence's first byte has
+// to lie inside. A mark byte is only read when everything before it is not
+// the terminator.
+int iMarkAfter(const unsigned char *a_cSeq, bool a_bSjis)
+{
+    unsigned char n;
+    if (a_bSjis) {
+        n = a_cSeq[1];
+    } else if (a_cSeq[2] == SS2) {
+        n = a_cSeq[3];
+    } else {
+        return JTP_SEITEN;
+    }
+    return n == HALF_DAKUTEN ? JTP_DAKUTEN : n == HALF_HANDAKUTEN ? JTP_HANDAKUTEN : JTP_SEITEN;
+}
+
+// Where a half-width letter with its mark finds its full-width form: the
+// entry (-1 when there is none), the table and its number of entries, and the
+// separate mark written after it (null when the form includes its mark).
+struct FullHit {
+    int idx;
+    int iEntN;
+    const unsigned char *cFull;
+    const unsigned char *cMark;
+};
+
+FullHit tFullOf(unsigned char a_cLetter, int a_iJtp, const FullSide &a_tSide, bool a_bDakutsuke)
+{
+    if (a_iJtp == JTP_DAKUTEN) {
+        return {kDakIdx[a_cLetter], iHalfN(kDakhan), a_bDakutsuke ? a_tSide.cDak : a_tSide.cDakSei,
+                a_bDakutsuke ? nullptr : a_tSide.cDakuten};
+    }
+    if (a_iJtp == JTP_HANDAKUTEN) {
+        return {kHatIdx[a_cLetter], iHalfN(kHathan), a_bDakutsuke ? a_tSide.cHat : a_tSide.cHatSei,
+                a_bDakutsuke ? nullptr : a_tSide.cHandakuten};
+    }
+    return {kSeiIdx[a_cLetter], a_tSide.iSeiN, a_tSide.cSei, nullptr};
+}
 
 }  // namespace
 
@@ -341,7 +378,7 @@ int zentohan(unsigned char *newbuf, const unsigned char *buf, int incode, int sr
         bool bTwo;
         const ZenIndex *pIdx = nullptr;
         if (bSjis) {
-            bTwo = bSjisLead(c);
+            bTwo = jiscode::bSjisLead(c);
             pIdx = c == 0x81 ? &kZenSjis81 : c == 0x83 ? &kZenSjis83 : nullptr;
         } else if (bEuc) {
             bTwo = c >= 0x80;
@@ -410,7 +447,7 @@ int hantozen(unsigned char *newbuf, const unsigned char *buf, int incode, int sr
             // Not a half-width sequence: copy a character unchanged. A two-byte
             // character whose second byte would be the terminator is copied as
             // its lead byte alone.
-            const bool bTwo = (bSjis && bSjisLead(c)) || (bEuc && c >= 0x80);
+            const bool bTwo = (bSjis && jiscode::bSjisLead(c)) || (bEuc && c >= 0x80);
             *o++ = c;
             i++;
             if (bTwo && buf[i] != 0) {
@@ -419,43 +456,17 @@ int hantozen(unsigned char *newbuf, const unsigned char *buf, int incode, int sr
             continue;
         }
 
-        // The mark is recognised even beyond srclen: only a sequence's first
-        // byte has to lie inside. A mark byte is only read when everything
-        // before it is not the terminator.
-        int jtp = JTP_SEITEN;
-        if (bSjis) {
-            const unsigned char n = buf[i + 1];
-            jtp = n == HALF_DAKUTEN ? JTP_DAKUTEN : n == HALF_HANDAKUTEN ? JTP_HANDAKUTEN : JTP_SEITEN;
-        } else if (buf[i + 2] == SS2) {
-            const unsigned char n = buf[i + 3];
-            jtp = n == HALF_DAKUTEN ? JTP_DAKUTEN : n == HALF_HANDAKUTEN ? JTP_HANDAKUTEN : JTP_SEITEN;
-        }
+        const int jtp = iMarkAfter(buf + i, bSjis);
         if (jtp != JTP_SEITEN) {
             iUsed *= 2;
         }
-
-        int idx;
-        int iEntN;
-        const unsigned char *cFull;
-        const unsigned char *cMark = nullptr;
-        if (jtp == JTP_SEITEN) {
-            idx = kSeiIdx[cLetter];
-            cFull = tSide.cSei;
-            iEntN = tSide.iSeiN;
-        } else if (jtp == JTP_DAKUTEN) {
-            idx = kDakIdx[cLetter];
-            cFull = dakutsuke ? tSide.cDak : tSide.cDakSei;
-            iEntN = iHalfN(kDakhan);
-            cMark = dakutsuke ? nullptr : tSide.cDakuten;
-        } else {
-            idx = kHatIdx[cLetter];
-            cFull = dakutsuke ? tSide.cHat : tSide.cHatSei;
-            iEntN = iHalfN(kHathan);
-            cMark = dakutsuke ? nullptr : tSide.cHandakuten;
-        }
+        const FullHit tHit = tFullOf(cLetter, jtp, tSide, dakutsuke != 0);
+        const int idx = tHit.idx;
+        const unsigned char *cFull = tHit.cFull;
+        const unsigned char *cMark = tHit.cMark;
         // A letter that cannot take its mark, or (EUC-JP) a byte after SS2 that
         // has no full-width partner, such as the byte A0.
-        if (idx < 0 || idx >= iEntN) {
+        if (idx < 0 || idx >= tHit.iEntN) {
             fprintf(stderr, "unexpected error: \\x%x\n", static_cast<unsigned>(cLetter));
             // What was converted so far stays a terminated string, so a caller
             // that prints it anyway reads no further than this.

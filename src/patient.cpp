@@ -1,20 +1,17 @@
 // The issuing run's own work before the machine is reached: the arguments,
-// the patient record, the kana name pipeline, the kana trace line and the
-// picture bounds. No sockets here, so the tests run it directly.
+// the patient record and the kana name pipeline. No sockets here, so the
+// tests run it directly.
 
 #include <array>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "patient.h"
 
 #include "head.h"
 #include "jiscode.h"
 
 namespace {
-
-// The machine's picture buffer: 480 columns, 512 pixel rows (64-byte columns).
-constexpr unsigned kPicMaxW = 480;
-constexpr unsigned kPicMaxH = 512;
 
 // Bytes each argument may hold, its field's size less the terminator; the
 // sex must be exactly one byte, since the stripe has one byte for it and a
@@ -166,37 +163,4 @@ void vPatFill(T_PAT_INF *a_tPat, char *const *a_szArgv)
     a_tPat->cSEX = a_szArgv[8][0];
     vFieldSet(a_tPat->szBirthDate, sizeof a_tPat->szBirthDate, a_szArgv[9]);
     vFieldSet(a_tPat->szFirstDate, sizeof a_tPat->szFirstDate, a_szArgv[10]);
-}
-
-int iKanaTrace(const char *a_szPath, const char *a_szNameKANA)
-{
-    // ESC ( I designates the half-width katakana set.
-    return iTraceLine(a_szPath, 0, "\x1B(I", a_szNameKANA);
-}
-
-int iBmpCheck(const Image *a_stImg, char *a_szWhy, size_t a_iSize)
-{
-    if (a_stImg->bitCnt == 1 && a_stImg->width <= kPicMaxW && a_stImg->height <= kPicMaxH) {
-        return 0;
-    }
-    if (a_szWhy != nullptr && a_iSize > 0) {
-        snprintf(a_szWhy, a_iSize,
-                 "%u bits per pixel, %u x %u pixels; the machine takes 1 bit per pixel, "
-                 "at most %u x %u pixels",
-                 static_cast<unsigned>(a_stImg->bitCnt), static_cast<unsigned>(a_stImg->width),
-                 static_cast<unsigned>(a_stImg->height), kPicMaxW, kPicMaxH);
-    }
-    return -1;
-}
-
-void vImgBlkFree(ImgBlock *a_stBlk, int a_iBlkN)
-{
-    if (a_stBlk == nullptr) {
-        return;
-    }
-    for (int i = 0; i < a_iBlkN; i++) {
-        free(a_stBlk[i].blkX);
-        a_stBlk[i].blkX = nullptr;
-    }
-    free(a_stBlk);
 }

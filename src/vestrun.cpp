@@ -1,28 +1,122 @@
 // vestrun: issues one patient registration card on the issuing machine.
 // One process, one card: the picture, the stripe and the card output, in a
 // fixed order; the run log on standard output tells how it went.
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 
 #include "head.h"
+#include "patient.h"
+#include "picture.h"
 #include "sock.h"
+#include "trace.h"
 
 namespace {
 
 constexpr char kUsage[] =
     "Usage : vestrun [ホスト名] [ポート番号] [印字形式] [bmpファイル] [患者番号] [患者名] [カナ氏名] [生年月日] [性別] "
     "[初診日] ";
-constexpr char kTracePath[] = "/tmp/jisTest.txt";
+constexpr char kNoPicture[] = "× bmpファイルを読み込むことができません。処理不可能n";
 // Pause between two passes of the wait for a card, with the LED lit.
 constexpr unsigned kCardWaitSec = 3;
+
+// A launcher or a service manager may start the run without standard input,
+// output or error. The socket would then take descriptor 1 and every log
+// line would go onto the wire between the frames, so each closed one is
+// opened on /dev/null before anything else is opened. False when that cannot
+// be done.
+bool bStdFdsOpen()
+{
+    for (int iFd = 0; iFd <= 2; iFd++) {
+        if (fcntl(iFd, F_GETFD) != -1 || errno != EBADF) {
+            continue;
+        }
+        // The lowest free descriptor is the closed one: those below are open.
+        int iNew = open("/dev/null", iFd == 0 ? O_RDONLY : O_WRONLY);
+        if (iNew != iFd) {
+            if (iNew >= 0) {
+                close(iNew);
+            }
+            return false;
+        }
+    }
+    return true;
+}
+
+// The picture named by argument 4 into the record: 0, or -1 when it cannot be
+// read or is not one the machine takes (logged, and the reason on standard
+// error).
+int iPictureRead(const char *a_szPath, HeaderInfo *a_tHead, Image *a_stImg)
+{
+    if (ReadBmp(a_szPath, a_tHead, a_stImg) != 0) {
+        vLogAdd(kNoPicture);
+        return -1;
+    }
+    char cWhy[160];
+    if (iBmpCheck(a_stImg, cWhy, sizeof cWhy) != 0) {
+        vLogAdd(kNoPicture);
+        fprintf(stderr, "vestrun: %s: %s\n", a_szPath, cWhy);
+        return -1;
+    }
+    return 0;
+}
+
+// The picture, cut into bands and spans of ink, into the machine's buffer.
+// The bands are freed as soon as they have been sent, whatever came of it.
+int iPictureSend(int a_iSock, T_PAT_INF &a_tPat)
+{
+    if (ImageRowToCol(&a_tPat.stImg) != 0) {
+        return -1;
+    }
+    int blkN = 0;
+    ImgBlock *stImgBlk = m_GetImageBlk(a_tPat, &blkN);
+    if (stImgBlk == nullptr) {
+        return -1;
+    }
+    int iRet = m_iImageBlkSet(a_tPat, a_iSock, stImgBlk, blkN);
+    vImgBlkFree(stImgBlk, blkN);
+    return iRet;
+}
+
+// The operator's time: no bound. Each pass lights the LED again; when that
+// can no longer even be sent, the machine has gone and no status will ever
+// come, so the wait ends (-1).
+int iCardWait(int a_iSock)
+{
+    while (m_iStsChk(a_iSock) != 0) {
+        if (m_iLEDSet(a_iSock, 1) == -1) {
+            return -1;
+        }
+        sleep(kCardWaitSec);
+    }
+    return 0;
+}
+
+// The card's steps on the open connection, in their fixed order: true when
+// the card went out, false at the first failure.
+bool bCardIssue(int a_iSock, T_PAT_INF &a_tPat)
+{
+    return m_iBufClearAll(a_iSock) == 0 && iPictureSend(a_iSock, a_tPat) == 0 && m_iLEDSet(a_iSock, 1) == 0 &&
+           iCardWait(a_iSock) == 0 && m_iWrite(a_tPat, a_iSock) == 0 && m_iCardPut(a_tPat, a_iSock) == 0;
+}
+
+void vArgEcho(char **a_szArgv)
+{
+    printf("1=%s\n2=%s\n3=%s\n4=%s\n5=%s\n6=%s\n7=%s\n8=%s\n9=%s\n10=%s\n", a_szArgv[1], a_szArgv[2], a_szArgv[3],
+           a_szArgv[4], a_szArgv[5], a_szArgv[6], a_szArgv[7], a_szArgv[8], a_szArgv[9], a_szArgv[10]);
+}
 
 }  // namespace
 
 int main(int argc, char **argv)
 {
+    if (!bStdFdsOpen()) {
+        return -99;
+    }
     // Line by line even into a pipe: the log, the echo and the library's
     // messages on standard error keep their order, and an operator watching
     // the wait for a card sees each status line as it comes.
@@ -38,12 +132,9 @@ int main(int argc, char **argv)
         printf("%s\n", kUsage);
         return 0;
     }
-
     T_PAT_INF tPat;
     memset(&tPat, 0, sizeof tPat);
-
-    printf("1=%s\n2=%s\n3=%s\n4=%s\n5=%s\n6=%s\n7=%s\n8=%s\n9=%s\n10=%s\n", argv[1], argv[2], argv[3], argv[4],
-           argv[5], argv[6], argv[7], argv[8], argv[9], argv[10]);
+    vArgEcho(argv);
 
     // An argument that its field cannot hold is refused, never cut: a cut
     // patient number names another patient, and a birth date given where the
@@ -55,33 +146,21 @@ int main(int argc, char **argv)
         vLogAdd(cLog);
         return -99;
     }
-
     char cHost[64] = {};
     memcpy(cHost, argv[1], strlen(argv[1]));
     int iPort = iPortRead(argv[2]);
-    tPat.cStyFlg = argv[3][0];
 
     HeaderInfo bmpHeader = {nullptr, nullptr, nullptr};
     auto vFree = [&]() {
         FreeImage(&tPat.stImg);
         FreeHeader(&bmpHeader);
     };
-    if (ReadBmp(argv[4], &bmpHeader, &tPat.stImg) != 0) {
-        vLogAdd("× bmpファイルを読み込むことができません。処理不可能n");
+    if (iPictureRead(argv[4], &bmpHeader, &tPat.stImg) != 0) {
         vFree();
         return -99;
     }
-    // Only what the machine's picture buffer takes goes further.
-    char cWhy[160];
-    if (iBmpCheck(&tPat.stImg, cWhy, sizeof cWhy) != 0) {
-        vLogAdd("× bmpファイルを読み込むことができません。処理不可能n");
-        fprintf(stderr, "vestrun: %s: %s\n", argv[4], cWhy);
-        vFree();
-        return -99;
-    }
-
     vPatFill(&tPat, argv);
-    iKanaTrace(kTracePath, tPat.szNameKANA);  // a file that cannot be written is skipped
+    iKanaTrace(TRACE_PATH, tPat.szNameKANA);  // a file that cannot be written is skipped
 
     vLogAdd("接続処理開始");
     int iSock = -1;
@@ -92,56 +171,15 @@ int main(int argc, char **argv)
     }
     vLogAdd("接続完了");
 
-    // The card: true when it went out, false at the first failure.
-    auto bIssue = [&]() -> bool {
-        if (m_iBufClearAll(iSock) != 0) {
-            return false;
-        }
-        if (ImageRowToCol(&tPat.stImg) != 0) {
-            return false;
-        }
-        int blkN = 0;
-        ImgBlock *stImgBlk = m_GetImageBlk(tPat, &blkN);
-        if (stImgBlk == nullptr) {
-            return false;
-        }
-        int iRet = m_iImageBlkSet(tPat, iSock, stImgBlk, blkN);
-        vImgBlkFree(stImgBlk, blkN);
-        if (iRet != 0) {
-            return false;
-        }
-        if (m_iLEDSet(iSock, 1) != 0) {
-            return false;
-        }
-        // The operator's time: no bound. Each pass lights the LED again; when
-        // that can no longer even be sent, the machine has gone and no status
-        // will ever come, so the wait ends.
-        while (m_iStsChk(iSock) != 0) {
-            if (m_iLEDSet(iSock, 1) == -1) {
-                return false;
-            }
-            sleep(kCardWaitSec);
-        }
-        if (m_iWrite(tPat, iSock) != 0) {
-            return false;
-        }
-        if (m_iCardPut(tPat, iSock) != 0) {
-            return false;
-        }
-        return true;
-    };
-
-    if (!bIssue()) {
+    if (bCardIssue(iSock, tPat)) {
+        m_iLEDSet(iSock, 0);
+        SCK_iClose(iSock);
+        vLogAdd("切断");
+    } else {
         // The socket is left to the end of the process; the reset goes first.
         vLogAdd("切断（プリンターリセット）");
         m_iPrtReset(iSock);
-        vFree();
-        return 0;
     }
-
-    m_iLEDSet(iSock, 0);
-    SCK_iClose(iSock);
-    vLogAdd("切断");
     vFree();
     return 0;
 }

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "frames.h"
+#include "picture.h"
+#include "settings.h"
 #include "slow_command.h"
 
 namespace {

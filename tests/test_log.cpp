@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "head.h"
+#include "runlog.h"
+#include "settings.h"
 #include "testutil.h"
 
 namespace {

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "head.h"
+#include "patient.h"
+#include "trace.h"
 #include "testutil.h"
 
 namespace {
