@@ -568,7 +568,7 @@ ImgBlock *m_GetImageBlk(T_PAT_INF a_tPat, int *blkN)
         return nullptr;
     }
     if (!bImgFits(pImg)) {
-        return nullptr;
+        return nullptr;  // a picture without its pixels
     }
     int iDatL = iColBytes(pImg);
     int iW = static_cast<int>(pImg->width);

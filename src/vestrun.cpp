@@ -104,10 +104,34 @@ bool bCardIssue(int a_iSock, T_PAT_INF &a_tPat)
            iCardWait(a_iSock) == 0 && m_iWrite(a_tPat, a_iSock) == 0 && m_iCardPut(a_tPat, a_iSock) == 0;
 }
 
-void vArgEcho(char **a_szArgv)
+// Line by line even into a pipe: the log, the echo and the library's
+// messages on standard error keep their order, and an operator watching the
+// wait for a card sees each status line as it comes. A reader of the log that
+// goes away (a pager, iconv) must not end the run half-way through a card; a
+// machine that drops the line shows as a failed send in the log, never as a
+// silent end.
+void vOutputSet()
 {
-    printf("1=%s\n2=%s\n3=%s\n4=%s\n5=%s\n6=%s\n7=%s\n8=%s\n9=%s\n10=%s\n", a_szArgv[1], a_szArgv[2], a_szArgv[3],
-           a_szArgv[4], a_szArgv[5], a_szArgv[6], a_szArgv[7], a_szArgv[8], a_szArgv[9], a_szArgv[10]);
+    setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+// The echo of the ten arguments, then their check: an argument that its
+// field cannot hold is refused (logged, false), never cut: a cut patient
+// number names another patient, and a birth date given where the sex belongs
+// would put a wrong stripe on the card.
+bool bArgsTake(int a_iArgc, char **a_szArgv)
+{
+    printf("1=%s\n2=%s\n3=%s\n4=%s\n5=%s\n6=%s\n7=%s\n8=%s\n9=%s\n10=%s\n", a_szArgv[1], a_szArgv[2],
+           a_szArgv[3], a_szArgv[4], a_szArgv[5], a_szArgv[6], a_szArgv[7], a_szArgv[8], a_szArgv[9], a_szArgv[10]);
+    int iBad = iArgCheck(a_iArgc, a_szArgv);
+    if (iBad != 0) {
+        char cLog[64];
+        snprintf(cLog, sizeof cLog, "× 引数%dが不正です", iBad);
+        vLogAdd(cLog);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -117,39 +141,18 @@ int main(int argc, char **argv)
     if (!bStdFdsOpen()) {
         return -99;
     }
-    // Line by line even into a pipe: the log, the echo and the library's
-    // messages on standard error keep their order, and an operator watching
-    // the wait for a card sees each status line as it comes.
-    setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
-    // A reader of the log that goes away (a pager, iconv) must not end the
-    // run half-way through a card; a machine that drops the line shows as a
-    // failed send in the log, never as a silent end.
-    signal(SIGPIPE, SIG_IGN);
-
+    vOutputSet();
     // Fewer than all ten arguments: nothing can be issued, and nothing past
     // argc is ever looked at.
     if (argc < RUN_ARG_N + 1) {
         printf("%s\n", kUsage);
         return 0;
     }
-    T_PAT_INF tPat;
-    memset(&tPat, 0, sizeof tPat);
-    vArgEcho(argv);
-
-    // An argument that its field cannot hold is refused, never cut: a cut
-    // patient number names another patient, and a birth date given where the
-    // sex belongs would put a wrong stripe on the card.
-    int iBad = iArgCheck(argc, argv);
-    if (iBad != 0) {
-        char cLog[64];
-        snprintf(cLog, sizeof cLog, "× 引数%dが不正です", iBad);
-        vLogAdd(cLog);
+    if (!bArgsTake(argc, argv)) {
         return -99;
     }
-    char cHost[64] = {};
-    memcpy(cHost, argv[1], strlen(argv[1]));
-    int iPort = iPortRead(argv[2]);
-
+    T_PAT_INF tPat;
+    memset(&tPat, 0, sizeof tPat);
     HeaderInfo bmpHeader = {nullptr, nullptr, nullptr};
     auto vFree = [&]() {
         FreeImage(&tPat.stImg);
@@ -162,9 +165,11 @@ int main(int argc, char **argv)
     vPatFill(&tPat, argv);
     iKanaTrace(TRACE_PATH, tPat.szNameKANA);  // a file that cannot be written is skipped
 
+    char cHost[64] = {};
+    memcpy(cHost, argv[1], strlen(argv[1]));
     vLogAdd("接続処理開始");
     int iSock = -1;
-    if (SCK_iOpen(&iSock, cHost, iPort) != 0) {
+    if (SCK_iOpen(&iSock, cHost, iPortRead(argv[2])) != 0) {
         vLogAdd("× 接続異常");
         vFree();
         return -1;
