@@ -331,6 +331,8 @@ int iBmpInfoHeader(BmpReader &a_tIn, Block &a_ih, int64_t &a_iInfoLen)
     }
     a_iInfoLen = iLe32(cLen);
     if (a_iInfoLen < 12 || (a_iInfoLen > 12 && a_iInfoLen < 16)) {
+        fprintf(stderr, "Error: %s has an info header of %lld bytes; the reader takes 12, or 16 and more.",
+                a_tIn.Name(), static_cast<long long>(a_iInfoLen));
         return -1;
     }
     if (!a_tIn.Fits(a_iInfoLen - 4)) {
@@ -349,13 +351,15 @@ int iBmpInfoHeader(BmpReader &a_tIn, Block &a_ih, int64_t &a_iInfoLen)
 }
 
 // Width, height and bit count from the info header, and the sizes they give.
-int iBmpGeometry(const BmpReader &/*a_tIn*/, const unsigned char *a_pInfo, int64_t a_iInfoLen, BmpGeometry &a_tGeo)
+int iBmpGeometry(const BmpReader &a_tIn, const unsigned char *a_pInfo, int64_t a_iInfoLen, BmpGeometry &a_tGeo)
 {
     const bool bCore = a_iInfoLen == 12;
     a_tGeo.iWidth = bCore ? iLe16(a_pInfo + 4) : iLe32(a_pInfo + 4);
     a_tGeo.iHeight = bCore ? iLe16(a_pInfo + 6) : iLe32(a_pInfo + 8);
     a_tGeo.iBits = iLe16(a_pInfo + (bCore ? 10 : 14));
     if (!bFileBits(a_tGeo.iBits)) {
+        fprintf(stderr, "Error: %s has %u bits per pixel; the reader takes 1, 4, 8, 24 or 32.", a_tIn.Name(),
+                static_cast<unsigned>(a_tGeo.iBits));
         return -1;
     }
     // A negative height (rows stored top down) or width reads as 2^31 or

@@ -124,6 +124,10 @@ TEST_P(Refused, OneLineAndNothingSent)
 const std::string kRead = "Error: FILE read error.";
 const std::string kTooLarge = "CreateImageDatBuff:Allocation error\n";
 
+// A file the reader does not take: the reason, in the reader's own form.
+std::string Unread(const char *a_szWhy) { return std::string("Error: FILE has ") + a_szWhy + "."; }
+const char *const kBits0 = "0 bits per pixel; the reader takes 1, 4, 8, 24 or 32";
+
 std::string NotTaken(const char *a_szFound)
 {
     return std::string("vestrun: FILE: ") + a_szFound + "; the machine takes 1 bit per pixel, at most 480 x 512 pixels\n";
@@ -156,8 +160,8 @@ const Row kRows[] = {
     {"B04", "empty file", 0, "", [] { return std::string(); }, kRead},
     {"B05", "signature BA", 0, "", [] { return "BA" + Mono16x8().substr(2); }, "Error: FILE is not Bitmap file."},
     {"B06", "info header cut after 10 of its 40 bytes", 0, "", [] { return Mono16x8().substr(0, 28); }, kRead},
-    {"B07", "info header length 11", 0, "", [] { return Claims(kInfoLen, 11); }, ""},
-    {"B08", "info header length 13", 0, "", [] { return Claims(kInfoLen, 13); }, ""},
+    {"B07", "info header length 11", 0, "", [] { return Claims(kInfoLen, 11); }, Unread("an info header of 11 bytes; the reader takes 12, or 16 and more")},
+    {"B08", "info header length 13", 0, "", [] { return Claims(kInfoLen, 13); }, Unread("an info header of 13 bytes; the reader takes 12, or 16 and more")},
     {"B09", "info header length 2^32-1", 0, "", [] { return Claims(kInfoLen, 0xFFFFFFFFu); }, kRead},
     {"B10", "pixel rows cut short by 5 bytes", 0, "", [] { return Mono16x8().substr(0, Mono16x8().size() - 5); }, kRead},
     {"B11", "pixel-data offset 2^32-1", 0, "", [] { return Claims(kOffData, 0xFFFFFFFFu); }, kRead},
@@ -168,9 +172,9 @@ const Row kRows[] = {
     {"B15", "height -8 (rows stored top down)", 0, "", [] { return Claims(kHeight, static_cast<uint32_t>(-8)); }, kTooLarge},
     {"B16", "32 bits, 2^30 x 1 (the 32-bit size wraps to 0)", 0, "",
      [] { return Patched(Patched(Claims(kBits, 32, true), kWidth, 0x40000000u), kHeight, 1); }, kTooLarge},
-    {"B17", "bit count 0", 0, "", [] { return Claims(kBits, 0, true); }, ""},
-    {"B18", "bit count 16", 0, "", [] { return Pic(16, 8, 16); }, ""},
-    {"B19", "bit count 64", 0, "", [] { return Claims(kBits, 64, true); }, ""},
+    {"B17", "bit count 0", 0, "", [] { return Claims(kBits, 0, true); }, Unread(kBits0)},
+    {"B18", "bit count 16", 0, "", [] { return Pic(16, 8, 16); }, Unread("16 bits per pixel; the reader takes 1, 4, 8, 24 or 32")},
+    {"B19", "bit count 64", 0, "", [] { return Claims(kBits, 64, true); }, Unread("64 bits per pixel; the reader takes 1, 4, 8, 24 or 32")},
     {"B20", "4 bits, 16 x 8", 0, "", [] { return Pic(16, 8, 4); }, NotTaken("4 bits per pixel, 16 x 8 pixels")},
     {"B21", "24 bits, 16 x 8", 0, "", [] { return Pic(16, 8, 24); }, NotTaken("24 bits per pixel, 16 x 8 pixels")},
     {"B22", "1 bit, 481 x 8 (one column too wide)", 0, "", [] { return Pic(481, 8, 1); },
@@ -178,7 +182,7 @@ const Row kRows[] = {
     {"B23", "1 bit, 8 x 513 (one row too high)", 0, "", [] { return Pic(8, 513, 1); },
      NotTaken("1 bits per pixel, 8 x 513 pixels")},
     {"B24", "core header, 1 bit, 481 x 1", 0, "", [] { return Pic(481, 1, 1, 12); }, NotTaken("1 bits per pixel, 481 x 1 pixels")},
-    {"B25", "core header, bit count 0", 0, "", [] { return Patched(Pic(8, 8, 1, 12), kCoreBits, 0, true); }, ""},
+    {"B25", "core header, bit count 0", 0, "", [] { return Patched(Pic(8, 8, 1, 12), kCoreBits, 0, true); }, Unread(kBits0)},
     {"B26", "core header, 1 bit, 8 x 65535 with 8 rows", 0, "", [] { return Patched(Pic(8, 8, 1, 12), kCoreHeight, 65535, true); },
      kRead},
 };

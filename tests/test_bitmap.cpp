@@ -109,8 +109,8 @@ TEST(BmpFile, HostileFilesAreRefusedWithTheirMessageAndNothingAllocated)
     };
     std::vector<Case> cases = {
         {"colour table cut short", Mono8x2().substr(0, 59), "Error: %s read error."},
-        {"info length 0", Patched(14, 0), ""},
-        {"info length 15", Patched(14, 15), ""},
+        {"info length 0", Patched(14, 0), "Error: %s has an info header of 0 bytes; the reader takes 12, or 16 and more."},
+        {"info length 15", Patched(14, 15), "Error: %s has an info header of 15 bytes; the reader takes 12, or 16 and more."},
         // Sizes past 31 bits where a 32-bit product would wrap to a small number,
         // and a column form past them where the row form is not.
         {"8 bit, wraps to small", Sized(0x40000001u, 4, 8), kLarge},
@@ -118,7 +118,8 @@ TEST(BmpFile, HostileFilesAreRefusedWithTheirMessageAndNothingAllocated)
         {"columns over 2^31", Sized(1500000000u, 9, 1), kLarge},
     };
     for (uint32_t bits : {2u, 3u, 5u, 6u, 7u}) {
-        cases.push_back({"bit count " + std::to_string(bits), Patched(28, bits), ""});
+        cases.push_back({"bit count " + std::to_string(bits), Patched(28, bits),
+                         "Error: %s has " + std::to_string(bits) + " bits per pixel; the reader takes 1, 4, 8, 24 or 32."});
     }
     vt::TempDir dir;
     const std::string path = dir.file("bad.bmp");
