@@ -12,7 +12,8 @@ reads a picture; it takes at most 480 x 512 pixels. Standard library only.
     scripts/make-card-bmp.py --from-png IN.png OUT.bmp [--threshold N]
         turns a PNG (not interlaced; grey, RGB, palette, with or without alpha)
         into a card picture: a pixel darker than N (0-255, default 128) is ink,
-        a transparent one is not.
+        a transparent one is not (alpha below 128, or the colour a tRNS chunk
+        names in a grey or RGB picture).
 """
 import os
 import struct
@@ -189,30 +190,52 @@ def png_rows(path):
 
 
 def sample(line, index, depth):
-    """Sample number `index` of a row, scaled to 0-255 (palette indices kept)."""
+    """Sample number `index` of a row as stored: 0 to 2**depth - 1."""
     if depth == 8:
         return line[index]
     if depth == 16:
-        return line[2 * index]
+        return line[2 * index] << 8 | line[2 * index + 1]
     per = 8 // depth
-    value = (line[index // per] >> (8 - depth * (index % per + 1))) & ((1 << depth) - 1)
-    return value
+    return (line[index // per] >> (8 - depth * (index % per + 1))) & ((1 << depth) - 1)
+
+
+def to_byte(value, depth):
+    """A stored sample scaled to 0-255."""
+    if depth == 16:
+        return value >> 8
+    return value * (255 // ((1 << depth) - 1))
+
+
+def colour_key(ctype, trns):
+    """The one colour that a tRNS chunk makes transparent in a grey (type 0)
+    or RGB (type 2) picture, as stored samples; None when there is none."""
+    if trns is None:
+        return None
+    if ctype == 0 and len(trns) >= 2:
+        return struct.unpack(">H", trns[:2])
+    if ctype == 2 and len(trns) >= 6:
+        return struct.unpack(">3H", trns[:6])
+    return None
 
 
 def pixel(line, x, depth, ctype, palette, trns):
-    scale = 255 // ((1 << depth) - 1) if depth < 8 else 1
+    """(grey 0-255, alpha 0-255) of pixel x of a row."""
     if ctype == 3:
         idx = sample(line, x, depth)
         r, g, b = palette[idx]
         alpha = trns[idx] if trns is not None and idx < len(trns) else 255
-    elif ctype in (0, 4):
-        n = 1 if ctype == 0 else 2
-        r = g = b = sample(line, x * n, depth) * scale
-        alpha = sample(line, x * n + 1, depth) if ctype == 4 else 255
+        return (r * 299 + g * 587 + b * 114) // 1000, alpha
+    n = {0: 1, 4: 2, 2: 3, 6: 4}[ctype]
+    raw = [sample(line, x * n + k, depth) for k in range(n)]
+    if ctype in (4, 6):
+        alpha = to_byte(raw.pop(), depth)
     else:
-        n = 3 if ctype == 2 else 4
-        r, g, b = (sample(line, x * n + k, depth) for k in range(3))
-        alpha = sample(line, x * n + 3, depth) if ctype == 6 else 255
+        # A colour key: the pixels of exactly that stored colour are transparent.
+        alpha = 0 if tuple(raw) == colour_key(ctype, trns) else 255
+    if ctype in (0, 4):
+        r = g = b = to_byte(raw[0], depth)
+    else:
+        r, g, b = (to_byte(v, depth) for v in raw)
     return (r * 299 + g * 587 + b * 114) // 1000, alpha
 
 
