@@ -83,7 +83,20 @@ fi
 wait "$sim_pid" 2>/dev/null || true
 sim_pid=
 
-card=$(find "$out" -maxdepth 1 -type d -name 'card-[0-9][0-9][0-9][0-9]' | sort | tail -n 1)
+# The stand-in names its cards card-0001, card-0002, ...; past card-9999 the
+# names grow a digit and no longer sort in order, so the last card is found
+# by its number.
+card=
+last=-1
+for dir in "$out"/card-*; do
+  num=${dir##*/card-}
+  case $num in '' | *[!0-9]*) continue ;; esac
+  [ -d "$dir" ] || continue
+  if ((10#$num > last)); then
+    last=$((10#$num))
+    card=$dir
+  fi
+done
 if [ -z "$card" ] || [ ! -f "$card/card.txt" ]; then
   echo "demo: the machine kept no card; see $out/run.log and $out/sim.log" >&2
   exit 1
