@@ -28,6 +28,27 @@ struct FreeDeleter {
 using Block = std::unique_ptr<unsigned char, FreeDeleter>;
 
 
+// The library's messages on standard error, each written from one place.
+constexpr char MSG_DATA_ALLOC[] = "CreateImageDatBuff:Allocation error\n";
+constexpr char MSG_HEADER_ALLOC[] = "CreatImageHeader:Allocation error\n";
+constexpr char MSG_READ_ALLOC[] = "ReadBmp: Allocation error.\n";
+constexpr char MSG_COL_NULL[] = "GetImageCol:Image = NULL\n";
+constexpr char MSG_COL_ALLOC[] = "GetImageCol:Allocation error\n";
+
+void vSay(const char *a_szMsg) { fputs(a_szMsg, stderr); }
+
+// a_szWho cannot lay out a picture of a_iBits bits per pixel.
+void vSayBits(const char *a_szWho, uint32_t a_iBits)
+{
+    fprintf(stderr, "%s:認識できないイメージ(%dbit)\n", a_szWho, static_cast<int>(a_iBits));
+}
+
+// a_szWho has no column a_iCol.
+void vSayNoColumn(const char *a_szWho, int a_iCol)
+{
+    fprintf(stderr, "%s:%d番目列データは存在しません.\n", a_szWho, a_iCol);
+}
+
 // malloc(0) may give null; a block of nothing is still a valid block.
 unsigned char *pAlloc(int64_t iSize)
 {
@@ -215,7 +236,7 @@ unsigned char *CreateImageDatBuff(int width, int height, int bitCnt)
     }
     unsigned char *p = bOk ? pAlloc(iSize) : nullptr;
     if (p == nullptr) {
-        fprintf(stderr, "CreateImageDatBuff:Allocation error\n");
+        vSay(MSG_DATA_ALLOC);
     }
     return p;
 }
@@ -224,7 +245,7 @@ unsigned char *CreateImageHeader(int l)
 {
     unsigned char *p = (l >= 0) ? pAlloc(l) : nullptr;
     if (p == nullptr) {
-        fprintf(stderr, "CreatImageHeader:Allocation error\n");
+        vSay(MSG_HEADER_ALLOC);
     }
     return p;
 }
@@ -339,7 +360,7 @@ int iBmpInfoHeader(BmpReader &a_tIn, Block &a_ih, int64_t &a_iInfoLen)
         return a_tIn.iReadError();
     }
     if (!bInfoLenOk(a_iInfoLen)) {
-        fprintf(stderr, "CreatImageHeader:Allocation error\n");
+        vSay(MSG_HEADER_ALLOC);
         return -1;
     }
     a_ih.reset(CreateImageHeader(static_cast<int>(a_iInfoLen)));
@@ -371,7 +392,7 @@ int iBmpGeometry(const BmpReader &a_tIn, const unsigned char *a_pInfo, int64_t a
             return 0;
         }
     }
-    fprintf(stderr, "CreateImageDatBuff:Allocation error\n");
+    vSay(MSG_DATA_ALLOC);
     return -1;
 }
 
@@ -390,7 +411,7 @@ int iBmpGap(BmpReader &a_tIn, const unsigned char *a_pFile, int64_t a_iInfoLen, 
         a_pal.reset(pAlloc(iGap));
     }
     if (!a_pal) {
-        fprintf(stderr, "ReadBmp: Allocation error.\n");
+        vSay(MSG_READ_ALLOC);
         return -1;
     }
     return a_tIn.Read(a_pal.get(), iGap) ? 0 : a_tIn.iReadError();
@@ -410,7 +431,7 @@ int iBmpRows(BmpReader &a_tIn, const BmpGeometry &a_tGeo, Image *a_img, Block &a
     if (iHeight > 0) {
         line.reset(pAlloc(s.iStride));
         if (!line) {
-            fprintf(stderr, "ReadBmp: Allocation error.\n");
+            vSay(MSG_READ_ALLOC);
             return -1;
         }
     }
@@ -548,12 +569,12 @@ unsigned char *GetImageRow(Image *src, int row, int *bytes)
 unsigned char *GetImageCol(Image *src, int col, int *bytes)
 {
     if (src == nullptr) {
-        fprintf(stderr, "GetImageCol:Image = NULL\n");
+        vSay(MSG_COL_NULL);
         return nullptr;
     }
     const uint32_t iBits = src->bitCnt;
     if (!bKnownBits(iBits)) {
-        fprintf(stderr, "GetImageCol:認識できないイメージ(%dbit)\n", static_cast<int>(iBits));
+        vSayBits("GetImageCol", iBits);
         return nullptr;
     }
     // The byte of the row that holds the column, as the operator would see it
@@ -565,16 +586,16 @@ unsigned char *GetImageCol(Image *src, int col, int *bytes)
     }
     Sizes s;
     if (!bImageSizes(src, &s)) {
-        fprintf(stderr, "GetImageCol:Allocation error\n");
+        vSay(MSG_COL_ALLOC);
         return nullptr;
     }
     if (src->data == nullptr) {
-        fprintf(stderr, "GetImageCol:Image = NULL\n");
+        vSay(MSG_COL_NULL);
         return nullptr;
     }
     unsigned char *p = pAlloc(s.iColBytes);
     if (p == nullptr) {
-        fprintf(stderr, "GetImageCol:Allocation error\n");
+        vSay(MSG_COL_ALLOC);
         return nullptr;
     }
     vBuildColumn(src, s, col - 1, p);
@@ -589,7 +610,7 @@ unsigned char *GetImageCol(Image *src, int col, int *bytes)
 unsigned char *GetDatCol(Image *img, int col, int *bytes)
 {
     if (img != nullptr && !bKnownBits(img->bitCnt)) {
-        fprintf(stderr, "GetDatCol:認識できないイメージ(%dbit)\n", static_cast<int>(img->bitCnt));
+        vSayBits("GetDatCol", img->bitCnt);
         return nullptr;
     }
     int64_t iColBytes = -1;
@@ -601,7 +622,7 @@ unsigned char *GetDatCol(Image *img, int col, int *bytes)
         }
     }
     if (iColBytes < 0 || img->data == nullptr || col < 0 || static_cast<int64_t>(col) >= static_cast<int64_t>(img->width)) {
-        fprintf(stderr, "GetDatCol:%d番目列データは存在しません.\n", col);
+        vSayNoColumn("GetDatCol", col);
         return nullptr;
     }
     if (bytes != nullptr) {
@@ -620,26 +641,26 @@ int ImageRowToCol(Image *img)
         return -1;
     }
     if (!bKnownBits(img->bitCnt)) {
-        fprintf(stderr, "GetImageCol:認識できないイメージ(%dbit)\n", static_cast<int>(img->bitCnt));
-        fprintf(stderr, "ImageRowToCol:%d番目列データは存在しません.\n", 1);
+        vSayBits("GetImageCol", img->bitCnt);
+        vSayNoColumn("ImageRowToCol", 1);
         return -1;
     }
     Sizes s;
     if (!bImageSizes(img, &s)) {
-        fprintf(stderr, "CreateImageDatBuff:Allocation error\n");
+        vSay(MSG_DATA_ALLOC);
         return -1;
     }
     if (s.iRowForm == 0) {
         return 0;  // no pixels: nothing to rearrange, however wide the picture
     }
     if (img->data == nullptr) {
-        fprintf(stderr, "GetImageCol:Image = NULL\n");
-        fprintf(stderr, "ImageRowToCol:%d番目列データは存在しません.\n", 1);
+        vSay(MSG_COL_NULL);
+        vSayNoColumn("ImageRowToCol", 1);
         return -1;
     }
     Block work(pAlloc(s.iColForm));
     if (!work) {
-        fprintf(stderr, "CreateImageDatBuff:Allocation error\n");
+        vSay(MSG_DATA_ALLOC);
         return -1;
     }
     if (img->bitCnt == 1) {

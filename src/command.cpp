@@ -95,15 +95,20 @@ struct T_CTL {
     T_CMD_LOG tLog;
 };
 
+constexpr T_CMD_LOG LOG_CLEAR = {"バッファクリア開始", "バッファクリア成功", "× バッファクリア失敗"};
+constexpr T_CMD_LOG LOG_LED = {"LED設定開始", "LED設定成功", "× LED設定失敗"};
+constexpr T_CMD_LOG LOG_PUT = {"カード出力開始", "カード出力成功", "× カード出力失敗"};
+
 constexpr T_CTL CTL_STS = {'Y', "", {"ステータスチェック開始", "ステータスチェック成功", "× ステータスチェック失敗"}};
-constexpr T_CTL CTL_CLR = {'@', "", {"バッファクリア開始", "バッファクリア成功", "× バッファクリア失敗"}};
-constexpr T_CTL CTL_CLRALL = {'I', "", {"バッファクリア開始", "バッファクリア成功", "× バッファクリア失敗"}};
-constexpr T_CTL CTL_LED_ON = {'Z', "412", {"LED設定開始", "LED設定成功", "× LED設定失敗"}};
-constexpr T_CTL CTL_LED_OFF = {'Z', "010", {"LED設定開始", "LED設定成功", "× LED設定失敗"}};
+// The two buffer clears log the same lines: the log does not tell them apart.
+constexpr T_CTL CTL_CLR = {'@', "", LOG_CLEAR};
+constexpr T_CTL CTL_CLRALL = {'I', "", LOG_CLEAR};
+constexpr T_CTL CTL_LED_ON = {'Z', "412", LOG_LED};
+constexpr T_CTL CTL_LED_OFF = {'Z', "010", LOG_LED};
 // The reset announces itself by its bare name: it is the last word of a run that failed.
 constexpr T_CTL CTL_RESET = {'_', "", {"プリンターリセット", "プリンターリセット成功", "× プリンターリセット失敗"}};
-constexpr T_CTL CTL_PUT_APPEND = {'G', "1", {"カード出力開始", "カード出力成功", "× カード出力失敗"}};
-constexpr T_CTL CTL_PUT_REWRITE = {'F', "1", {"カード出力開始", "カード出力成功", "× カード出力失敗"}};
+constexpr T_CTL CTL_PUT_APPEND = {'G', "1", LOG_PUT};
+constexpr T_CTL CTL_PUT_REWRITE = {'F', "1", LOG_PUT};
 constexpr T_CTL CTL_MAG_WAIT = {'1', "2", {"磁気書込＋待機開始", "磁気書込＋待機成功", "× 磁気書込＋待機失敗"}};
 // Commands whose frame is built from the record or the settings files.
 constexpr T_CMD_LOG LOG_MAG = {"磁気書込開始", "磁気書込成功", "× 磁気書込失敗"};

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@ struct Closed {
     const char *szName;
     std::vector<int> vFds;  // closed in the child; the others point at /dev/null
 };
+void PrintTo(const Closed &a_tCase, std::ostream *a_pOut) { *a_pOut << a_tCase.szName; }
 
 // Runs vestrun with the descriptors of a_tCase closed: its exit status, or
 // -1 when it was still running after 240 s (then killed).
