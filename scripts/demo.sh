@@ -90,7 +90,8 @@ card=
 last=-1
 for dir in "$out"/card-*; do
   num=${dir##*/card-}
-  case $num in '' | *[!0-9]*) continue ;; esac
+  case $num in [0-9][0-9][0-9][0-9]*) ;; *) continue ;; esac  # at least four digits, as the stand-in writes them
+  case $num in *[!0-9]*) continue ;; esac
   [ -d "$dir" ] || continue
   if ((10#$num > last)); then
     last=$((10#$num))
