@@ -1,7 +1,8 @@
 // The interface of the issuing run's parts: the run log, the era dates, the
 // kana and kanji conversions and the printer commands. What the parts share
 // only among themselves (and with the tests) lives in headers of its own:
-// runlog.h, settings.h, trace.h, patient.h, picture.h, frames.h.
+// patient.h, picture.h, frames.h, settings.h, trace.h, runlog.h, jiscode.h
+// and cfile.h.
 #ifndef VESTRUN_HEAD_H
 #define VESTRUN_HEAD_H
 
