@@ -27,6 +27,7 @@ constexpr ActionName kActions[] = {
     {"garbage", SIM_FAULT_GARBAGE, false, true},
     {"oversize", SIM_FAULT_OVERSIZE, false, true},
     {"split", SIM_FAULT_SPLIT, false, true},
+    {"late", SIM_FAULT_LATE, true, true},
 };
 
 // A decimal number within [a_iMin, a_iMax], nothing else.
@@ -229,6 +230,7 @@ bool SimFaultExecutes(SimFaultAction a_eAction)
     case SIM_FAULT_SHORT_RESULT:
     case SIM_FAULT_OVERSIZE:
     case SIM_FAULT_SPLIT:
+    case SIM_FAULT_LATE:
         return true;
     default:
         return false;
@@ -290,6 +292,19 @@ std::vector<SimStep> SimPlan(char a_cLetter, const SimReply &a_tReply, SimFaultA
         }
         return tSteps;
     }
+    case SIM_FAULT_LATE:
+        // A machine slow to take up each frame: its answer, whatever the code,
+        // comes late and whole, and a frame sent meanwhile does not cancel it
+        // (a repeated frame is answered too, after its own delay).
+        tSteps = PlainAnswer(a_cLetter, a_tReply);
+        for (SimStep &tStep : tSteps) {
+            tStep.iDelayMs += a_iArg;
+            tStep.bKept = true;
+            if (!tStep.szLabel.empty()) {
+                tStep.szLabel += " after " + std::to_string(a_iArg) + " ms";
+            }
+        }
+        return tSteps;
     case SIM_FAULT_NO_RESULT:
     case SIM_FAULT_SLOW:
     case SIM_FAULT_SHORT_RESULT:

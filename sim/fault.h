@@ -4,7 +4,7 @@
 // A rule reads KEY[#N]:ACTION[=ARG]. KEY is "*" or a command letter followed
 // by an optional parameter prefix ("M", "Z010", "12", "F1"). Without "#" a
 // rule takes the first matching receipt only, except the hostile actions
-// (nak-always, garbage, oversize, split), which take every one; "#N" takes
+// (nak-always, garbage, oversize, split) and late, which take every one; "#N" takes
 // the N-th matching receipt of the connection, "#*" every one. Receipts are
 // counted per rule, retries included.
 #ifndef VESTRUN_SIM_FAULT_H
@@ -28,6 +28,7 @@ enum SimFaultAction {
     SIM_FAULT_GARBAGE,       // random bytes instead of both replies
     SIM_FAULT_OVERSIZE,      // ACK, then a result reply of 1000 bytes
     SIM_FAULT_SPLIT,         // both replies one byte at a time
+    SIM_FAULT_LATE,          // the whole answer, first reply included, after iArg ms
 };
 
 enum { SIM_EVERY = -1 };  // iNth: every matching receipt
@@ -46,7 +47,7 @@ struct SimFaultRule {
     std::string cPrefix;   // parameter prefix after the letter
     int iNth = 1;          // 1-based receipt, or SIM_EVERY
     SimFaultAction eAction = SIM_FAULT_NONE;
-    int iArg = 0;          // ms for slow
+    int iArg = 0;          // ms for slow and late
     int iSeen = 0;         // matching receipts so far in this connection
 };
 
@@ -69,6 +70,7 @@ struct SimStep {
     std::string cBytes;
     bool bClose = false;
     bool bResult = false;  // the piece ends a result reply: the closing ACK is due
+    bool bKept = false;    // still sent when the next frame comes before it is due
     std::string szLabel;  // logged when the piece goes out; empty: nothing
 };
 

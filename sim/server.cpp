@@ -12,6 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -150,10 +151,15 @@ void HandleFrame(Server *a_tSrv, const SimUnit &a_tUnit)
     }
 
     // The machine takes up each new frame at once; whatever it still owed
-    // the frame before is not sent any more.
-    if (!tConn.tQueue.empty()) {
-        SimLog("new frame: %zu reply piece(s) still pending for the last frame dropped", tConn.tQueue.size());
-        tConn.tQueue.clear();
+    // the frame before is not sent any more, except a late answer, which the
+    // machine sends all the same.
+    const size_t iPending = tConn.tQueue.size();
+    tConn.tQueue.erase(std::remove_if(tConn.tQueue.begin(), tConn.tQueue.end(),
+                                      [](const Pending &a_tP) { return !a_tP.tStep.bKept; }),
+                       tConn.tQueue.end());
+    if (tConn.tQueue.size() < iPending) {
+        SimLog("new frame: %zu reply piece(s) still pending for the last frame dropped",
+               iPending - tConn.tQueue.size());
     }
     tConn.bAwaitAck = false;
 

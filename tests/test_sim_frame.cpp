@@ -162,10 +162,18 @@ TEST(SimFault, EachFaultShapesTheReply)
         {SIM_FAULT_SLOW, "ACK 20@300", "DLE"},
         {SIM_FAULT_SHORT_RESULT, "ACK 8", "DLE"},
         {SIM_FAULT_OVERSIZE, "ACK 1000", "DLE"},
+        // Late holds back the whole answer, whatever its code.
+        {SIM_FAULT_LATE, "ACK@300 20@300", "DLE@300"},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(Shape(SimPlan('Y', ack, c.action, 300, &rng)), c.accepted) << SimFaultName(c.action);
         EXPECT_EQ(Shape(SimPlan('Y', dle, c.action, 300, &rng)), c.refused) << SimFaultName(c.action);
+    }
+    // Only a late answer outlives the next frame.
+    for (SimFaultAction a : {SIM_FAULT_NONE, SIM_FAULT_SLOW, SIM_FAULT_SPLIT, SIM_FAULT_LATE}) {
+        for (const SimStep &st : SimPlan('Y', ack, a, 300, &rng)) {
+            EXPECT_EQ(st.bKept, a == SIM_FAULT_LATE) << SimFaultName(a);
+        }
     }
     EXPECT_EQ(SimPlan('Y', ack, SIM_FAULT_SHORT, 0, &rng)[0].cBytes, "\x06");
     EXPECT_EQ(SimPlan('Y', ack, SIM_FAULT_OVERSIZE, 0, &rng)[1].cBytes.substr(0, 20), ack.cResult);
@@ -188,6 +196,28 @@ TEST(SimFault, EachFaultShapesTheReply)
         const char code = g[0].cBytes[9];
         ASSERT_TRUE(code != 0x06 && code != 0x10 && code != 0x15) << i;
         ASSERT_TRUE(!g[1].cBytes.empty() && g[1].cBytes.size() <= 256u) << i;
+    }
+}
+
+// Which receipts a rule takes when it names none: the first, or, for the
+// hostile actions and a late machine, every one.
+TEST(SimFault, DefaultReceiptsOfEachAction)
+{
+    const struct {
+        const char *text;
+        int nth;
+        int arg;
+    } cases[] = {
+        {"Y:nak", 1, 0},         {"Y:slow=5", 1, 5},        {"Y:nak-always", SIM_EVERY, 0},
+        {"Y:split", SIM_EVERY, 0}, {"Y:late=1500", SIM_EVERY, 1500}, {"Y#2:late=4500", 2, 4500},
+        {"M#*:late=0", SIM_EVERY, 0},
+    };
+    for (const auto &c : cases) {
+        SimFaultRule r;
+        std::string err;
+        ASSERT_TRUE(SimFaultParse(c.text, &r, &err)) << c.text << ": " << err;
+        EXPECT_EQ(r.iNth, c.nth) << c.text;
+        EXPECT_EQ(r.iArg, c.arg) << c.text;
     }
 }
 
@@ -221,7 +251,7 @@ TEST(SimOptions, ValuesAfterEqualsSignsRepeatedFaultsAndRefusals)
         {"--once", "--listen"}, {"-x"},
     };
     for (const char *rule : {"", "M", ":nak", "M:", "M:bogus", "M:slow", "M:slow=-1", "M:slow=600001", "M:slow=1x",
-                             "M:nak=1", "M#:nak", "M#0:nak", "M#1000001:nak"}) {
+                             "M:nak=1", "M#:nak", "M#0:nak", "M#1000001:nak", "Y:late", "Y:late=600001"}) {
         bad.push_back({"--fault", rule});
     }
     for (const auto &args : bad) {
