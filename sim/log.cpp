@@ -55,15 +55,15 @@ std::string SimHex(const std::string &a_cBytes, size_t a_iMax)
 
 std::string SimPrintable(const std::string &a_cBytes)
 {
-    std::string szOut;
+    std::string sOut;
     for (unsigned char c : a_cBytes) {
         if (c >= 0x20 && c < 0x7F && c != '\\') {
-            szOut += static_cast<char>(c);
+            sOut += static_cast<char>(c);
         } else {
             char cEsc[8];
             snprintf(cEsc, sizeof cEsc, "\\x%02X", c);
-            szOut += cEsc;
+            sOut += cEsc;
         }
     }
-    return szOut;
+    return sOut;
 }
