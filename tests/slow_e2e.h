@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "bitmap.h"
+#include "bmpread.h"
 #include "simproc.h"
 #include "testutil.h"
 
@@ -102,23 +102,16 @@ inline std::vector<std::string> Commands(const std::vector<std::string> &a_vFram
 }
 
 // A 1-bit picture as rows of '#' (palette index 1: ink) and '.', each row
-// padded to a_iW and the rows to a_iH; empty when the file is not a 1-bit BMP.
+// padded to a_iW and the rows to a_iH (the stand-in keeps its whole buffer);
+// empty when the file is not a 1-bit BMP. Read by the tests' own reader,
+// never the tool's.
 inline std::vector<std::string> Art(const std::string &a_sPath, size_t a_iW = 480, size_t a_iH = 512)
 {
-    HeaderInfo tHead = {nullptr, nullptr, nullptr};
-    Image tImg = {0, 0, 0, nullptr};
-    std::vector<std::string> out;
-    if (ReadBmp(a_sPath.c_str(), &tHead, &tImg) == 0 && tImg.bitCnt == 1) {
-        const uint32_t iRowBytes = (tImg.width + 7) / 8;
-        out.assign(std::max<size_t>(a_iH, tImg.height), std::string(std::max<size_t>(a_iW, tImg.width), '.'));
-        for (uint32_t y = 0; y < tImg.height; y++) {
-            for (uint32_t x = 0; x < tImg.width; x++) {
-                if ((tImg.data[y * iRowBytes + x / 8] >> (7 - x % 8)) & 1) out[y][x] = '#';
-            }
-        }
-    }
-    FreeImage(&tImg);
-    FreeHeader(&tHead);
+    std::vector<std::string> out = vt::ReadMonoBmp(vt::ReadFile(a_sPath));
+    if (out.empty()) return out;
+    const size_t iW = std::max(a_iW, out[0].size());
+    for (std::string &row : out) row.resize(iW, '.');
+    out.resize(std::max(a_iH, out.size()), std::string(iW, '.'));
     return out;
 }
 
@@ -130,10 +123,13 @@ constexpr char kStatus[] = "02 59 03 5A";
 constexpr char kWriteStandby[] = "02 31 32 03 00";
 constexpr char kAppend[] = "02 47 31 03 75";
 constexpr char kRewrite[] = "02 46 31 03 74";
-// The magnetic record of the sample patient.
+// The magnetic record of the sample patient, and the card text the stand-in
+// reads from it.
 constexpr char kRecord[] =
     "02 39 20 20 20 20 20 31 32 33 34 35 0E 54 4F 40 5E 0F 20 0E 40 5B 33 0F 20 20 20 20 20 20 20 20 20 20 20 20 "
     "31 39 37 30 30 31 30 31 31 1B 4B 3B 33 45 44 42 40 4F 3A 21 21 21 21 21 21 1B 48 32 30 32 34 30 34 30 31 03 64";
+constexpr char kCardText[] = u8"output: append\npatient_number: 12345\nkana_name: ヤマダ タロウ\nbirth_date: 19700101\n"
+                             u8"sex: 1\nkanji_name: 山田太郎\nfirst_visit: 20240401\n";
 
 }  // namespace e2e
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bmpfile.h"
 #include "slow_e2e.h"
 
 namespace {
@@ -51,7 +52,47 @@ TEST(EndToEnd, CardGoesOutWithEveryFrameInOrder)
 
     EXPECT_EQ(e2e::Art(m.Card("picture.bmp")), e2e::Art(e2e::SamplePicture()));
     EXPECT_EQ(vt::ToHex(vt::ReadFile(m.Card("stripe.bin"))), std::string(e2e::kRecord).substr(6, 69 * 3 - 1));
-    EXPECT_NE(vt::ReadFile(m.Card("card.txt")).find("output: append\n"), std::string::npos);
+    EXPECT_EQ(vt::ReadFile(m.Card("card.txt")), e2e::kCardText);
+}
+
+// Voiced and semi-voiced kana, a heavy box-drawing character in the kanji
+// name, dates that differ in every place, and a picture of odd size whose
+// byte-rows differ top to bottom: the stand-in reads back from the stripe
+// and the picture buffer what was typed and drawn.
+TEST(EndToEnd, NamesAndPictureReadBackAsTyped)
+{
+    // 203 x 77: a frame, and a slope that crosses every byte-row at a
+    // different height in each column.
+    std::vector<std::string> art(77, std::string(203, '.'));
+    for (size_t y = 0; y < art.size(); y++) {
+        art[y][0] = art[y][202] = '#';
+        art[y][(y * 5) % 200 + 1] = '#';
+    }
+    art[0] = art[76] = std::string(203, '#');
+    art[40].replace(20, 9, "#.##.###.");
+    e2e::Machine m;
+    ASSERT_TRUE(m.Start());
+    const std::string sPicture = m.tDir.file("slope.bmp");
+    vt::WriteFile(sPicture, vt::MonoBmp(art));
+    e2e::Result r = e2e::Vestrun({"127.0.0.1", std::to_string(m.Port()), "0", sPicture, "987", "学校━花子",
+                                  "ガッコウ　パンダ", "2", "19851231", "20240115"});
+    m.Finish();
+
+    EXPECT_EQ(r.iStatus, 0) << r.sErr;
+    EXPECT_EQ(r.Last(), "切断");
+    // ガ ｯ ｺ ｳ / ﾊﾟ ﾝ ﾀﾞ in 7-bit codes; 学 校 ━ (moved to row 12) 花 子 in JIS.
+    EXPECT_EQ(vt::ToHex(vt::ReadFile(m.Card("stripe.bin"))),
+              "20 20 20 20 20 20 20 39 38 37 "
+              "0E 36 5E 2F 3A 33 0F 20 0E 4A 5F 5D 40 5E 0F 20 20 20 20 20 20 20 20 20 "
+              "31 39 38 35 31 32 33 31 32 1B 4B 33 58 39 3B 2C 25 32 56 3B 52 21 21 21 21 1B 48 "
+              "32 30 32 34 30 31 31 35");
+    EXPECT_EQ(vt::ReadFile(m.Card("card.txt")),
+              u8"output: append\npatient_number: 987\nkana_name: ガッコウ パンダ\nbirth_date: 19851231\nsex: 2\n"
+              u8"kanji_name: 学校━花子\nfirst_visit: 20240115\n");
+    std::vector<std::string> want = art;
+    for (std::string &row : want) row.resize(480, '.');
+    want.resize(512, std::string(480, '.'));
+    EXPECT_EQ(e2e::Art(m.Card("picture.bmp")), want);
 }
 
 // While the machine reports a status too short to read, a card waiting to be
