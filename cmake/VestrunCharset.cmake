@@ -95,7 +95,7 @@ if(_want_flag)
   target_compile_options(vestrun_src_charset INTERFACE ${_vestrun_charset_flags})
   message(STATUS "Texts of src/: UTF-8 literals, compiled to CP932 with -fexec-charset")
 else()
-  message(STATUS "Texts of src/: CP932 byte escapes")
+  message(STATUS "Texts of src/: compiled as written, no -fexec-charset (CP932 byte escapes)")
 endif()
 
 add_library(vestrun_sjis INTERFACE)
