@@ -439,7 +439,12 @@ int SCK_iSendRecv(int a_iSocket, char *a_cSnd, int a_iSndLen, char *a_cRcv, int 
     int iRet = 0;  // the last first-reply read; 0 = something was read
     for (int iCnt = 2; iCnt > 0; iCnt--) {
         if (!bRecvOnly) {
-            vTakeOffLeftovers(a_iSocket);
+            // Only before the first attempt: what waits then belongs to
+            // earlier exchanges. Before the second, what waits is the late
+            // answer to our own first sending, and it is read as the first reply.
+            if (iCnt == 2) {
+                vTakeOffLeftovers(a_iSocket);
+            }
             // Every attempt sends the whole frame again, block check and all.
             if (SCK_iSend(a_iSocket, a_cSnd, a_iSndLen) != 0) {
                 return -1;
@@ -491,7 +496,9 @@ int SCK_iSendImage(int a_iSocket, char *a_cSnd, int a_iSndLen, char *a_cRcv, int
     for (int iCnt = 2; iCnt > 0; iCnt--) {
         // Image frames are not dumped: the picture would bury the rest of the log.
         if (iSndLen > 0) {
-            vTakeOffLeftovers(a_iSocket);
+            if (iCnt == 2) {
+                vTakeOffLeftovers(a_iSocket);  // earlier exchanges' bytes, never our own late answer
+            }
             if (iSendAll(a_iSocket, a_cSnd, iSndLen) != 0) {
                 vLogAdd("× SCK_iSendImage 送信失敗");
                 return -1;
