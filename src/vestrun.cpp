@@ -3,9 +3,11 @@
 // fixed order; the run log on standard output tells how it went.
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "head.h"
 #include "sock.h"
@@ -18,6 +20,34 @@ constexpr char kUsage[] =
 constexpr char kTracePath[] = "/tmp/jisTest.txt";
 // Pause between two passes of the wait for a card, with the LED lit.
 constexpr unsigned kCardWaitSec = 3;
+
+// A stop asked for by the caller (timeout(1), Ctrl-C at the desk, a closing
+// terminal) once the machine is connected: the link ends the exchange in
+// flight, and the run goes to the printer reset instead of leaving the LED lit
+// and the picture in the machine.
+extern "C" void vOnStopSignal(int a_iSig) { SCK_vRequestStop(a_iSig); }
+
+void vStopHandlersSet()
+{
+    struct sigaction tAct;
+    memset(&tAct, 0, sizeof tAct);
+    tAct.sa_handler = vOnStopSignal;
+    sigemptyset(&tAct.sa_mask);
+    tAct.sa_flags = 0;  // no SA_RESTART: a wait in progress returns at once
+    const int iSigs[] = {SIGINT, SIGTERM, SIGHUP};
+    for (int iSig : iSigs) {
+        sigaction(iSig, &tAct, nullptr);
+    }
+}
+
+// The pause between two passes of the wait for a card: the whole of it,
+// unless a stop is asked for.
+void vCardWaitPause()
+{
+    timespec tLeft = {static_cast<time_t>(kCardWaitSec), 0};
+    while (SCK_iStopRequested() == 0 && nanosleep(&tLeft, &tLeft) != 0 && errno == EINTR) {
+    }
+}
 
 }  // namespace
 
@@ -90,6 +120,7 @@ int main(int argc, char **argv)
         vFree();
         return -1;
     }
+    vStopHandlersSet();
     vLogAdd("接続完了");
 
     // The card: true when it went out, false at the first failure.
@@ -117,10 +148,10 @@ int main(int argc, char **argv)
         // that can no longer even be sent, the machine has gone and no status
         // will ever come, so the wait ends.
         while (m_iStsChk(iSock) != 0) {
-            if (m_iLEDSet(iSock, 1) == -1) {
+            if (SCK_iStopRequested() != 0 || m_iLEDSet(iSock, 1) == -1) {
                 return false;
             }
-            sleep(kCardWaitSec);
+            vCardWaitPause();
         }
         if (m_iWrite(tPat, iSock) != 0) {
             return false;
@@ -131,15 +162,27 @@ int main(int argc, char **argv)
         return true;
     };
 
-    if (!bIssue()) {
+    bool bIssued = bIssue();
+    if (bIssued && SCK_iStopRequested() == 0) {
+        m_iLEDSet(iSock, 0);
+    }
+    // A stop that came at any point up to here ends the run on the reset
+    // path too, with the status of a process the signal had ended.
+    const int iStopSig = SCK_iStopRequested();
+    if (!bIssued || iStopSig != 0) {
+        if (iStopSig != 0) {
+            char cLog[64];
+            snprintf(cLog, sizeof cLog, "× 中断されました（シグナル%d）", iStopSig);
+            vLogAdd(cLog);
+            SCK_vStopDone();  // the reset gets its full waits
+        }
         // The socket is left to the end of the process; the reset goes first.
         vLogAdd("切断（プリンターリセット）");
         m_iPrtReset(iSock);
         vFree();
-        return 0;
+        return iStopSig != 0 ? 128 + iStopSig : 0;
     }
 
-    m_iLEDSet(iSock, 0);
     SCK_iClose(iSock);
     vLogAdd("切断");
     vFree();
