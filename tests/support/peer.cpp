@@ -321,7 +321,8 @@ const LnkOps FakeLine::kOps = {
         auto &l = *static_cast<FakeLine *>(ctx);
         l.waits.push_back(us);
         if (SCK_iStopRequested() != 0 || l.Ready() > 0 || l.Closed()) return;
-        long long until = l.now + us;
+        // As a poll of whole milliseconds: at least one, rounded up.
+        long long until = l.now + (us / 1000 + 1) * 1000;
         if (!l.chunks_.empty() && l.chunks_.front().at < until) until = l.chunks_.front().at;
         if (l.close_at >= 0 && l.close_at < until) until = l.close_at;
         l.Advance(until);
