@@ -240,12 +240,19 @@ void Peer::Run()
 
 // ---- FakeLine ----
 
-void FakeLine::Deliver(const std::string &bytes, long long at_us)
+void FakeLine::DropPending()
+{
+    chunks_.erase(std::remove_if(chunks_.begin(), chunks_.end(),
+                                 [this](const Chunk &c) { return c.at > now && !c.kept; }),
+                  chunks_.end());
+}
+
+void FakeLine::Deliver(const std::string &bytes, long long at_us, bool kept)
 {
     // A stream: a chunk never overtakes one that was due earlier.
     auto pos = chunks_.end();
     while (pos != chunks_.begin() && (pos - 1)->at > at_us) --pos;
-    chunks_.insert(pos, Chunk{bytes, at_us});
+    chunks_.insert(pos, Chunk{bytes, at_us, kept});
 }
 
 size_t FakeLine::Ready() const

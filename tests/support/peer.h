@@ -118,11 +118,15 @@ public:
     // the single closing ACK), after it is recorded in `units`.
     std::function<void(FakeLine &, const std::string &)> on_unit;
 
-    void Deliver(const std::string &bytes, long long at_us);  // readable from at_us on
+    // Readable from at_us on. A chunk not yet readable is dropped by
+    // DropPending unless `kept`.
+    void Deliver(const std::string &bytes, long long at_us, bool kept = false);
+    void DropPending();  // the machine took up a new frame: what it still owed the last one goes
     void ReplyIn(int ms, const std::string &bytes) { Deliver(bytes, now + ms * 1000LL); }
     void CloseAt(long long at_us) { close_at = at_us; }      // the machine drops the line
     void StopAt(long long at_us, int sig) { stop_at = at_us, stop_sig = sig; }  // a stop signal comes
     std::string Waiting() const;  // readable now, not yet received
+    long long LastDue() const { return chunks_.empty() || chunks_.back().at < now ? now : chunks_.back().at; }
     LnkLine Line() { return {&kOps, this}; }
 
     long long now = 0;                 // µs
@@ -140,6 +144,7 @@ private:
     struct Chunk {
         std::string bytes;
         long long at;
+        bool kept;
     };
     bool Closed() const { return close_at >= 0 && now >= close_at; }
     size_t Ready() const;  // chunks readable now, from the front
