@@ -155,6 +155,25 @@ TEST(ImageExchange, MachineClosingDoesNotTurnTheWindowIntoASpin)
     EXPECT_LT(x.cpu, 0.3);
 }
 
+// A signal that does not ask for a stop (the handler returns) interrupts the
+// pause or the poll under way; the wait goes on for the time it had left.
+TEST(SignalWithoutStop, LeavesEveryWaitAsLongAsItWas)
+{
+    for (bool image : {false, true}) {
+        vt::Peer peer;  // takes the frames and never answers
+        peer.ExpectFrame().ExpectFrame();
+        Exchange x;
+        {
+            vt::SignalIn alarm(300, false);
+            x = RunExchange(peer, image, image ? kImage : kStatus);
+        }
+        EXPECT_EQ(x.ret, -10) << image;
+        EXPECT_GE(x.took, image ? 1.95 : 5.9) << image;  // two windows of 1 s; two attempts of 1 s + 2 s
+        ASSERT_EQ(x.frames.size(), 2u) << image;
+        EXPECT_GE(x.frames[1].at - x.frames[0].at, image ? 0.95 : 2.95) << image;
+    }
+}
+
 // A far end that takes nothing: the send gives up after about a second
 // rather than hanging the run.
 TEST(Send, GivesUpWhenTheFarEndTakesNothingForASecond)

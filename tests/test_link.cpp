@@ -4,11 +4,14 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/time.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <csignal>
 #include <chrono>
 #include <string>
@@ -546,6 +549,140 @@ TEST(Stop, EndsTheExchangeWhereItStands)
         };
         EXPECT_EQ(LNK_iSendRecv(after.Line(), &buf[0], 3, rcv, &len), 0) << c.name;
         EXPECT_EQ(Ms(after.pauses), (std::vector<long long>{1000, 1500, 1000})) << c.name;
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Building frames, sealing them, dumping them: the pieces the exchanges and
+// the commands share.
+
+namespace {
+
+TEST(Frame, LaidOutOrRefused)
+{
+    struct Case {
+        const char *name;
+        char letter;
+        const char *parm;
+        int parm_len, size;
+        int want;           // length through ETX, or -1
+        const char *bytes;  // what the buffer holds through ETX (hex)
+    } cases[] = {
+        {"no parameters", 'Y', "", 0, 8, 3, "02 59 03"},
+        {"no parameters, no pointer", 'I', nullptr, 0, 8, 3, "02 49 03"},
+        {"parameters", '1', "2", 1, 8, 4, "02 31 32 03"},
+        {"just fits with its block check", 'Z', "412", 3, 7, 6, "02 5A 34 31 32 03"},
+        {"one byte short", 'Z', "412", 3, 6, -1, ""},
+        {"ETX in the parameters", 'Z', "4\x03" "2", 3, 16, -1, ""},
+        {"ETX as the letter", '\x03', "", 0, 16, -1, ""},
+        {"negative length", 'Y', "", -1, 16, -1, ""},
+        {"parameters without a pointer", 'Y', nullptr, 2, 16, -1, ""},
+    };
+    for (const Case &c : cases) {
+        char buf[16];
+        memset(buf, '\xEE', sizeof buf);
+        EXPECT_EQ(SCK_iFrame(buf, c.size, c.letter, c.parm, c.parm_len), c.want) << c.name;
+        if (c.want > 0) {
+            EXPECT_EQ(vt::ToHex(std::string(buf, static_cast<size_t>(c.want))), c.bytes) << c.name;
+            EXPECT_EQ(buf[c.want], '\0') << c.name << ": the block check's byte is cleared";
+        } else {
+            EXPECT_EQ(buf[0], '\xEE') << c.name << ": nothing written";
+        }
+    }
+    EXPECT_EQ(SCK_iFrame(nullptr, 16, 'Y', "", 0), -1);
+}
+
+TEST(Frame, BlockCheckInPlace)
+{
+    struct Case {
+        std::string frame;
+        int len;
+        std::string after;  // the buffer afterwards
+    } cases[] = {
+        {"\x02Y\x03\xEE", 3, "\x02Y\x03\x5A"},
+        {"\x02" "12\x03\xEE", 4, std::string("\x02" "12\x03\x00", 5)},
+        {"\x02Q\xEE", 2, "\x02QQ"},       // two bytes: the check is the second
+        {"\x06\xEE", 1, std::string("\x06\x00", 2)},  // one byte: a zero behind it
+        {"\x02Y\x03\xEE", 0, "\x02Y\x03\xEE"},        // nothing to seal
+        {"\x02Y\x03\xEE", -4, "\x02Y\x03\xEE"},
+    };
+    for (const Case &c : cases) {
+        std::string buf = c.frame;
+        EXPECT_EQ(SCK_iSetBcc(&buf[0], c.len), 0) << vt::ToHex(c.frame);
+        EXPECT_EQ(vt::ToHex(buf), vt::ToHex(c.after)) << vt::ToHex(c.frame);
+    }
+    EXPECT_EQ(SCK_iSetBcc(nullptr, 3), 0);
+}
+
+TEST(Frame, DumpLineSizesAndCuts)
+{
+    const unsigned char data[] = {0x02, 0x59, 0x03, 0x5A};
+    const std::string full = SendDump("\x02Y\x03\x5A");
+    char out[128];
+    EXPECT_EQ(SCK_iDumpLine(out, sizeof out, SCK_DUMP_SEND, 4, data, 4), static_cast<int>(full.size()));
+    EXPECT_EQ(std::string(out), full);
+    // Sizing only, and a line cut at a small buffer (always terminated).
+    EXPECT_EQ(SCK_iDumpLine(nullptr, 0, SCK_DUMP_SEND, 4, data, 4), static_cast<int>(full.size()));
+    EXPECT_EQ(SCK_iDumpLine(out, 10, SCK_DUMP_SEND, 4, data, 4), static_cast<int>(full.size()));
+    EXPECT_EQ(std::string(out), full.substr(0, 9));
+    // No data, or a negative length: the head and "]" only.
+    EXPECT_EQ(SCK_iDumpLine(out, sizeof out, SCK_DUMP_RECV, -1, nullptr, 5), static_cast<int>(RecvDump(-1).size()));
+    EXPECT_EQ(std::string(out), RecvDump(-1));
+    SCK_iDumpLine(out, sizeof out, SCK_DUMP_RECV, 0, data, -3);
+    EXPECT_EQ(std::string(out), RecvDump(0));
+}
+
+// No descriptor left for a socket: -1, and the caller's variable says so.
+TEST(Open, NoSocketToBeHad)
+{
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
+    int highest = dup(0);
+    close(highest);
+    rlimit tight = old;
+    tight.rlim_cur = static_cast<rlim_t>(highest);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+    int sock = 5;
+    const int ret = SCK_iOpen(&sock, "127.0.0.1", 9);
+    setrlimit(RLIMIT_NOFILE, &old);
+    EXPECT_EQ(ret, -1);
+    EXPECT_LT(sock, 0);
+}
+
+// ---------------------------------------------------------------------------
+// The stop on the socket line: a signal that asks for a stop interrupts the
+// real pause or poll and ends the exchange there. (That any other signal
+// leaves the wait as long as it was is in slow_link.)
+
+TEST(Stop, OnTheSocketLine)
+{
+    for (bool image : {false, true}) {
+        vt::Peer peer;  // takes the frame and never answers
+        peer.ExpectFrame();
+        ASSERT_TRUE(peer.Start());
+        const int sock = peer.Connect();
+        std::string buf = std::string(image ? kM : kY) + '\xEE';
+        const int len = static_cast<int>(buf.size()) - 1;
+        char rcv[256];
+        int rcv_len = 0;
+        vt::CaptureFd cap(1);
+        const auto t0 = std::chrono::steady_clock::now();
+        int ret;
+        {
+            vt::SignalIn alarm(300, true);
+            ret = image ? SCK_iSendImage(sock, &buf[0], len, rcv, &rcv_len) : SCK_iSendRecv(sock, &buf[0], len, rcv, &rcv_len);
+            EXPECT_EQ(SCK_iStopRequested(), SIGALRM);
+        }
+        const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        const Lines log = vt::LogMessages(cap.Finish());
+        peer.Stop();
+        close(sock);
+        EXPECT_EQ(ret, -1) << image;
+        EXPECT_LT(took, 0.8) << image;
+        EXPECT_EQ(log, image ? Lines{"イメージ送信成功"} : Sent(kY)) << image;
+        EXPECT_EQ(peer.Frames().size(), 1u) << image;
     }
 }
 

@@ -7,6 +7,8 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <csignal>
+#include <sys/time.h>
 
 #include <cerrno>
 #include <chrono>
@@ -347,5 +349,37 @@ const LnkOps FakeLine::kOps = {
         if (l.echo) vLogAdd(line);
     },
 };
+
+// ---- SignalIn ----
+
+namespace {
+using SigAction = struct ::sigaction;
+volatile sig_atomic_t g_stop_on_signal = 0;
+void OnSignal(int sig)
+{
+    if (g_stop_on_signal) SCK_vRequestStop(sig);
+}
+}  // namespace
+
+SignalIn::SignalIn(int ms, bool stop) : old_(new SigAction{})
+{
+    g_stop_on_signal = stop;
+    SigAction sa{};
+    sa.sa_handler = OnSignal;
+    sigaction(SIGALRM, &sa, static_cast<SigAction *>(old_));
+    itimerval t{};
+    t.it_value.tv_sec = ms / 1000;
+    t.it_value.tv_usec = (ms % 1000) * 1000;
+    setitimer(ITIMER_REAL, &t, nullptr);
+}
+
+SignalIn::~SignalIn()
+{
+    itimerval t{};
+    setitimer(ITIMER_REAL, &t, nullptr);
+    sigaction(SIGALRM, static_cast<SigAction *>(old_), nullptr);
+    delete static_cast<SigAction *>(old_);
+    SCK_vStopDone();
+}
 
 }  // namespace vt

@@ -154,6 +154,21 @@ private:
     int sends_ = 0;
 };
 
+// A SIGALRM `ms` from now, caught without SA_RESTART so that a pause or poll
+// under way sees EINTR. With `stop` the handler asks the link to stop
+// (SCK_vRequestStop); without, it does nothing. The destructor disarms the
+// timer, puts the old handler back and ends the stop (SCK_vStopDone).
+class SignalIn {
+public:
+    SignalIn(int ms, bool stop);
+    ~SignalIn();
+    SignalIn(const SignalIn &) = delete;
+    SignalIn &operator=(const SignalIn &) = delete;
+
+private:
+    void *old_;  // the struct sigaction put back
+};
+
 // The link's dump lines, written out here on their own for comparing logs:
 // "送信サイズ=%3d 電文=[02 59 03 5A ]" for bytes sent, "受信サイズ=%3d 電文=[...]"
 // for a receive of `count` (-1: nothing waiting).
