@@ -72,6 +72,7 @@ TEST(Send, FrameWithItsBlockCheckOnTheWireAndInTheLog)
     } cases[] = {
         {"02 59 03", "02 59 03 5A"},       {"02 40 03", "02 40 03 43"},       {"02 49 03", "02 49 03 4A"},
         {"02 31 32 03", "02 31 32 03 00"}, {"02 46 31 03", "02 46 31 03 74"}, {"02 4D 8A 03", "02 4D 8A 03 C4"},
+        {"02 51", "02 51 51"},  // two bytes: the check equals the second
         {"06", "06"},
     };
     for (const auto &c : cases) {
@@ -135,7 +136,7 @@ TEST(Send, ClosedFarEndIsAFailedSend)
 
 TEST(Recv, ResultsCountsAndLogLines)
 {
-    enum Setup { kNothing, kTwoBytes, kTwelveBytes, kClosed, kNotASocket };
+    enum Setup { kNothing, kTwoBytes, kTwelveBytes, kClosed, kNotASocket, kNoRoom };
     struct Case {
         Setup setup;
         int ret, len_after;  // len_after 10: unchanged
@@ -147,11 +148,14 @@ TEST(Recv, ResultsCountsAndLogLines)
         {kTwelveBytes, 0, 10, {"受信サイズ= 10 電文=[30 31 32 33 34 35 36 37 38 39 ]", "受信結果=0"}, "AB"},
         {kClosed, -3, 0, {"受信サイズ=  0 電文=[]", "受信結果=-3"}, ""},
         {kNotASocket, -2, 10, {"受信サイズ= -1 電文=[]", "ErrNo[" + std::to_string(ENOTSOCK) + "]", "受信結果=-2"}, ""},
+        // No room to receive into: nothing is taken off the socket.
+        {kNoRoom, -2, 0, {"受信サイズ= -1 電文=[]", "ErrNo[" + std::to_string(EINVAL) + "]", "受信結果=-2"}, "AB"},
     };
     for (const auto &c : cases) {
         Pair p;
         int fd = p.link, fds[2] = {-1, -1};
-        int len = 10;
+        int len = c.setup == kNoRoom ? 0 : 10;
+        if (c.setup == kNoRoom) send(p.far, "AB", 2, 0);
         if (c.setup == kTwoBytes) send(p.far, "\x06\x8A", 2, 0);
         if (c.setup == kTwelveBytes) send(p.far, "0123456789AB", 12, 0);
         if (c.setup == kClosed) close(p.far), p.far = -1;
