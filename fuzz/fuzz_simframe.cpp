@@ -57,9 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             }
             (void)SimDescribe(u.cLetter, u.cParams);
             SimFaultRule *rule = SimFaultMatch(&rules, u.cLetter, u.cParams);
-            const SimFaultAction action = rule ? rule->eAction : SIM_FAULT_NONE;
+            const SimFault *fault = rule ? rule->tFault : nullptr;
             SimReply reply;
-            if (SimFaultExecutes(action)) {
+            if (SimFaultExecutes(fault)) {
                 SimOutcome out = SimMachineAnswer(&machine, u.cLetter, u.cParams);
                 reply = out.tReply;
                 if (out.bCardOut) {
@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                     __builtin_trap();  // every accepted command is answered with a whole status
                 }
             }
-            const std::vector<SimStep> steps = SimPlan(u.cLetter, reply, action, rule ? rule->iArg : 0, &rng);
+            const std::vector<SimStep> steps = SimPlan(u.cLetter, reply, fault, rule ? rule->iArg : 0, &rng);
             for (const SimStep &s : steps) {
                 if (s.cBytes.size() > 1000) {
                     __builtin_trap();

@@ -2,13 +2,13 @@
 
 #include <vector>
 
-#include "sock.h"
+#include "bytes.h"
 
 namespace {
 
-constexpr unsigned char kStx = SCK_STX;
-constexpr unsigned char kEtx = SCK_ETX;
-constexpr unsigned char kAck = SCK_ACK;
+constexpr unsigned char kStx = SIM_STX;
+constexpr unsigned char kEtx = SIM_ETX;
+constexpr unsigned char kAck = SIM_ACK;
 
 void FlushGarbage(SimFrameParser *a_tParser, std::vector<SimUnit> *a_tOut)
 {
@@ -38,7 +38,7 @@ void StartFrame(SimFrameParser *a_tParser, std::vector<SimUnit> *a_tOut)
 {
     FlushGarbage(a_tParser, a_tOut);
     a_tParser->cFrame.assign(1, static_cast<char>(kStx));
-    a_tParser->eState = SIM_PARSE_BODY;
+    a_tParser->eState = SIM_WIRE_BODY;
 }
 
 SimUnit Sample(SimUnitKind a_eKind, const std::string &a_cBytes, size_t a_iCount)
@@ -77,11 +77,11 @@ void SimFrameFeed(SimFrameParser *a_tParser, const unsigned char *a_cData, size_
     for (size_t i = 0; i < a_iLen; i++) {
         const unsigned char c = a_cData[i];
         switch (a_tParser->eState) {
-        case SIM_PARSE_IDLE:
-        case SIM_PARSE_SKIP:
+        case SIM_WIRE_IDLE:
+        case SIM_WIRE_SKIP:
             if (c == kStx) {
                 StartFrame(a_tParser, a_tOut);
-            } else if (c == kAck && a_tParser->eState == SIM_PARSE_IDLE) {
+            } else if (c == kAck && a_tParser->eState == SIM_WIRE_IDLE) {
                 FlushGarbage(a_tParser, a_tOut);
                 SimUnit tUnit;
                 tUnit.eKind = SIM_UNIT_ACK;
@@ -92,7 +92,7 @@ void SimFrameFeed(SimFrameParser *a_tParser, const unsigned char *a_cData, size_
                 AddGarbage(a_tParser, c);
             }
             break;
-        case SIM_PARSE_BODY:
+        case SIM_WIRE_BODY:
             if (c == kStx) {
                 // No frame carries STX inside (the picture is hex text, the
                 // names are JIS or Shift_JIS codes above 0x20): the sender
@@ -106,19 +106,19 @@ void SimFrameFeed(SimFrameParser *a_tParser, const unsigned char *a_cData, size_
                 // and wait for the next STX.
                 a_tOut->push_back(Sample(SIM_UNIT_OVERLONG, a_tParser->cFrame, a_tParser->cFrame.size() + 1));
                 a_tParser->cFrame.clear();
-                a_tParser->eState = SIM_PARSE_SKIP;
+                a_tParser->eState = SIM_WIRE_SKIP;
                 break;
             }
             a_tParser->cFrame += static_cast<char>(c);
             if (c == kEtx) {
-                a_tParser->eState = SIM_PARSE_BCC;
+                a_tParser->eState = SIM_WIRE_BCC;
             }
             break;
-        case SIM_PARSE_BCC:
+        case SIM_WIRE_BCC:
             a_tParser->cFrame += static_cast<char>(c);
             a_tOut->push_back(CompleteFrame(a_tParser->cFrame));
             a_tParser->cFrame.clear();
-            a_tParser->eState = SIM_PARSE_IDLE;
+            a_tParser->eState = SIM_WIRE_IDLE;
             break;
         }
     }
@@ -130,15 +130,13 @@ size_t SimFramePending(const SimFrameParser &a_tParser) { return a_tParser.cFram
 
 unsigned char SimFrameBcc(const std::string &a_cFrame)
 {
-    if (a_cFrame.size() < 2) {
-        return 0;
+    // Worked out here, not taken from the tool: the machine must notice a
+    // tool that gets it wrong.
+    unsigned char cBcc = 0;
+    for (size_t i = 1; i < a_cFrame.size(); i++) {
+        cBcc ^= static_cast<unsigned char>(a_cFrame[i]);
     }
-    // The link's own block check, so that the machine and the tool can never
-    // disagree on it.
-    std::vector<char> cBuf(a_cFrame.begin(), a_cFrame.end());
-    cBuf.push_back('\0');
-    SCK_iSetBcc(cBuf.data(), static_cast<int>(a_cFrame.size()));
-    return static_cast<unsigned char>(cBuf[a_cFrame.size()]);
+    return cBcc;
 }
 
 std::string SimFrameBuild(char a_cLetter, const std::string &a_cParams)

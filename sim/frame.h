@@ -45,15 +45,16 @@ struct SimUnit {
     std::string cParams;  // the bytes between the letter and ETX
 };
 
-enum SimParseState {
-    SIM_PARSE_IDLE,  // between frames
-    SIM_PARSE_BODY,  // after STX, before ETX
-    SIM_PARSE_BCC,   // after ETX: the next byte is the block check
-    SIM_PARSE_SKIP,  // after an overlong frame: everything up to the next STX is dropped
+// Where the parser stands in the stream.
+enum SimWireState {
+    SIM_WIRE_IDLE,  // between frames
+    SIM_WIRE_BODY,  // after STX, before ETX
+    SIM_WIRE_BCC,   // after ETX: the next byte is the block check
+    SIM_WIRE_SKIP,  // after an overlong frame: everything up to the next STX is dropped
 };
 
 struct SimFrameParser {
-    SimParseState eState = SIM_PARSE_IDLE;
+    SimWireState eState = SIM_WIRE_IDLE;
     std::string cFrame;    // the frame being gathered, STX first
     std::string cGarbage;  // sample of the current run of stray bytes
     size_t iGarbage = 0;   // length of that run

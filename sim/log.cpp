@@ -5,9 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
-#include <vector>
 
-#include "sock.h"
 
 static bool g_bQuiet = false;
 
@@ -37,18 +35,22 @@ void SimLog(const char *a_szFmt, ...)
 
 std::string SimHex(const std::string &a_cBytes, size_t a_iMax)
 {
-    size_t iShow = a_cBytes.size() < a_iMax ? a_cBytes.size() : a_iMax;
-    std::vector<char> cOut(iShow * 3 + 1, '\0');
-    int iLen = SCK_iHexDump(cOut.data(), cOut.size(), reinterpret_cast<const unsigned char *>(a_cBytes.data()),
-                            static_cast<int>(iShow));
-    std::string szHex(cOut.data(), iLen > 0 ? static_cast<size_t>(iLen) : 0);
-    while (!szHex.empty() && szHex.back() == ' ') {
-        szHex.pop_back();
+    static const char kDigits[] = "0123456789ABCDEF";
+    const size_t iShow = a_cBytes.size() < a_iMax ? a_cBytes.size() : a_iMax;
+    std::string sHex;
+    sHex.reserve(iShow * 3);
+    for (size_t i = 0; i < iShow; i++) {
+        const unsigned char c = static_cast<unsigned char>(a_cBytes[i]);
+        if (i > 0) {
+            sHex += ' ';
+        }
+        sHex += kDigits[c >> 4];
+        sHex += kDigits[c & 0x0F];
     }
     if (iShow < a_cBytes.size()) {
-        szHex += " … (" + std::to_string(a_cBytes.size()) + " bytes)";
+        sHex += " … (" + std::to_string(a_cBytes.size()) + " bytes)";
     }
-    return szHex;
+    return sHex;
 }
 
 std::string SimPrintable(const std::string &a_cBytes)

@@ -5,7 +5,7 @@
 #include "card.h"
 #include "frame.h"
 #include "log.h"
-#include "sock.h"
+#include "bytes.h"
 
 namespace {
 
@@ -84,21 +84,21 @@ char CoverChar(const SimMachine &a_tMachine)
     return iCount <= a_tMachine.tOperator.iCoverOpen ? '1' : '0';
 }
 
-SimOutcome Accept(const SimMachine &a_tMachine, char a_cLetter, std::string a_szNote)
+SimOutcome Accept(const SimMachine &a_tMachine, char a_cLetter, std::string a_sNote)
 {
     SimOutcome tOut;
-    tOut.tReply.cCode = SCK_ACK;
+    tOut.tReply.cCode = SIM_ACK;
     tOut.tReply.cResult =
         SimStatusBlock(a_tMachine, a_cLetter, CardChar(a_tMachine.eCard), CoverChar(a_tMachine));
-    tOut.szNote = std::move(a_szNote);
+    tOut.sNote = std::move(a_sNote);
     return tOut;
 }
 
-SimOutcome Refuse(std::string a_szWhy)
+SimOutcome Refuse(std::string a_sWhy)
 {
     SimOutcome tOut;
-    tOut.tReply.cCode = SCK_DLE;
-    tOut.szNote = "refused: " + a_szWhy;
+    tOut.tReply.cCode = SIM_DLE;
+    tOut.sNote = "refused: " + a_sWhy;
     return tOut;
 }
 
@@ -136,9 +136,9 @@ SimOutcome StatusRequest(SimMachine *a_tMachine)
     }
     const char cCover = CoverChar(*a_tMachine);
     SimOutcome tOut;
-    tOut.tReply.cCode = SCK_ACK;
+    tOut.tReply.cCode = SIM_ACK;
     tOut.tReply.cResult = SimStatusBlock(*a_tMachine, 'Y', cCard, cCover);
-    tOut.szNote = "status request " + std::to_string(iN) + ": " +
+    tOut.sNote = "status request " + std::to_string(iN) + ": " +
                   (cCard == '0' ? "no card" : cCard == '1' ? "card ready" : "card waiting to be taken") +
                   (cCover == '1' ? ", cover open" : ", cover closed");
     return tOut;
@@ -147,9 +147,9 @@ SimOutcome StatusRequest(SimMachine *a_tMachine)
 SimOutcome LoadImage(SimMachine *a_tMachine, char a_cLetter, const std::string &a_cParams)
 {
     SimImageFrame tFrame;
-    std::string szErr;
-    if (!SimParseImage(a_cLetter, a_cParams, &tFrame, &szErr)) {
-        return Refuse(szErr);
+    std::string sErr;
+    if (!SimParseImage(a_cLetter, a_cParams, &tFrame, &sErr)) {
+        return Refuse(sErr);
     }
     if (tFrame.iCol + tFrame.iCols > a_tMachine->iWidth || tFrame.iRow + tFrame.iBytes > a_tMachine->iByteRows) {
         return Refuse("columns " + std::to_string(tFrame.iCol) + "-" + std::to_string(tFrame.iCol + tFrame.iCols - 1) +
@@ -164,6 +164,198 @@ SimOutcome LoadImage(SimMachine *a_tMachine, char a_cLetter, const std::string &
                         static_cast<long>(tFrame.iCol + x) * a_tMachine->iByteRows + tFrame.iRow);
     }
     return Accept(*a_tMachine, a_cLetter, "picture loaded");
+}
+
+
+// The refusal of a command that takes no parameters but came with some.
+bool Bare(const std::string &a_cParams, const char *a_szNoun, SimOutcome *a_tOut)
+{
+    if (a_cParams.empty()) {
+        return true;
+    }
+    *a_tOut = Refuse(std::string(a_szNoun) + " takes no parameters");
+    return false;
+}
+
+SimOutcome ClearAll(SimMachine *a_tMachine, char a_cLetter, const std::string &a_cParams)
+{
+    SimOutcome tOut;
+    if (!Bare(a_cParams, "clear of all buffers", &tOut)) {
+        return tOut;
+    }
+    ClearBuffers(a_tMachine);
+    return Accept(*a_tMachine, a_cLetter, "all buffers cleared");
+}
+
+SimOutcome ClearPicture(SimMachine *a_tMachine, char a_cLetter, const std::string &a_cParams)
+{
+    SimOutcome tOut;
+    if (!Bare(a_cParams, "buffer clear", &tOut)) {
+        return tOut;
+    }
+    std::fill(a_tMachine->cPicture.begin(), a_tMachine->cPicture.end(), 0);
+    return Accept(*a_tMachine, a_cLetter, "picture buffer cleared");
+}
+
+SimOutcome Status(SimMachine *a_tMachine, char, const std::string &a_cParams)
+{
+    SimOutcome tOut;
+    if (!Bare(a_cParams, "status request", &tOut)) {
+        return tOut;
+    }
+    return StatusRequest(a_tMachine);
+}
+
+SimOutcome Led(SimMachine *a_tMachine, char a_cLetter, const std::string &a_cParams)
+{
+    if (a_cParams == "412" || a_cParams == "010") {
+        a_tMachine->bLed = a_cParams == "412";
+        return Accept(*a_tMachine, a_cLetter, a_tMachine->bLed ? "LED on" : "LED off");
+    }
+    return Refuse("LED pattern \"" + SimPrintable(a_cParams) + "\" unknown");
+}
+
+SimOutcome Reset(SimMachine *a_tMachine, char a_cLetter, const std::string &a_cParams)
+{
+    SimOutcome tOut;
+    if (!Bare(a_cParams, "printer reset", &tOut)) {
+        return tOut;
+    }
+    ClearBuffers(a_tMachine);
+    a_tMachine->bLed = false;
+    return Accept(*a_tMachine, a_cLetter, "printer reset");
+}
+
+SimOutcome Record(SimMachine *a_tMachine, char a_cLetter, const std::string &a_cParams)
+{
+    if (a_cParams.size() != SIM_RECORD_LEN) {
+        return Refuse("magnetic record of " + std::to_string(a_cParams.size()) + " bytes, not " +
+                      std::to_string(SIM_RECORD_LEN));
+    }
+    a_tMachine->bRecord = true;
+    a_tMachine->cRecord = a_cParams;
+    return Accept(*a_tMachine, a_cLetter, "magnetic record loaded");
+}
+
+SimOutcome WriteStripe(SimMachine *a_tMachine, char a_cLetter, const std::string &a_cParams)
+{
+    if (a_cParams != "2") {
+        return Refuse("magnetic write with parameter \"" + SimPrintable(a_cParams) + "\" unknown");
+    }
+    if (a_tMachine->eCard != SIM_CARD_READY) {
+        return Refuse("no card to write");
+    }
+    if (!a_tMachine->bRecord) {
+        return Refuse("no magnetic record to write");
+    }
+    a_tMachine->bWritten = true;
+    a_tMachine->cStripe = a_tMachine->cRecord;
+    return Accept(*a_tMachine, a_cLetter, "stripe written, standing by");
+}
+
+SimOutcome PutOut(SimMachine *a_tMachine, char a_cLetter, const std::string &a_cParams)
+{
+    if (a_cParams != "1") {
+        return Refuse("card output with parameter \"" + SimPrintable(a_cParams) + "\" unknown");
+    }
+    if (a_tMachine->eCard != SIM_CARD_READY) {
+        return Refuse("no card to put out");
+    }
+    SimCard tCard;
+    tCard.bAppend = a_cLetter == 'G';
+    tCard.iWidth = a_tMachine->iWidth;
+    tCard.iHeight = a_tMachine->iHeight;
+    tCard.iByteRows = a_tMachine->iByteRows;
+    tCard.cPicture = a_tMachine->cPicture;
+    tCard.bStripe = a_tMachine->bWritten;
+    tCard.cStripe = a_tMachine->cStripe;
+    tCard.bCharset = a_tMachine->bCharset;
+    tCard.cCharset = a_tMachine->cCharset;
+    a_tMachine->eCard = SIM_CARD_OUT;
+    a_tMachine->bWritten = false;
+    a_tMachine->cStripe.clear();
+    SimOutcome tOut =
+        Accept(*a_tMachine, a_cLetter, tCard.bAppend ? "card put out as an append card" : "card put out as a rewrite");
+    tOut.bCardOut = true;
+    tOut.tCard = std::move(tCard);
+    return tOut;
+}
+
+SimOutcome Charset(SimMachine *a_tMachine, char a_cLetter, const std::string &a_cParams)
+{
+    a_tMachine->bCharset = true;
+    a_tMachine->cCharset = a_cParams;
+    return Accept(*a_tMachine, a_cLetter, "character set loaded");
+}
+
+std::string DescribeLed(char a_cLetter, const std::string &a_cParams)
+{
+    return a_cLetter + SimPrintable(a_cParams) +
+           (a_cParams == "412" ? " (LED on)" : a_cParams == "010" ? " (LED off)" : " (LED)");
+}
+
+std::string DescribeImage(char a_cLetter, const std::string &a_cParams)
+{
+    SimImageFrame tFrame;
+    std::string sErr;
+    if (!SimParseImage(a_cLetter, a_cParams, &tFrame, &sErr)) {
+        return std::string(1, a_cLetter) + " (image, unreadable: " + sErr + ")";
+    }
+    return std::string(1, a_cLetter) + " (image: columns " + std::to_string(tFrame.iCol) + "-" +
+           std::to_string(tFrame.iCol + tFrame.iCols - 1) + ", byte-rows " + std::to_string(tFrame.iRow) + "-" +
+           std::to_string(tFrame.iRow + tFrame.iBytes - 1) + ", " + std::to_string(tFrame.iBytes) +
+           " bytes per column, " + std::to_string(tFrame.iCols) + " columns)";
+}
+
+std::string DescribeRecord(char, const std::string &a_cParams)
+{
+    SimStripe tStripe;
+    if (!SimDecodeStripe(a_cParams, &tStripe)) {
+        return "9 (magnetic record of " + std::to_string(a_cParams.size()) + " bytes)";
+    }
+    return "9 (magnetic record: number \"" + tStripe.sNumber + "\", kana \"" + tStripe.sKana + "\", born \"" +
+           tStripe.sBirth + "\", sex \"" + tStripe.sSex + "\", kanji \"" + tStripe.sKanji + "\", first visit \"" +
+           tStripe.sFirst + "\"" + (tStripe.sProblem.empty() ? "" : "; " + tStripe.sProblem) + ")";
+}
+
+std::string DescribeCharset(char, const std::string &a_cParams)
+{
+    return "A (character set, " + std::to_string(a_cParams.size()) + " bytes)";
+}
+
+// Each command the machine knows: its letter, what it is in words, what the
+// machine does with it, and how its frame is told in the log (null: the
+// letter, its parameters and the words).
+struct Command {
+    char cLetter;
+    const char *szWhat;
+    SimOutcome (*fnAnswer)(SimMachine *a_tMachine, char a_cLetter, const std::string &a_cParams);
+    std::string (*fnDescribe)(char a_cLetter, const std::string &a_cParams);
+};
+
+constexpr Command kCommands[] = {
+    {'I', "clear all buffers", ClearAll, nullptr},
+    {'@', "buffer clear", ClearPicture, nullptr},
+    {'Y', "status request", Status, nullptr},
+    {'Z', "LED", Led, DescribeLed},
+    {'_', "printer reset", Reset, nullptr},
+    {'M', "image", LoadImage, DescribeImage},
+    {'C', "image column", LoadImage, DescribeImage},
+    {'9', "magnetic record", Record, DescribeRecord},
+    {'1', "magnetic write and stand by", WriteStripe, nullptr},
+    {'G', "put the card out: append card", PutOut, nullptr},
+    {'F', "put the card out: rewrite", PutOut, nullptr},
+    {'A', "character set", Charset, DescribeCharset},
+};
+
+const Command *FindCommand(char a_cLetter)
+{
+    for (const Command &tCmd : kCommands) {
+        if (tCmd.cLetter == a_cLetter) {
+            return &tCmd;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -189,46 +381,46 @@ void SimMachineNewRun(SimMachine *a_tMachine)
     a_tMachine->cStripe.clear();
 }
 
-bool SimParseImage(char a_cLetter, const std::string &a_cParams, SimImageFrame *a_tFrame, std::string *a_szErr)
+bool SimParseImage(char a_cLetter, const std::string &a_cParams, SimImageFrame *a_tFrame, std::string *a_sErr)
 {
     SimImageFrame tFrame;
     size_t iPos = 0;
     if (a_cLetter == 'M') {
         if (!TakeNumber(a_cParams, &iPos, &tFrame.iCol) || !TakeNumber(a_cParams, &iPos, &tFrame.iRow) ||
             !TakeNumber(a_cParams, &iPos, &tFrame.iBytes)) {
-            *a_szErr = "image frame head is not \"column,byte-row,bytes,\"";
+            *a_sErr = "image frame head is not \"column,byte-row,bytes,\"";
             return false;
         }
         if (tFrame.iBytes == 0) {
-            *a_szErr = "image frame with 0 bytes per column";
+            *a_sErr = "image frame with 0 bytes per column";
             return false;
         }
         const size_t iChars = a_cParams.size() - iPos;
         const size_t iPerCol = 2 * static_cast<size_t>(tFrame.iBytes);
         if (iChars == 0 || iChars % iPerCol != 0) {
-            *a_szErr = "image text of " + std::to_string(iChars) + " characters is no whole number of columns of " +
+            *a_sErr = "image text of " + std::to_string(iChars) + " characters is no whole number of columns of " +
                        std::to_string(iPerCol);
             return false;
         }
         tFrame.iCols = static_cast<int>(iChars / iPerCol);
     } else if (a_cLetter == 'C') {
         if (!TakeNumber(a_cParams, &iPos, &tFrame.iCol) || !TakeNumber(a_cParams, &iPos, &tFrame.iRow)) {
-            *a_szErr = "column frame head is not \"column,byte-row,\"";
+            *a_sErr = "column frame head is not \"column,byte-row,\"";
             return false;
         }
         const size_t iChars = a_cParams.size() - iPos;
         if (iChars == 0 || iChars % 2 != 0) {
-            *a_szErr = "column text of " + std::to_string(iChars) + " characters is no whole number of bytes";
+            *a_sErr = "column text of " + std::to_string(iChars) + " characters is no whole number of bytes";
             return false;
         }
         tFrame.iBytes = static_cast<int>(iChars / 2);
         tFrame.iCols = 1;
     } else {
-        *a_szErr = "not an image frame";
+        *a_sErr = "not an image frame";
         return false;
     }
     if (!DecodeHex(a_cParams, iPos, &tFrame.cData)) {
-        *a_szErr = "image text holds a character that is no hex digit";
+        *a_sErr = "image text holds a character that is no hex digit";
         return false;
     }
     *a_tFrame = std::move(tFrame);
@@ -250,150 +442,25 @@ std::string SimStatusBlock(const SimMachine &a_tMachine, char a_cLetter, char a_
     return SimFrameBuild(a_cLetter, cState);
 }
 
+
 SimOutcome SimMachineAnswer(SimMachine *a_tMachine, char a_cLetter, const std::string &a_cParams)
 {
-    const bool bBare = a_cParams.empty();
-    switch (a_cLetter) {
-    case 'I':
-        if (!bBare) {
-            return Refuse("clear of all buffers takes no parameters");
-        }
-        ClearBuffers(a_tMachine);
-        return Accept(*a_tMachine, a_cLetter, "all buffers cleared");
-    case '@':
-        if (!bBare) {
-            return Refuse("buffer clear takes no parameters");
-        }
-        std::fill(a_tMachine->cPicture.begin(), a_tMachine->cPicture.end(), 0);
-        return Accept(*a_tMachine, a_cLetter, "picture buffer cleared");
-    case 'Y':
-        if (!bBare) {
-            return Refuse("status request takes no parameters");
-        }
-        return StatusRequest(a_tMachine);
-    case 'Z':
-        if (a_cParams == "412") {
-            a_tMachine->bLed = true;
-            return Accept(*a_tMachine, a_cLetter, "LED on");
-        }
-        if (a_cParams == "010") {
-            a_tMachine->bLed = false;
-            return Accept(*a_tMachine, a_cLetter, "LED off");
-        }
-        return Refuse("LED pattern \"" + SimPrintable(a_cParams) + "\" unknown");
-    case '_':
-        if (!bBare) {
-            return Refuse("printer reset takes no parameters");
-        }
-        ClearBuffers(a_tMachine);
-        a_tMachine->bLed = false;
-        return Accept(*a_tMachine, a_cLetter, "printer reset");
-    case 'M':
-    case 'C':
-        return LoadImage(a_tMachine, a_cLetter, a_cParams);
-    case '9':
-        if (a_cParams.size() != SIM_RECORD_LEN) {
-            return Refuse("magnetic record of " + std::to_string(a_cParams.size()) + " bytes, not " +
-                          std::to_string(SIM_RECORD_LEN));
-        }
-        a_tMachine->bRecord = true;
-        a_tMachine->cRecord = a_cParams;
-        return Accept(*a_tMachine, a_cLetter, "magnetic record loaded");
-    case '1':
-        if (a_cParams != "2") {
-            return Refuse("magnetic write with parameter \"" + SimPrintable(a_cParams) + "\" unknown");
-        }
-        if (a_tMachine->eCard != SIM_CARD_READY) {
-            return Refuse("no card to write");
-        }
-        if (!a_tMachine->bRecord) {
-            return Refuse("no magnetic record to write");
-        }
-        a_tMachine->bWritten = true;
-        a_tMachine->cStripe = a_tMachine->cRecord;
-        return Accept(*a_tMachine, a_cLetter, "stripe written, standing by");
-    case 'G':
-    case 'F': {
-        if (a_cParams != "1") {
-            return Refuse("card output with parameter \"" + SimPrintable(a_cParams) + "\" unknown");
-        }
-        if (a_tMachine->eCard != SIM_CARD_READY) {
-            return Refuse("no card to put out");
-        }
-        SimCard tCard;
-        tCard.bAppend = a_cLetter == 'G';
-        tCard.iWidth = a_tMachine->iWidth;
-        tCard.iHeight = a_tMachine->iHeight;
-        tCard.iByteRows = a_tMachine->iByteRows;
-        tCard.cPicture = a_tMachine->cPicture;
-        tCard.bStripe = a_tMachine->bWritten;
-        tCard.cStripe = a_tMachine->cStripe;
-        tCard.bCharset = a_tMachine->bCharset;
-        tCard.cCharset = a_tMachine->cCharset;
-        a_tMachine->eCard = SIM_CARD_OUT;
-        a_tMachine->bWritten = false;
-        a_tMachine->cStripe.clear();
-        SimOutcome tOut = Accept(*a_tMachine, a_cLetter,
-                                 tCard.bAppend ? "card put out as an append card" : "card put out as a rewrite");
-        tOut.bCardOut = true;
-        tOut.tCard = std::move(tCard);
-        return tOut;
-    }
-    case 'A':
-        a_tMachine->bCharset = true;
-        a_tMachine->cCharset = a_cParams;
-        return Accept(*a_tMachine, a_cLetter, "character set loaded");
-    default:
+    const Command *tCmd = FindCommand(a_cLetter);
+    if (tCmd == nullptr) {
         return Refuse("unknown command");
     }
+    return tCmd->fnAnswer(a_tMachine, a_cLetter, a_cParams);
 }
 
 std::string SimDescribe(char a_cLetter, const std::string &a_cParams)
 {
-    switch (a_cLetter) {
-    case 'I':
-        return "I (clear all buffers)";
-    case '@':
-        return "@ (buffer clear)";
-    case 'Y':
-        return "Y (status request)";
-    case '_':
-        return "_ (printer reset)";
-    case 'Z':
-        return "Z" + SimPrintable(a_cParams) +
-               (a_cParams == "412" ? " (LED on)" : a_cParams == "010" ? " (LED off)" : " (LED)");
-    case 'M':
-    case 'C': {
-        SimImageFrame tFrame;
-        std::string szErr;
-        if (!SimParseImage(a_cLetter, a_cParams, &tFrame, &szErr)) {
-            return std::string(1, a_cLetter) + " (image, unreadable: " + szErr + ")";
-        }
-        return std::string(1, a_cLetter) + " (image: columns " + std::to_string(tFrame.iCol) + "-" +
-               std::to_string(tFrame.iCol + tFrame.iCols - 1) + ", byte-rows " + std::to_string(tFrame.iRow) + "-" +
-               std::to_string(tFrame.iRow + tFrame.iBytes - 1) + ", " + std::to_string(tFrame.iBytes) +
-               " bytes per column, " + std::to_string(tFrame.iCols) + " columns)";
-    }
-    case '9': {
-        SimStripe tStripe;
-        if (!SimDecodeStripe(a_cParams, &tStripe)) {
-            return "9 (magnetic record of " + std::to_string(a_cParams.size()) + " bytes)";
-        }
-        return "9 (magnetic record: number \"" + tStripe.szNumber + "\", kana \"" + tStripe.szKana + "\", born \"" +
-               tStripe.szBirth + "\", sex \"" + tStripe.szSex + "\", kanji \"" + tStripe.szKanji +
-               "\", first visit \"" + tStripe.szFirst + "\"" +
-               (tStripe.szProblem.empty() ? "" : "; " + tStripe.szProblem) + ")";
-    }
-    case '1':
-        return "1" + SimPrintable(a_cParams) + " (magnetic write and stand by)";
-    case 'G':
-        return "G" + SimPrintable(a_cParams) + " (put the card out: append card)";
-    case 'F':
-        return "F" + SimPrintable(a_cParams) + " (put the card out: rewrite)";
-    case 'A':
-        return "A (character set, " + std::to_string(a_cParams.size()) + " bytes)";
-    default:
+    const Command *tCmd = FindCommand(a_cLetter);
+    if (tCmd == nullptr) {
         return SimPrintable(std::string(1, a_cLetter)) + " (unknown command, " + std::to_string(a_cParams.size()) +
                " bytes of parameters)";
     }
+    if (tCmd->fnDescribe != nullptr) {
+        return tCmd->fnDescribe(a_cLetter, a_cParams);
+    }
+    return a_cLetter + SimPrintable(a_cParams) + " (" + tCmd->szWhat + ")";
 }

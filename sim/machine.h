@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "card.h"
 #include "fault.h"
 
 // The operator at the machine, replayed from the command line for every run.
@@ -23,19 +24,6 @@ enum SimCardState {
 
 // Largest picture buffer the machine can be given, in pixels each way.
 enum { SIM_PICTURE_MAX = 4096 };
-
-// The card as it leaves the machine.
-struct SimCard {
-    bool bAppend = false;    // "G": append card; "F": rewrite
-    int iWidth = 0;
-    int iHeight = 0;
-    int iByteRows = 0;
-    std::vector<unsigned char> cPicture;  // column form, as in SimMachine
-    bool bStripe = false;    // a magnetic record was written onto it
-    std::string cStripe;     // the 69 bytes written
-    bool bCharset = false;   // a character set frame had come
-    std::string cCharset;    // its parameters
-};
 
 struct SimMachine {
     int iWidth = 0;
@@ -60,7 +48,7 @@ struct SimMachine {
 // What the machine makes of one good frame.
 struct SimOutcome {
     SimReply tReply;
-    std::string szNote;    // what it did or why it refused, for the log
+    std::string sNote;    // what it did or why it refused, for the log
     bool bCardOut = false; // the card went out: tCard holds it
     SimCard tCard;
 };
@@ -88,7 +76,7 @@ SimOutcome SimMachineAnswer(SimMachine *a_tMachine, char a_cLetter, const std::s
 // Parses the parameters of an "M" frame (first column, first byte-row, bytes
 // per column, hex text) or a "C" frame (column, first byte-row, hex text of
 // one column). Hex text carries the low four bits of each byte first.
-bool SimParseImage(char a_cLetter, const std::string &a_cParams, SimImageFrame *a_tFrame, std::string *a_szErr);
+bool SimParseImage(char a_cLetter, const std::string &a_cParams, SimImageFrame *a_tFrame, std::string *a_sErr);
 
 // The frame in words, for the log line of its receipt.
 std::string SimDescribe(char a_cLetter, const std::string &a_cParams);
@@ -98,6 +86,6 @@ std::string SimDescribe(char a_cLetter, const std::string &a_cParams);
 // offset 16 ('0' closed, '1' open).
 std::string SimStatusBlock(const SimMachine &a_tMachine, char a_cLetter, char a_cCard, char a_cCover);
 
-enum { SIM_STATUS_LEN = 20, SIM_STATUS_CARD = 12, SIM_STATUS_COVER = 16, SIM_RECORD_LEN = 69 };
+enum { SIM_STATUS_LEN = 20, SIM_STATUS_CARD = 12, SIM_STATUS_COVER = 16 };
 
 #endif

@@ -9,15 +9,15 @@
 int main(int argc, char **argv)
 {
     SimConfig tConfig;
-    std::string szErr;
-    switch (SimParseArgs(argc, argv, &tConfig, &szErr)) {
-    case SIM_PARSE_HELP:
+    std::string sErr;
+    switch (SimParseArgs(argc, argv, &tConfig, &sErr)) {
+    case SIM_ARGS_HELP:
         fputs(SimUsage(), stdout);
         return 0;
-    case SIM_PARSE_ERROR:
-        fprintf(stderr, "vestrun-sim: %s\n%s", szErr.c_str(), SimUsage());
+    case SIM_ARGS_ERROR:
+        fprintf(stderr, "vestrun-sim: %s\n%s", sErr.c_str(), SimUsage());
         return 2;
-    case SIM_PARSE_RUN:
+    case SIM_ARGS_RUN:
         break;
     }
     return SimServe(&tConfig);

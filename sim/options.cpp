@@ -1,51 +1,122 @@
 #include "options.h"
 
-#include <cstdlib>
 #include <cstring>
+
+#include "number.h"
 
 namespace {
 
-bool ParseInt(const char *a_szText, long a_iMin, long a_iMax, int *a_iOut)
+bool ParseInt(const std::string &a_sText, long a_iMin, long a_iMax, int *a_iOut)
 {
-    if (a_szText == nullptr || *a_szText == '\0' || strlen(a_szText) > 9) {
-        return false;
-    }
-    for (const char *p = a_szText; *p; p++) {
-        if (*p < '0' || *p > '9') {
-            return false;
-        }
-    }
-    const long iVal = strtol(a_szText, nullptr, 10);
-    if (iVal < a_iMin || iVal > a_iMax) {
+    long iVal = 0;
+    if (!SimParseNumber(a_sText, a_iMin, a_iMax, &iVal)) {
         return false;
     }
     *a_iOut = static_cast<int>(iVal);
     return true;
 }
 
-bool ParseListen(const std::string &a_szText, std::string *a_szHost, int *a_iPort)
+constexpr long kMaxCount = 1000000;
+
+// Each option that takes a value: its name, what a bad value is told, and
+// where the value goes (false: the value is bad).
+struct Valued {
+    const char *szName;
+    const char *szExpected;
+    bool (*fnTake)(const std::string &a_sVal, SimConfig *a_tConfig, std::string *a_sErr);
+};
+
+bool TakeListen(const std::string &a_sVal, SimConfig *a_tConfig, std::string *)
 {
-    const size_t iColon = a_szText.rfind(':');
-    if (iColon == std::string::npos || iColon == 0) {
+    const size_t iColon = a_sVal.rfind(':');
+    if (iColon == std::string::npos || iColon == 0 || !ParseInt(a_sVal.substr(iColon + 1), 0, 65535, &a_tConfig->iPort)) {
         return false;
     }
-    int iPort = 0;
-    if (!ParseInt(a_szText.c_str() + iColon + 1, 0, 65535, &iPort)) {
-        return false;
-    }
-    *a_szHost = a_szText.substr(0, iColon);
-    *a_iPort = iPort;
+    a_tConfig->sHost = a_sVal.substr(0, iColon);
     return true;
 }
 
-bool ParseSize(const std::string &a_szText, int *a_iWidth, int *a_iHeight)
+bool TakeOut(const std::string &a_sVal, SimConfig *a_tConfig, std::string *)
 {
-    const size_t iX = a_szText.find('x');
-    if (iX == std::string::npos) {
+    a_tConfig->sOutDir = a_sVal;
+    return !a_sVal.empty();
+}
+
+bool TakeFrames(const std::string &a_sVal, SimConfig *a_tConfig, std::string *)
+{
+    a_tConfig->sFramesPath = a_sVal;
+    return !a_sVal.empty();
+}
+
+bool TakeSize(const std::string &a_sVal, SimConfig *a_tConfig, std::string *)
+{
+    const size_t iX = a_sVal.find('x');
+    return iX != std::string::npos && ParseInt(a_sVal.substr(0, iX), 1, SIM_PICTURE_MAX, &a_tConfig->iWidth) &&
+           ParseInt(a_sVal.substr(iX + 1), 1, SIM_PICTURE_MAX, &a_tConfig->iHeight);
+}
+
+bool TakeCardAfter(const std::string &a_sVal, SimConfig *a_tConfig, std::string *)
+{
+    return ParseInt(a_sVal, 0, kMaxCount, &a_tConfig->tOperator.iCardAfter);
+}
+
+bool TakeCardWaiting(const std::string &a_sVal, SimConfig *a_tConfig, std::string *)
+{
+    return ParseInt(a_sVal, 0, kMaxCount, &a_tConfig->tOperator.iCardWaiting);
+}
+
+bool TakeCoverOpen(const std::string &a_sVal, SimConfig *a_tConfig, std::string *)
+{
+    return ParseInt(a_sVal, 0, kMaxCount, &a_tConfig->tOperator.iCoverOpen);
+}
+
+bool TakeGreeting(const std::string &a_sVal, SimConfig *a_tConfig, std::string *)
+{
+    return ParseInt(a_sVal, 0, SIM_GREETING_MAX, &a_tConfig->iGreeting);
+}
+
+bool TakeSeed(const std::string &a_sVal, SimConfig *a_tConfig, std::string *)
+{
+    int iSeed = 0;
+    if (!ParseInt(a_sVal, 0, 999999999, &iSeed)) {
         return false;
     }
-    return ParseInt(a_szText.substr(0, iX).c_str(), 1, SIM_PICTURE_MAX, a_iWidth) &&
-           ParseInt(a_szText.substr(iX + 1).c_str(), 1, SIM_PICTURE_MAX, a_iHeight);
+    a_tConfig->iSeed = static_cast<unsigned>(iSeed);
+    return true;
+}
+
+// A bad rule says what is wrong with it itself.
+bool TakeFault(const std::string &a_sVal, SimConfig *a_tConfig, std::string *a_sErr)
+{
+    SimFaultRule tRule;
+    if (!SimFaultParse(a_sVal, &tRule, a_sErr)) {
+        return false;
+    }
+    a_tConfig->tFaults.push_back(tRule);
+    return true;
+}
+
+constexpr Valued kValued[] = {
+    {"--listen", "HOST:PORT expected, PORT from 0 to 65535", TakeListen},
+    {"--out", "folder name missing", TakeOut},
+    {"--frames", "file name missing", TakeFrames},
+    {"--size", "WxH expected, each from 1 to 4096", TakeSize},
+    {"--card-after", "a count from 0 expected", TakeCardAfter},
+    {"--card-waiting", "a count from 0 expected", TakeCardWaiting},
+    {"--cover-open", "a count from 0 expected", TakeCoverOpen},
+    {"--greeting", "a byte count from 0 to 1048576 expected", TakeGreeting},
+    {"--seed", "a number expected", TakeSeed},
+    {"--fault", nullptr, TakeFault},
+};
+
+const Valued *FindValued(const std::string &a_sName)
+{
+    for (const Valued &tOpt : kValued) {
+        if (a_sName == tOpt.szName) {
+            return &tOpt;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -57,94 +128,44 @@ const char *SimUsage()
            "                   [--seed N] [--fault KEY[#N]:ACTION[=MS]]...\n";
 }
 
-SimParse SimParseArgs(int a_iArgc, const char *const *a_szArgv, SimConfig *a_tConfig, std::string *a_szErr)
+SimArgs SimParseArgs(int a_iArgc, const char *const *a_szArgv, SimConfig *a_tConfig, std::string *a_sErr)
 {
     SimConfig tConfig;
     for (int i = 1; i < a_iArgc; i++) {
-        const std::string szOpt = a_szArgv[i];
-        if (szOpt == "--help" || szOpt == "-h") {
-            return SIM_PARSE_HELP;
+        const std::string sOpt = a_szArgv[i];
+        if (sOpt == "--help" || sOpt == "-h") {
+            return SIM_ARGS_HELP;
         }
-        if (szOpt == "--once") {
+        if (sOpt == "--once") {
             tConfig.bOnce = true;
             continue;
         }
         // Every other option takes a value, as the next argument or after "=".
-        std::string szName = szOpt;
+        std::string sName = sOpt;
         const char *szVal = nullptr;
-        const size_t iEq = szOpt.find('=');
-        if (szOpt.compare(0, 2, "--") == 0 && iEq != std::string::npos) {
-            szName = szOpt.substr(0, iEq);
+        const size_t iEq = sOpt.find('=');
+        if (sOpt.compare(0, 2, "--") == 0 && iEq != std::string::npos) {
+            sName = sOpt.substr(0, iEq);
             szVal = a_szArgv[i] + iEq + 1;
         } else if (i + 1 < a_iArgc) {
             szVal = a_szArgv[++i];
         }
-        auto Bad = [&](const char *a_szWhat) {
-            *a_szErr = szName + ": " + a_szWhat;
-            return SIM_PARSE_ERROR;
-        };
-        static const char *const kValued[] = {"--listen", "--out", "--frames", "--size", "--card-after",
-                                              "--card-waiting", "--cover-open", "--greeting", "--seed", "--fault"};
-        bool bKnown = false;
-        for (const char *szKnown : kValued) {
-            bKnown = bKnown || szName == szKnown;
-        }
-        if (!bKnown) {
-            *a_szErr = "unknown option " + szOpt;
-            return SIM_PARSE_ERROR;
+        const Valued *tOpt = FindValued(sName);
+        if (tOpt == nullptr) {
+            *a_sErr = "unknown option " + sOpt;
+            return SIM_ARGS_ERROR;
         }
         if (szVal == nullptr) {
-            return Bad("value missing");
+            *a_sErr = sName + ": value missing";
+            return SIM_ARGS_ERROR;
         }
-        const int iMaxCount = 1000000;
-        if (szName == "--listen") {
-            if (!ParseListen(szVal, &tConfig.szHost, &tConfig.iPort)) {
-                return Bad("HOST:PORT expected, PORT from 0 to 65535");
+        if (!tOpt->fnTake(szVal, &tConfig, a_sErr)) {
+            if (tOpt->szExpected != nullptr) {
+                *a_sErr = sName + ": " + tOpt->szExpected;
             }
-        } else if (szName == "--out") {
-            if (*szVal == '\0') {
-                return Bad("folder name missing");
-            }
-            tConfig.szOutDir = szVal;
-        } else if (szName == "--frames") {
-            if (*szVal == '\0') {
-                return Bad("file name missing");
-            }
-            tConfig.szFramesPath = szVal;
-        } else if (szName == "--size") {
-            if (!ParseSize(szVal, &tConfig.iWidth, &tConfig.iHeight)) {
-                return Bad("WxH expected, each from 1 to 4096");
-            }
-        } else if (szName == "--card-after") {
-            if (!ParseInt(szVal, 0, iMaxCount, &tConfig.tOperator.iCardAfter)) {
-                return Bad("a count from 0 expected");
-            }
-        } else if (szName == "--card-waiting") {
-            if (!ParseInt(szVal, 0, iMaxCount, &tConfig.tOperator.iCardWaiting)) {
-                return Bad("a count from 0 expected");
-            }
-        } else if (szName == "--cover-open") {
-            if (!ParseInt(szVal, 0, iMaxCount, &tConfig.tOperator.iCoverOpen)) {
-                return Bad("a count from 0 expected");
-            }
-        } else if (szName == "--greeting") {
-            if (!ParseInt(szVal, 0, SIM_GREETING_MAX, &tConfig.iGreeting)) {
-                return Bad("a byte count from 0 to 1048576 expected");
-            }
-        } else if (szName == "--seed") {
-            int iSeed = 0;
-            if (!ParseInt(szVal, 0, 999999999, &iSeed)) {
-                return Bad("a number expected");
-            }
-            tConfig.iSeed = static_cast<unsigned>(iSeed);
-        } else {  // --fault
-            SimFaultRule tRule;
-            if (!SimFaultParse(szVal, &tRule, a_szErr)) {
-                return SIM_PARSE_ERROR;
-            }
-            tConfig.tFaults.push_back(tRule);
+            return SIM_ARGS_ERROR;
         }
     }
     *a_tConfig = std::move(tConfig);
-    return SIM_PARSE_RUN;
+    return SIM_ARGS_RUN;
 }

@@ -11,11 +11,11 @@
 enum { SIM_DEFAULT_PORT = 9100, SIM_GREETING_MAX = 1 << 20 };
 
 struct SimConfig {
-    std::string szHost = "127.0.0.1";
+    std::string sHost = "127.0.0.1";
     int iPort = SIM_DEFAULT_PORT;
     bool bOnce = false;
-    std::string szOutDir;      // empty: cards are not kept
-    std::string szFramesPath;  // empty: no wire record
+    std::string sOutDir;       // empty: cards are not kept
+    std::string sFramesPath;   // empty: no wire record
     int iWidth = 480;
     int iHeight = 512;
     SimOperator tOperator;
@@ -24,13 +24,14 @@ struct SimConfig {
     std::vector<SimFaultRule> tFaults;
 };
 
-enum SimParse {
-    SIM_PARSE_RUN,   // options good: serve
-    SIM_PARSE_HELP,  // --help: usage on stdout, exit 0
-    SIM_PARSE_ERROR, // a bad option: message and usage on stderr, exit 2
+// What the command line asks for.
+enum SimArgs {
+    SIM_ARGS_RUN,   // options good: serve
+    SIM_ARGS_HELP,  // --help: usage on stdout, exit 0
+    SIM_ARGS_ERROR, // a bad option: message and usage on stderr, exit 2
 };
 
-SimParse SimParseArgs(int a_iArgc, const char *const *a_szArgv, SimConfig *a_tConfig, std::string *a_szErr);
+SimArgs SimParseArgs(int a_iArgc, const char *const *a_szArgv, SimConfig *a_tConfig, std::string *a_sErr);
 
 const char *SimUsage();
 

@@ -12,6 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -24,7 +25,8 @@
 #include "frame.h"
 #include "log.h"
 #include "machine.h"
-#include "sock.h"
+#include "bytes.h"
+#include "fault.h"
 
 namespace {
 
@@ -66,7 +68,7 @@ struct Pending {
 struct Conn {
     int iFd = -1;
     int iNumber = 0;
-    std::string szPeer;
+    std::string sPeer;
     SimFrameParser tParser;
     std::deque<Pending> tQueue;  // due times never decrease along the queue
     std::string cOut;
@@ -125,14 +127,14 @@ void Enqueue(Conn *a_tConn, const std::vector<SimStep> &a_tSteps)
 void KeepCard(Server *a_tSrv, const SimCard &a_tCard)
 {
     a_tSrv->iCards++;
-    if (a_tSrv->tConfig->szOutDir.empty()) {
+    if (a_tSrv->tConfig->sOutDir.empty()) {
         return;
     }
-    std::string szFolder, szErr;
-    if (SimKeepCard(a_tSrv->tConfig->szOutDir, a_tCard, &szFolder, &szErr)) {
-        SimLog("card kept in %s", szFolder.c_str());
+    std::string sFolder, sErr;
+    if (SimKeepCard(a_tSrv->tConfig->sOutDir, a_tCard, &sFolder, &sErr)) {
+        SimLog("card kept in %s", sFolder.c_str());
     } else {
-        SimLog("× card could not be kept: %s", szErr.c_str());
+        SimLog("× card could not be kept: %s", sErr.c_str());
     }
 }
 
@@ -150,10 +152,15 @@ void HandleFrame(Server *a_tSrv, const SimUnit &a_tUnit)
     }
 
     // The machine takes up each new frame at once; whatever it still owed
-    // the frame before is not sent any more.
-    if (!tConn.tQueue.empty()) {
-        SimLog("new frame: %zu reply piece(s) still pending for the last frame dropped", tConn.tQueue.size());
-        tConn.tQueue.clear();
+    // the frame before is not sent any more, except a late answer, which the
+    // machine sends all the same.
+    const size_t iPending = tConn.tQueue.size();
+    tConn.tQueue.erase(std::remove_if(tConn.tQueue.begin(), tConn.tQueue.end(),
+                                      [](const Pending &a_tP) { return !a_tP.tStep.bKept; }),
+                       tConn.tQueue.end());
+    if (tConn.tQueue.size() < iPending) {
+        SimLog("new frame: %zu reply piece(s) still pending for the last frame dropped",
+               iPending - tConn.tQueue.size());
     }
     tConn.bAwaitAck = false;
 
@@ -166,8 +173,8 @@ void HandleFrame(Server *a_tSrv, const SimUnit &a_tUnit)
                       " expected)")
                          .c_str());
         SimReply tNak;
-        tNak.cCode = SCK_NAK;
-        Enqueue(&tConn, SimPlan(a_tUnit.cLetter ? a_tUnit.cLetter : '?', tNak, SIM_FAULT_NONE, 0, &a_tSrv->tRng));
+        tNak.cCode = SIM_NAK;
+        Enqueue(&tConn, SimPlan(a_tUnit.cLetter ? a_tUnit.cLetter : '?', tNak, nullptr, 0, &a_tSrv->tRng));
         ReleaseDue(a_tSrv);
         return;
     }
@@ -175,14 +182,14 @@ void HandleFrame(Server *a_tSrv, const SimUnit &a_tUnit)
     SimLog("recv %s [%s]", SimDescribe(a_tUnit.cLetter, a_tUnit.cParams).c_str(),
            SimHex(a_tUnit.cBytes, 16).c_str());
     SimFaultRule *tRule = SimFaultMatch(&a_tSrv->tConfig->tFaults, a_tUnit.cLetter, a_tUnit.cParams);
-    const SimFaultAction eAction = tRule ? tRule->eAction : SIM_FAULT_NONE;
+    const SimFault *tFault = tRule ? tRule->tFault : nullptr;
     if (tRule) {
-        SimLog("fault %s applied (receipt %d): %s", tRule->szText.c_str(), tRule->iSeen, SimFaultName(eAction));
+        SimLog("fault %s applied (receipt %d): %s", tRule->sText.c_str(), tRule->iSeen, SimFaultName(tFault));
     }
     SimReply tReply;
-    if (SimFaultExecutes(eAction)) {
+    if (SimFaultExecutes(tFault)) {
         SimOutcome tOut = SimMachineAnswer(&a_tSrv->tMachine, a_tUnit.cLetter, a_tUnit.cParams);
-        SimLog("machine: %s", tOut.szNote.c_str());
+        SimLog("machine: %s", tOut.sNote.c_str());
         if (tOut.bCardOut) {
             // Kept before the result reply goes out: once the tool has its
             // answer, the card is on disk.
@@ -191,7 +198,7 @@ void HandleFrame(Server *a_tSrv, const SimUnit &a_tUnit)
         tReply = tOut.tReply;
     }
     const std::vector<SimStep> tSteps =
-        SimPlan(a_tUnit.cLetter, tReply, eAction, tRule ? tRule->iArg : 0, &a_tSrv->tRng);
+        SimPlan(a_tUnit.cLetter, tReply, tFault, tRule ? tRule->iArg : 0, &a_tSrv->tRng);
     if (tSteps.empty()) {
         SimLog("no answer");
     }
@@ -241,8 +248,8 @@ void ReleaseDue(Server *a_tSrv)
             CloseConn(a_tSrv, "dropped by the machine");
             return;
         }
-        if (!tStep.szLabel.empty()) {
-            SimLog("send %s: %s", tStep.szLabel.c_str(), SimHex(tStep.cBytes, 24).c_str());
+        if (!tStep.sLabel.empty()) {
+            SimLog("send %s: %s", tStep.sLabel.c_str(), SimHex(tStep.cBytes, 24).c_str());
         }
         if (tStep.bResult) {
             tConn.bAwaitAck = true;
@@ -326,10 +333,10 @@ void AcceptConn(Server *a_tSrv)
     tConn.iNumber = ++a_tSrv->iConnections;
     char cAddr[INET_ADDRSTRLEN] = "?";
     inet_ntop(AF_INET, &tPeer.sin_addr, cAddr, sizeof cAddr);
-    tConn.szPeer = std::string(cAddr) + ":" + std::to_string(ntohs(tPeer.sin_port));
+    tConn.sPeer = std::string(cAddr) + ":" + std::to_string(ntohs(tPeer.sin_port));
     SimMachineNewRun(&a_tSrv->tMachine);
     SimFaultReset(&a_tSrv->tConfig->tFaults);
-    SimLog("connection %d from %s", tConn.iNumber, tConn.szPeer.c_str());
+    SimLog("connection %d from %s", tConn.iNumber, tConn.sPeer.c_str());
 
     const int iGreeting = a_tSrv->tConfig->iGreeting;
     if (iGreeting > 0) {
@@ -342,12 +349,12 @@ void AcceptConn(Server *a_tSrv)
         }
         SimStep tStep;
         tStep.cBytes = cGreeting;
-        tStep.szLabel = "greeting (" + std::to_string(iGreeting) + " bytes)";
+        tStep.sLabel = "greeting (" + std::to_string(iGreeting) + " bytes)";
         Enqueue(&tConn, {tStep});
     }
 }
 
-bool OpenListen(Server *a_tSrv, std::string *a_szErr, std::string *a_szAddr)
+bool OpenListen(Server *a_tSrv, std::string *a_sErr, std::string *a_sAddr)
 {
     const SimConfig &tCfg = *a_tSrv->tConfig;
     struct addrinfo tHints;
@@ -356,22 +363,22 @@ bool OpenListen(Server *a_tSrv, std::string *a_szErr, std::string *a_szAddr)
     tHints.ai_socktype = SOCK_STREAM;
     tHints.ai_flags = AI_PASSIVE;
     struct addrinfo *tRes = nullptr;
-    const std::string szPort = std::to_string(tCfg.iPort);
-    const int iGai = getaddrinfo(tCfg.szHost.c_str(), szPort.c_str(), &tHints, &tRes);
+    const std::string sPort = std::to_string(tCfg.iPort);
+    const int iGai = getaddrinfo(tCfg.sHost.c_str(), sPort.c_str(), &tHints, &tRes);
     if (iGai != 0 || tRes == nullptr) {
-        *a_szErr = tCfg.szHost + ": " + gai_strerror(iGai);
+        *a_sErr = tCfg.sHost + ": " + gai_strerror(iGai);
         return false;
     }
     const int iFd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (iFd < 0) {
         freeaddrinfo(tRes);
-        *a_szErr = std::string("socket: ") + strerror(errno);
+        *a_sErr = std::string("socket: ") + strerror(errno);
         return false;
     }
     const int iOne = 1;
     setsockopt(iFd, SOL_SOCKET, SO_REUSEADDR, &iOne, sizeof iOne);
     if (bind(iFd, tRes->ai_addr, tRes->ai_addrlen) != 0 || listen(iFd, 16) != 0) {
-        *a_szErr = std::string("bind/listen: ") + strerror(errno);
+        *a_sErr = std::string("bind/listen: ") + strerror(errno);
         freeaddrinfo(tRes);
         close(iFd);
         return false;
@@ -382,7 +389,7 @@ bool OpenListen(Server *a_tSrv, std::string *a_szErr, std::string *a_szAddr)
     getsockname(iFd, reinterpret_cast<struct sockaddr *>(&tAddr), &iLen);
     char cAddr[INET_ADDRSTRLEN] = "?";
     inet_ntop(AF_INET, &tAddr.sin_addr, cAddr, sizeof cAddr);
-    *a_szAddr = std::string(cAddr) + ":" + std::to_string(ntohs(tAddr.sin_port));
+    *a_sAddr = std::string(cAddr) + ":" + std::to_string(ntohs(tAddr.sin_port));
     a_tSrv->iListen = iFd;
     return true;
 }
@@ -406,6 +413,95 @@ bool SetUpSignals(Server *a_tSrv)
     return true;
 }
 
+// Opens the card folder, the wire record, the wake-up pipe and the listening
+// socket; false after telling why on stderr.
+bool SetUp(Server *a_tSrv, std::string *a_sAddr)
+{
+    const SimConfig &tCfg = *a_tSrv->tConfig;
+    std::string sErr;
+    if (!tCfg.sOutDir.empty() && !SimMakeDirs(tCfg.sOutDir, &sErr)) {
+        fprintf(stderr, "vestrun-sim: --out %s\n", sErr.c_str());
+        return false;
+    }
+    if (!tCfg.sFramesPath.empty()) {
+        a_tSrv->fpFrames = fopen(tCfg.sFramesPath.c_str(), "a");
+        if (a_tSrv->fpFrames == nullptr) {
+            fprintf(stderr, "vestrun-sim: --frames %s: %s\n", tCfg.sFramesPath.c_str(), strerror(errno));
+            return false;
+        }
+    }
+    if (!SetUpSignals(a_tSrv)) {
+        fprintf(stderr, "vestrun-sim: pipe: %s\n", strerror(errno));
+        return false;
+    }
+    if (!OpenListen(a_tSrv, &sErr, a_sAddr)) {
+        fprintf(stderr, "vestrun-sim: cannot listen on %s:%d: %s\n", tCfg.sHost.c_str(), tCfg.iPort, sErr.c_str());
+        return false;
+    }
+    return true;
+}
+
+// One round of the loop: waits for the line, the listening socket, a signal
+// or the next reply that falls due, and deals with what came. False when the
+// loop must end.
+bool Round(Server *a_tSrv, bool *a_bServed)
+{
+    Conn &tConn = a_tSrv->tConn;
+    struct pollfd tFds[2];
+    tFds[0] = {a_tSrv->iWakeRead, POLLIN, 0};
+    if (tConn.iFd >= 0) {
+        tFds[1] = {tConn.iFd, static_cast<short>(POLLIN | (tConn.cOut.empty() ? 0 : POLLOUT)), 0};
+    } else {
+        tFds[1] = {a_tSrv->iListen, POLLIN, 0};
+    }
+    int iTimeout = -1;
+    if (tConn.iFd >= 0 && !tConn.tQueue.empty()) {
+        const int64_t iWait = tConn.tQueue.front().iDue - NowMs();
+        iTimeout = iWait < 0 ? 0 : static_cast<int>(iWait);
+    }
+    const int iReady = poll(tFds, 2, iTimeout);
+    if (iReady < 0 && errno != EINTR) {
+        SimLog("× poll: %s", strerror(errno));
+        return false;
+    }
+    if (g_iSignal != 0) {
+        return false;
+    }
+    if (iReady > 0 && (tFds[0].revents & POLLIN)) {
+        char cDrain[16];
+        while (read(a_tSrv->iWakeRead, cDrain, sizeof cDrain) > 0) {
+        }
+    }
+    const bool bHadConn = tConn.iFd >= 0;
+    if (iReady > 0 && !bHadConn && (tFds[1].revents & POLLIN)) {
+        AcceptConn(a_tSrv);
+    } else if (iReady > 0 && bHadConn && (tFds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+        ReadConn(a_tSrv);
+    }
+    ReleaseDue(a_tSrv);
+    Flush(a_tSrv);
+    if (a_tSrv->tConn.iFd >= 0 || bHadConn) {
+        *a_bServed = true;
+    }
+    return !(a_tSrv->tConfig->bOnce && *a_bServed && a_tSrv->tConn.iFd < 0);
+}
+
+void TearDown(Server *a_tSrv)
+{
+    CloseConn(a_tSrv, "closed: the stand-in stops");
+    if (a_tSrv->iListen >= 0) {
+        close(a_tSrv->iListen);
+    }
+    if (a_tSrv->iWakeRead >= 0) {
+        close(a_tSrv->iWakeRead);
+        close(g_iWakeWrite);
+        g_iWakeWrite = -1;
+    }
+    if (a_tSrv->fpFrames != nullptr) {
+        fclose(a_tSrv->fpFrames);
+    }
+}
+
 }  // namespace
 
 int SimServe(SimConfig *a_tConfig)
@@ -414,89 +510,24 @@ int SimServe(SimConfig *a_tConfig)
     tSrv.tConfig = a_tConfig;
     tSrv.tRng.seed(a_tConfig->iSeed);
     SimMachineInit(&tSrv.tMachine, a_tConfig->iWidth, a_tConfig->iHeight, a_tConfig->tOperator);
-
-    std::string szErr;
-    if (!a_tConfig->szOutDir.empty() && !SimMakeDirs(a_tConfig->szOutDir, &szErr)) {
-        fprintf(stderr, "vestrun-sim: --out %s\n", szErr.c_str());
-        return 1;
-    }
-    if (!a_tConfig->szFramesPath.empty()) {
-        tSrv.fpFrames = fopen(a_tConfig->szFramesPath.c_str(), "a");
-        if (tSrv.fpFrames == nullptr) {
-            fprintf(stderr, "vestrun-sim: --frames %s: %s\n", a_tConfig->szFramesPath.c_str(), strerror(errno));
-            return 1;
-        }
-    }
-    if (!SetUpSignals(&tSrv)) {
-        fprintf(stderr, "vestrun-sim: pipe: %s\n", strerror(errno));
-        return 1;
-    }
-    std::string szAddr;
-    if (!OpenListen(&tSrv, &szErr, &szAddr)) {
-        fprintf(stderr, "vestrun-sim: cannot listen on %s:%d: %s\n", a_tConfig->szHost.c_str(), a_tConfig->iPort,
-                szErr.c_str());
+    std::string sAddr;
+    if (!SetUp(&tSrv, &sAddr)) {
+        TearDown(&tSrv);
         return 1;
     }
     // The first line on stdout tells whoever started us where we are.
-    printf("listening %s\n", szAddr.c_str());
+    printf("listening %s\n", sAddr.c_str());
     fflush(stdout);
-    SimLog("vestrun-sim listening on %s, picture buffer %dx%d", szAddr.c_str(), tSrv.tMachine.iWidth,
+    SimLog("vestrun-sim listening on %s, picture buffer %dx%d", sAddr.c_str(), tSrv.tMachine.iWidth,
            tSrv.tMachine.iHeight);
 
     bool bServed = false;
-    while (g_iSignal == 0) {
-        Conn &tConn = tSrv.tConn;
-        struct pollfd tFds[2];
-        tFds[0] = {tSrv.iWakeRead, POLLIN, 0};
-        if (tConn.iFd >= 0) {
-            tFds[1] = {tConn.iFd, static_cast<short>(POLLIN | (tConn.cOut.empty() ? 0 : POLLOUT)), 0};
-        } else {
-            tFds[1] = {tSrv.iListen, POLLIN, 0};
-        }
-        int iTimeout = -1;
-        if (tConn.iFd >= 0 && !tConn.tQueue.empty()) {
-            const int64_t iWait = tConn.tQueue.front().iDue - NowMs();
-            iTimeout = iWait < 0 ? 0 : static_cast<int>(iWait);
-        }
-        const int iReady = poll(tFds, 2, iTimeout);
-        if (iReady < 0 && errno != EINTR) {
-            SimLog("× poll: %s", strerror(errno));
-            break;
-        }
-        if (g_iSignal != 0) {
-            break;
-        }
-        if (iReady > 0 && (tFds[0].revents & POLLIN)) {
-            char cDrain[16];
-            while (read(tSrv.iWakeRead, cDrain, sizeof cDrain) > 0) {
-            }
-        }
-        const bool bHadConn = tConn.iFd >= 0;
-        if (iReady > 0 && !bHadConn && (tFds[1].revents & POLLIN)) {
-            AcceptConn(&tSrv);
-        } else if (iReady > 0 && bHadConn && (tFds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
-            ReadConn(&tSrv);
-        }
-        ReleaseDue(&tSrv);
-        Flush(&tSrv);
-        if (tSrv.tConn.iFd >= 0 || bHadConn) {
-            bServed = true;
-        }
-        if (a_tConfig->bOnce && bServed && tSrv.tConn.iFd < 0) {
-            break;
-        }
+    while (g_iSignal == 0 && Round(&tSrv, &bServed)) {
     }
     if (g_iSignal != 0) {
         SimLog("signal %d: stopping", static_cast<int>(g_iSignal));
     }
-    CloseConn(&tSrv, "closed: the stand-in stops");
-    close(tSrv.iListen);
-    close(tSrv.iWakeRead);
-    close(g_iWakeWrite);
-    g_iWakeWrite = -1;
-    if (tSrv.fpFrames != nullptr) {
-        fclose(tSrv.fpFrames);
-    }
+    TearDown(&tSrv);
     SimLog("%d connection(s) served, %d card(s) put out", tSrv.iConnections, tSrv.iCards);
     return 0;
 }

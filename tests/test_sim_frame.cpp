@@ -115,11 +115,11 @@ TEST(SimFault, ReceiptsAreCountedPerRuleAndEachConnectionStartsAgain)
     };
     for (const auto &s : steps) {
         SimFaultRule *hit = SimFaultMatch(&rules, s.letter, s.params);
-        EXPECT_EQ(hit ? hit->szText : "", s.hit) << s.letter << s.params;
+        EXPECT_EQ(hit ? hit->sText : "", s.hit) << s.letter << s.params;
     }
     SimFaultReset(&rules);
     SimFaultRule *hit = SimFaultMatch(&rules, 'Z', "010");
-    EXPECT_EQ(hit ? hit->szText : "", "Z010:nak");
+    EXPECT_EQ(hit ? hit->sText : "", "Z010:nak");
 }
 
 // Steps as text: "close", a 10-byte first reply by its code, any other piece
@@ -146,32 +146,42 @@ TEST(SimFault, EachFaultShapesTheReply)
     const SimReply dle{0x10, ""};
     std::mt19937 rng(1);
     const struct {
-        SimFaultAction action;
+        const char *action;  // "": no fault
         const char *accepted;  // the reply to a command the machine took
         const char *refused;   // and to one it refused with DLE
     } cases[] = {
-        {SIM_FAULT_NONE, "ACK 20", "DLE"},
-        {SIM_FAULT_NAK, "NAK", "NAK"},
-        {SIM_FAULT_NAK_ALWAYS, "NAK", "NAK"},
-        {SIM_FAULT_DLE, "DLE", "DLE"},
-        {SIM_FAULT_SILENCE, "", ""},
-        {SIM_FAULT_SHORT, "1", "1"},
-        {SIM_FAULT_CLOSE, "close", "close"},
+        {"", "ACK 20", "DLE"},
+        {"nak", "NAK", "NAK"},
+        {"nak-always", "NAK", "NAK"},
+        {"dle", "DLE", "DLE"},
+        {"silence", "", ""},
+        {"short", "1", "1"},
+        {"close", "close", "close"},
         // A refused command has no result to hold back or bend.
-        {SIM_FAULT_NO_RESULT, "ACK", "DLE"},
-        {SIM_FAULT_SLOW, "ACK 20@300", "DLE"},
-        {SIM_FAULT_SHORT_RESULT, "ACK 8", "DLE"},
-        {SIM_FAULT_OVERSIZE, "ACK 1000", "DLE"},
+        {"no-result", "ACK", "DLE"},
+        {"slow", "ACK 20@300", "DLE"},
+        {"short-result", "ACK 8", "DLE"},
+        {"oversize", "ACK 1000", "DLE"},
+        // Late holds back the whole answer, whatever its code.
+        {"late", "ACK@300 20@300", "DLE@300"},
     };
     for (const auto &c : cases) {
-        EXPECT_EQ(Shape(SimPlan('Y', ack, c.action, 300, &rng)), c.accepted) << SimFaultName(c.action);
-        EXPECT_EQ(Shape(SimPlan('Y', dle, c.action, 300, &rng)), c.refused) << SimFaultName(c.action);
+        const SimFault *f = SimFaultFind(c.action);
+        ASSERT_TRUE(f != nullptr || !*c.action) << c.action;
+        EXPECT_EQ(Shape(SimPlan('Y', ack, f, 300, &rng)), c.accepted) << c.action;
+        EXPECT_EQ(Shape(SimPlan('Y', dle, f, 300, &rng)), c.refused) << c.action;
     }
-    EXPECT_EQ(SimPlan('Y', ack, SIM_FAULT_SHORT, 0, &rng)[0].cBytes, "\x06");
-    EXPECT_EQ(SimPlan('Y', ack, SIM_FAULT_OVERSIZE, 0, &rng)[1].cBytes.substr(0, 20), ack.cResult);
+    // Only a late answer outlives the next frame.
+    for (const std::string a : {"", "slow", "split", "late"}) {
+        for (const SimStep &st : SimPlan('Y', ack, SimFaultFind(a), 300, &rng)) {
+            EXPECT_EQ(st.bKept, a == "late") << a;
+        }
+    }
+    EXPECT_EQ(SimPlan('Y', ack, SimFaultFind("short"), 0, &rng)[0].cBytes, "\x06");
+    EXPECT_EQ(SimPlan('Y', ack, SimFaultFind("oversize"), 0, &rng)[1].cBytes.substr(0, 20), ack.cResult);
 
     // Split: the same bytes, one at a time, a few ms apart.
-    const std::vector<SimStep> split = SimPlan('Y', ack, SIM_FAULT_SPLIT, 0, &rng);
+    const std::vector<SimStep> split = SimPlan('Y', ack, SimFaultFind("split"), 0, &rng);
     std::string joined;
     for (size_t i = 0; i < split.size(); i++) {
         ASSERT_EQ(split[i].cBytes.size(), 1u);
@@ -182,7 +192,7 @@ TEST(SimFault, EachFaultShapesTheReply)
 
     // Garbage: random bytes, but never an answer code where the tool looks for one.
     for (int i = 0; i < 2000; i++) {
-        const std::vector<SimStep> g = SimPlan('Y', ack, SIM_FAULT_GARBAGE, 0, &rng);
+        const std::vector<SimStep> g = SimPlan('Y', ack, SimFaultFind("garbage"), 0, &rng);
         ASSERT_EQ(g.size(), 2u);
         ASSERT_EQ(g[0].cBytes.size(), 10u);
         const char code = g[0].cBytes[9];
@@ -191,9 +201,31 @@ TEST(SimFault, EachFaultShapesTheReply)
     }
 }
 
+// Which receipts a rule takes when it names none: the first, or, for the
+// hostile actions and a late machine, every one.
+TEST(SimFault, DefaultReceiptsOfEachAction)
+{
+    const struct {
+        const char *text;
+        int nth;
+        int arg;
+    } cases[] = {
+        {"Y:nak", 1, 0},         {"Y:slow=5", 1, 5},        {"Y:nak-always", SIM_EVERY, 0},
+        {"Y:split", SIM_EVERY, 0}, {"Y:late=1500", SIM_EVERY, 1500}, {"Y#2:late=4500", 2, 4500},
+        {"M#*:late=0", SIM_EVERY, 0},
+    };
+    for (const auto &c : cases) {
+        SimFaultRule r;
+        std::string err;
+        ASSERT_TRUE(SimFaultParse(c.text, &r, &err)) << c.text << ": " << err;
+        EXPECT_EQ(r.iNth, c.nth) << c.text;
+        EXPECT_EQ(r.iArg, c.arg) << c.text;
+    }
+}
+
 // ---- the command line ---------------------------------------------------------
 
-SimParse ParseArgs(std::vector<const char *> args, SimConfig *config, std::string *err)
+SimArgs ParseArgs(std::vector<const char *> args, SimConfig *config, std::string *err)
 {
     args.insert(args.begin(), "vestrun-sim");
     return SimParseArgs(static_cast<int>(args.size()), args.data(), config, err);
@@ -206,14 +238,14 @@ TEST(SimOptions, ValuesAfterEqualsSignsRepeatedFaultsAndRefusals)
     ASSERT_EQ(ParseArgs({"--listen=0.0.0.0:0", "--size", "16x8", "--card-after", "3", "--fault", "M#*:slow=300",
                          "--fault=Z010:dle"},
                         &c, &err),
-              SIM_PARSE_RUN)
+              SIM_ARGS_RUN)
         << err;
-    EXPECT_EQ(c.szHost + ":" + std::to_string(c.iPort), "0.0.0.0:0");
+    EXPECT_EQ(c.sHost + ":" + std::to_string(c.iPort), "0.0.0.0:0");
     EXPECT_EQ(std::to_string(c.iWidth) + "x" + std::to_string(c.iHeight), "16x8");
     EXPECT_EQ(c.tOperator.iCardAfter, 3);
     ASSERT_EQ(c.tFaults.size(), 2u);
     EXPECT_EQ(c.tFaults[0].iArg, 300);
-    EXPECT_EQ(c.tFaults[1].szText, "Z010:dle");
+    EXPECT_EQ(c.tFaults[1].sText, "Z010:dle");
 
     std::vector<std::vector<const char *>> bad = {
         {"--listen", ":80"}, {"--listen", "h:65536"}, {"--size", "4097x1"},     {"--size", "1x0"},
@@ -221,13 +253,13 @@ TEST(SimOptions, ValuesAfterEqualsSignsRepeatedFaultsAndRefusals)
         {"--once", "--listen"}, {"-x"},
     };
     for (const char *rule : {"", "M", ":nak", "M:", "M:bogus", "M:slow", "M:slow=-1", "M:slow=600001", "M:slow=1x",
-                             "M:nak=1", "M#:nak", "M#0:nak", "M#1000001:nak"}) {
+                             "M:nak=1", "M#:nak", "M#0:nak", "M#1000001:nak", "Y:late", "Y:late=600001"}) {
         bad.push_back({"--fault", rule});
     }
     for (const auto &args : bad) {
         SimConfig c2;
         err.clear();
-        EXPECT_EQ(ParseArgs(args, &c2, &err), SIM_PARSE_ERROR) << args[0] << " " << args.back();
+        EXPECT_EQ(ParseArgs(args, &c2, &err), SIM_ARGS_ERROR) << args[0] << " " << args.back();
         EXPECT_NE(err, "") << args[0] << " " << args.back();
     }
 }

@@ -187,7 +187,7 @@ TEST(SimStripeText, SamplePatientAndFieldsAsTyped)
     for (const auto &c : cases) {
         SimStripe s;
         ASSERT_TRUE(SimDecodeStripe(c.record, &s));
-        EXPECT_EQ(s.szProblem, "");
+        EXPECT_EQ(s.sProblem, "");
         SimCard card;
         card.bStripe = true;
         card.cStripe = c.record;
@@ -210,18 +210,28 @@ TEST(SimStripeText, NameFieldsReadBack)
         {"0E 33 5E 0F", "", u8"ヴ"},
         {"0E 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 31 0F", "",
          u8"アアアアアアアアアアアアアアアアアアアアアア"},                  // 24 bytes, no blank
-        {"0E 31 5E 0F", "", u8"ｱﾞ"},                                      // a mark ｱ cannot take: left half-width
+        {"0E 36 5E 4E 5F 33 0F", "", u8"ガポウ"},
+        {"0E 31 5E 0F", "", u8"ア゛"},                                     // a mark ｱ cannot take stays a mark
         {"0E 5E 0F", "", u8"゛"},                                          // a mark on its own
-        {"0E 54 01 0F", "", u8"ヤ?"},                                      // a control byte
-        {"0E 61 0F", "", "a"},                                             // no kana code: text
+        {"0E 21 25 30 0F", "", u8"。・ー"},
+        {"0E 54 01 0F", "", u8"ヤ\\x01"},                                  // a control byte
+        {"0E 61 0F", "", "\\x61"},                                        // no kana code
+        {"41 0E 0F", "", "A"},                                             // text before SO
         {"", "30 21 30 21 30 21 30 21 30 21 30 21 30 21", u8"亜亜亜亜亜亜亜"},  // seven characters, no fill
         {"", "3B 33 21 21 45 44", u8"山　田"},                             // an inner blank stays
-        {"", "7F 21 3B 33", u8"?山"},
+        // Heavy box-drawing characters come over on row 12; light ones stay on row 8.
+        {"", "2C 25 2C 27 2C 6F 28 21 2C 33", u8"━┃╋─┏"},
+        {"", "2D 21 2D 62", u8"①№"},                                       // the NEC row 13
+        // Codes with no character: the pair escaped whole, never half a character.
+        {"", "75 21 3B 33", "\\x75\\x21" u8"山"},                          // user-defined
+        {"", "29 21 2C 21", "\\x29\\x21\\x2C\\x21"},                     // empty rows
+        {"", "7F 21 3B 33", "\\x7F\\x21" u8"山"},
+        {"", "3B B1 3B 33", "\\x3B\\xB1" u8"山"},
     };
     for (const auto &c : cases) {
         SimStripe s;
         ASSERT_TRUE(SimDecodeStripe(Record("         1", c.kana, "19700101", '2', c.kanji, "20240401"), &s));
-        EXPECT_EQ(*c.kanji ? s.szKanji : s.szKana, c.text) << c.kana << c.kanji;
+        EXPECT_EQ(*c.kanji ? s.sKanji : s.sKana, c.text) << c.kana << c.kanji;
     }
 }
 
@@ -234,6 +244,8 @@ TEST(SimStripeText, ShiftJisBecomesOneLineOfUtf8)
         {"81 7C B1 DE", u8"－ｱﾞ"},        // CP932, not plain Shift_JIS
         {"41 0A 42", "A\\x0AB"},          // a line feed never breaks the line
         {"8A 0A", "\\x8A\\x0A"},          // a lead byte before a control byte
+        {"85 B1 41", "\\x85\\xB1A"},       // a pair with no character: never a lead byte and a ｱ
+        {"87 40 F0 40", u8"①\\xF0\\x40"},   // NEC row 13; a user-defined code
         {"8A", "\\x8A"},                  // a lead byte at the end
     };
     for (const auto &c : cases) {

@@ -120,6 +120,24 @@ TEST(SimWire, NakStatusAndWireRecordOverOneRun)
               "02 59 03 5B\n02 03 00\n02 59 03 5A\n06\n02 59 03 5A\n06\n02 5A 34 31 32 03 6E\n06\n");
 }
 
+// A late machine answers a frame sent again before its answer came as well:
+// the first answer is not withdrawn, and nothing comes before it is due.
+TEST(SimWire, LateAnswerOutlivesTheRepeatedFrame)
+{
+    vt::SimProcess proc;
+    START(proc, {"--fault", "Y:late=600"});
+    Client c(proc.port());
+    ASSERT_TRUE(c.connected());
+    ASSERT_TRUE(c.Send(Frame("Y")));
+    EXPECT_EQ(c.Read(1, 200), "") << "the first reply came early";
+    ASSERT_TRUE(c.Send(Frame("Y")));
+    const std::string got = c.Read(60, 3000);  // two first replies of 10 and results of 20
+    ASSERT_EQ(got.size(), 60u) << vt::ToHex(got);
+    EXPECT_EQ(got[9], kAck);
+    EXPECT_EQ(got[39], kAck);
+    EXPECT_EQ(got.substr(10, 2), "\x02Y");
+}
+
 TEST(SimWire, SurvivesGarbageOverlongFramesAndClientsThatVanish)
 {
     vt::SimProcess proc;

@@ -7,6 +7,8 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <csignal>
+#include <sys/time.h>
 
 #include <cerrno>
 #include <chrono>
@@ -240,12 +242,19 @@ void Peer::Run()
 
 // ---- FakeLine ----
 
-void FakeLine::Deliver(const std::string &bytes, long long at_us)
+void FakeLine::DropPending()
+{
+    chunks_.erase(std::remove_if(chunks_.begin(), chunks_.end(),
+                                 [this](const Chunk &c) { return c.at > now && !c.kept; }),
+                  chunks_.end());
+}
+
+void FakeLine::Deliver(const std::string &bytes, long long at_us, bool kept)
 {
     // A stream: a chunk never overtakes one that was due earlier.
     auto pos = chunks_.end();
     while (pos != chunks_.begin() && (pos - 1)->at > at_us) --pos;
-    chunks_.insert(pos, Chunk{bytes, at_us});
+    chunks_.insert(pos, Chunk{bytes, at_us, kept});
 }
 
 size_t FakeLine::Ready() const
@@ -321,7 +330,8 @@ const LnkOps FakeLine::kOps = {
         auto &l = *static_cast<FakeLine *>(ctx);
         l.waits.push_back(us);
         if (SCK_iStopRequested() != 0 || l.Ready() > 0 || l.Closed()) return;
-        long long until = l.now + us;
+        // As a poll of whole milliseconds: at least one, rounded up.
+        long long until = l.now + (us / 1000 + 1) * 1000;
         if (!l.chunks_.empty() && l.chunks_.front().at < until) until = l.chunks_.front().at;
         if (l.close_at >= 0 && l.close_at < until) until = l.close_at;
         l.Advance(until);
@@ -339,5 +349,37 @@ const LnkOps FakeLine::kOps = {
         if (l.echo) vLogAdd(line);
     },
 };
+
+// ---- SignalIn ----
+
+namespace {
+using SigAction = struct ::sigaction;
+volatile sig_atomic_t g_stop_on_signal = 0;
+void OnSignal(int sig)
+{
+    if (g_stop_on_signal) SCK_vRequestStop(sig);
+}
+}  // namespace
+
+SignalIn::SignalIn(int ms, bool stop) : old_(new SigAction{})
+{
+    g_stop_on_signal = stop;
+    SigAction sa{};
+    sa.sa_handler = OnSignal;
+    sigaction(SIGALRM, &sa, static_cast<SigAction *>(old_));
+    itimerval t{};
+    t.it_value.tv_sec = ms / 1000;
+    t.it_value.tv_usec = (ms % 1000) * 1000;
+    setitimer(ITIMER_REAL, &t, nullptr);
+}
+
+SignalIn::~SignalIn()
+{
+    itimerval t{};
+    setitimer(ITIMER_REAL, &t, nullptr);
+    sigaction(SIGALRM, static_cast<SigAction *>(old_), nullptr);
+    delete static_cast<SigAction *>(old_);
+    SCK_vStopDone();
+}
 
 }  // namespace vt

@@ -118,11 +118,15 @@ public:
     // the single closing ACK), after it is recorded in `units`.
     std::function<void(FakeLine &, const std::string &)> on_unit;
 
-    void Deliver(const std::string &bytes, long long at_us);  // readable from at_us on
+    // Readable from at_us on. A chunk not yet readable is dropped by
+    // DropPending unless `kept`.
+    void Deliver(const std::string &bytes, long long at_us, bool kept = false);
+    void DropPending();  // the machine took up a new frame: what it still owed the last one goes
     void ReplyIn(int ms, const std::string &bytes) { Deliver(bytes, now + ms * 1000LL); }
     void CloseAt(long long at_us) { close_at = at_us; }      // the machine drops the line
     void StopAt(long long at_us, int sig) { stop_at = at_us, stop_sig = sig; }  // a stop signal comes
     std::string Waiting() const;  // readable now, not yet received
+    long long LastDue() const { return chunks_.empty() || chunks_.back().at < now ? now : chunks_.back().at; }
     LnkLine Line() { return {&kOps, this}; }
 
     long long now = 0;                 // µs
@@ -140,6 +144,7 @@ private:
     struct Chunk {
         std::string bytes;
         long long at;
+        bool kept;
     };
     bool Closed() const { return close_at >= 0 && now >= close_at; }
     size_t Ready() const;  // chunks readable now, from the front
@@ -147,6 +152,21 @@ private:
     static const LnkOps kOps;
     std::vector<Chunk> chunks_;  // in order of arrival
     int sends_ = 0;
+};
+
+// A SIGALRM `ms` from now, caught without SA_RESTART so that a pause or poll
+// under way sees EINTR. With `stop` the handler asks the link to stop
+// (SCK_vRequestStop); without, it does nothing. The destructor disarms the
+// timer, puts the old handler back and ends the stop (SCK_vStopDone).
+class SignalIn {
+public:
+    SignalIn(int ms, bool stop);
+    ~SignalIn();
+    SignalIn(const SignalIn &) = delete;
+    SignalIn &operator=(const SignalIn &) = delete;
+
+private:
+    void *old_;  // the struct sigaction put back
 };
 
 // The link's dump lines, written out here on their own for comparing logs:
