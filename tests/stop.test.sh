@@ -70,6 +70,7 @@ stop_case() {
   check "the stand-in's last frame is not the reset" \
     '[ "$(grep -v "^06$" "$d/frames.txt" | tail -1)" = "$kReset" ]'
   check "no card went out" '! grep -qE "^02 (46|47) " "$d/frames.txt"'
+  check "a sanitizer report" '! grep -qE "AddressSanitizer|LeakSanitizer|runtime error" "$d/err"'
   if [ -n "$max" ]; then
     local took=$(( (t1 - t0) / 1000000 ))
     check "the run took ${took} ms after the signal, more than ${max} s" '[ $took -le $((max * 1000)) ]'
