@@ -1,8 +1,9 @@
 // The printer link: frames and their block check, the connection to the
-// issuing machine, and the two exchanges that carry its commands and the
-// picture. Every frame sent and every reply read by the command exchange is
-// dumped into the run log: when a card goes wrong, that dump is all the
-// operator has to tell what the machine was told and what it answered.
+// issuing machine, and the socket with the real clock as the line that the
+// exchanges (link.cpp) run over. Every frame sent and every reply read by the
+// command exchange is dumped into the run log: when a card goes wrong, that
+// dump is all the operator has to tell what the machine was told and what it
+// answered.
 #include "sock.h"
 
 #include <arpa/inet.h>
@@ -18,6 +19,7 @@
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -25,33 +27,25 @@
 #include <vector>
 
 #include "head.h"
+#include "link.h"
 
 namespace {
 
-// The machine's pace. These waits are what it needs to take a frame in, do
-// the work and have its result ready; shortening them loses answers.
-constexpr long long kAfterSendUs = 1000000;     // frame out -> first reply read
-constexpr long long kRetryUs = 2000000;         // after an attempt without ACK
-constexpr long long kResultUs = 1500000;        // ACK -> result reply read
-constexpr long long kCardOutUs = 7000000;       // ACK -> result reply, card going out
-constexpr long long kAfterAckUs = 1000000;      // closing ACK -> next command
-constexpr long long kOpenSettleUs = 1000000;    // connect -> taking off what the machine sent
-constexpr long long kFirstWindowUs = 1000000;   // image frame: first reply window
-constexpr long long kResultWindowUs = 3500000;  // image frame: result reply window
+constexpr long long kOpenSettleUs = 1000000;  // connect -> taking off what the machine sent
+constexpr int kGreetingLen = 256;             // bytes taken off on connect
 // Longest stall of a send before the frame is given up: the machine takes
 // frames far smaller than a socket buffer, so a full buffer means it is gone.
 constexpr int kSendStallMs = 1000;
 
-constexpr int kFirstLen = 10;    // first reply: the answer code is its tenth byte
-constexpr int kAnswerAt = 9;
-constexpr int kResultLen = 256;  // result reply, and the bytes taken off on connect
-constexpr int kLineBuf = 1024;   // a dump line of up to 333 bytes fits on the stack
-// Reads of left-over bytes before one frame goes out, kResultLen each (16 KiB
-// in all): room for a greeting of some kilobytes, while a machine that never
-// stops sending still lets the frame go.
-constexpr int kLeftoverReads = 64;
+// The signal that asked the run to stop, 0 while none did (or once the stop
+// is done). Written from a signal handler, so nothing but a store ever
+// touches it there. While it is set, pauses and waits end at once.
+volatile sig_atomic_t g_iStopSig = 0;
 
-long long llNowUs()
+// Every link call goes over this line instead of its socket when set (tests).
+const LnkLine *g_pReroute = nullptr;
+
+long long llNowUs(void *)
 {
     // Monotonic: a step of the wall clock must neither hold a window open
     // nor close it early.
@@ -60,32 +54,21 @@ long long llNowUs()
     return static_cast<long long>(ts.tv_sec) * 1000000LL + ts.tv_nsec / 1000;
 }
 
-// Sleeps the whole pause even when a signal interrupts it.
-void vPause(long long a_llUs)
+// Sleeps the whole pause even when a signal interrupts it, unless the signal
+// asked the run to stop: then the pause ends there.
+void vPause(void *, long long a_llUs)
 {
     if (a_llUs <= 0) {
         return;
     }
     timespec ts{static_cast<time_t>(a_llUs / 1000000), static_cast<long>(a_llUs % 1000000) * 1000};
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    while (g_iStopSig == 0 && nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }
 }
 
-// One dump line into the run log, on a line as long as the frame needs.
-void vLogDump(int a_iDir, int a_iCount, const unsigned char *a_cData, int a_iLen)
+int iSockOf(void *a_pCtx)
 {
-    std::array<char, kLineBuf> cWk{};
-    int iNeed = SCK_iDumpLine(cWk.data(), cWk.size(), a_iDir, a_iCount, a_cData, a_iLen);
-    if (iNeed < 0) {
-        return;
-    }
-    if (static_cast<size_t>(iNeed) < cWk.size()) {
-        vLogAdd(cWk.data());
-        return;
-    }
-    std::vector<char> cBig(static_cast<size_t>(iNeed) + 1);
-    SCK_iDumpLine(cBig.data(), cBig.size(), a_iDir, a_iCount, a_cData, a_iLen);
-    vLogAdd(cBig.data());
+    return static_cast<int>(reinterpret_cast<intptr_t>(a_pCtx));
 }
 
 // Puts every byte of the frame on the wire. A send may take only part of it
@@ -93,11 +76,12 @@ void vLogDump(int a_iDir, int a_iCount, const unsigned char *a_cData, int a_iLen
 // the machine never sees a frame cut short while the log says it went out.
 // MSG_NOSIGNAL: a machine that has dropped the connection makes this a failed
 // send, not the end of the run.
-int iSendAll(int a_iSocket, const char *a_cBuf, size_t a_iLen)
+int iSendAll(void *a_pCtx, const char *a_cBuf, size_t a_iLen)
 {
+    const int iSocket = iSockOf(a_pCtx);
     size_t iOff = 0;
     while (iOff < a_iLen) {
-        ssize_t iRet = send(a_iSocket, a_cBuf + iOff, a_iLen - iOff, MSG_NOSIGNAL);
+        ssize_t iRet = send(iSocket, a_cBuf + iOff, a_iLen - iOff, MSG_NOSIGNAL);
         if (iRet > 0) {
             iOff += static_cast<size_t>(iRet);
             continue;
@@ -108,7 +92,7 @@ int iSendAll(int a_iSocket, const char *a_cBuf, size_t a_iLen)
         if (iRet < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             return -1;
         }
-        pollfd tPfd{a_iSocket, POLLOUT, 0};
+        pollfd tPfd{iSocket, POLLOUT, 0};
         int iPoll = poll(&tPfd, 1, kSendStallMs);
         if (iPoll == 0 || (iPoll < 0 && errno != EINTR)) {
             return -1;
@@ -117,64 +101,40 @@ int iSendAll(int a_iSocket, const char *a_cBuf, size_t a_iLen)
     return 0;
 }
 
-// Waits for one reply of the image exchange within a window that opens now.
-// Returns the bytes received (at least 1), or 0 when the window closed empty.
-// a_cBuf (a_iBufLen bytes) is cleared before every receive, so what follows
-// the reply is zero. The socket is watched with poll for the time left rather
-// than read in a loop: an image of many frames would otherwise keep a core
-// busy for seconds per frame.
-int iWindowRecv(int a_iSocket, char *a_cBuf, size_t a_iBufLen, int a_iCap, long long a_llLimitUs)
+// MSG_DONTWAIT: a read never waits, even on a socket that somebody left in
+// blocking mode; the exchanges do their own waiting.
+int iRecvNow(void *a_pCtx, char *a_cBuf, int a_iCap, int a_iPeek, int *a_iErr)
 {
-    const long long llStart = llNowUs();
-    for (;;) {
-        const long long llElapsed = llNowUs() - llStart;
-        memset(a_cBuf, 0, a_iBufLen);
-        ssize_t iRet = recv(a_iSocket, a_cBuf, static_cast<size_t>(a_iCap), MSG_DONTWAIT);
-        if (iRet > 0) {
-            return static_cast<int>(iRet);
-        }
-        const int iErr = errno;
-        if (llElapsed > a_llLimitUs) {
-            return 0;
-        }
-        const long long llLeft = a_llLimitUs - llElapsed;
-        if (iRet == 0 || (iErr != EAGAIN && iErr != EWOULDBLOCK && iErr != EINTR)) {
-            // The machine has closed the connection (or it broke): nothing
-            // more can come, and the socket would stay readable, so a poll
-            // would return at once for ever. Sit out the window instead.
-            vPause(llLeft + 1);
-            return 0;
-        }
-        pollfd tPfd{a_iSocket, POLLIN, 0};
-        poll(&tPfd, 1, static_cast<int>(llLeft / 1000 + 1));
-    }
+    const int iFlags = (a_iPeek == 1 ? MSG_PEEK : 0) | MSG_DONTWAIT;
+    ssize_t iGot;
+    do {
+        iGot = recv(iSockOf(a_pCtx), a_cBuf, static_cast<size_t>(a_iCap), iFlags);
+    } while (iGot < 0 && errno == EINTR);
+    *a_iErr = errno;
+    return static_cast<int>(iGot);
 }
 
-// Takes off whatever already waits on the socket before a frame goes out: a
-// reply that came after its exchange had given up on it, the bytes past 256
-// of an oversized reply, the rest of a long greeting. None of it can be the
-// answer to a frame not yet sent; read as that answer, it would put every
-// later reply out of step, one first reply behind for the rest of the run,
-// and the wait for a card would never see the card. The bytes go into the run
-// log like every other receive, so the log still holds all the machine sent.
-// Nothing waiting (the usual case) logs nothing.
-void vTakeOffLeftovers(int a_iSocket)
+// A signal ends the wait early; the caller looks at the line (and at a stop)
+// again, and waits for the time then left.
+void vWaitReadable(void *a_pCtx, long long a_llUs)
 {
-    for (int i = 0; i < kLeftoverReads; i++) {
-        char cPeek = 0;
-        ssize_t iWaiting;
-        do {
-            iWaiting = recv(a_iSocket, &cPeek, 1, MSG_PEEK | MSG_DONTWAIT);
-        } while (iWaiting < 0 && errno == EINTR);
-        if (iWaiting <= 0) {
-            return;  // nothing waiting, or a closed line that the exchange will meet itself
-        }
-        std::array<char, kResultLen> cRcv{};
-        int iLen = kResultLen;
-        if (SCK_iRecv(a_iSocket, cRcv.data(), &iLen, 0) != 0) {
-            return;
-        }
+    if (g_iStopSig != 0) {
+        return;
     }
+    pollfd tPfd{iSockOf(a_pCtx), POLLIN, 0};
+    poll(&tPfd, 1, static_cast<int>(a_llUs / 1000 + 1));
+}
+
+void vLogLine(void *, const char *a_szLine)
+{
+    vLogAdd(a_szLine);
+}
+
+constexpr LnkOps kSocketOps = {iSendAll, iRecvNow, vWaitReadable, vPause, llNowUs, vLogLine};
+
+LnkLine tLineOf(int a_iSocket)
+{
+    return g_pReroute != nullptr ? *g_pReroute : LNK_tSocketLine(a_iSocket);
 }
 
 // The first IPv4 address of a host name or dotted address.
@@ -297,61 +257,12 @@ int SCK_iDumpLine(char *a_szOut, size_t a_iSize, int a_iDir, int a_iCount, const
 
 int SCK_iSend(int a_iSocket, char *a_cSend, int a_iLen)
 {
-    if (a_cSend == nullptr || a_iLen < 0 || a_iLen == INT_MAX) {
-        vLogAdd("× SCK_iSend 送信失敗");
-        return -1;
-    }
-    int iSndLen = a_iLen;
-    if (a_iLen >= 2) {
-        // A frame: the block check goes behind ETX, in the caller's buffer.
-        SCK_iSetBcc(a_cSend, a_iLen);
-        iSndLen = a_iLen + 1;
-    }
-    // A single byte (the closing ACK) goes out as it is.
-    vLogDump(SCK_DUMP_SEND, iSndLen, reinterpret_cast<const unsigned char *>(a_cSend), iSndLen);
-    if (iSendAll(a_iSocket, a_cSend, static_cast<size_t>(iSndLen)) != 0) {
-        vLogAdd("× SCK_iSend 送信失敗");
-        return -1;
-    }
-    vLogAdd("送信成功");
-    return 0;
+    return LNK_iSend(tLineOf(a_iSocket), a_cSend, a_iLen);
 }
 
 int SCK_iRecv(int a_iSocket, char *a_cRecv, int *a_iLen, int a_iFlg)
 {
-    ssize_t iGot = -1;
-    int iErr = EINVAL;
-    if (a_cRecv != nullptr && a_iLen != nullptr && *a_iLen > 0) {
-        // MSG_DONTWAIT: a read never waits, even on a socket that somebody
-        // left in blocking mode; the exchanges do their own waiting.
-        const int iFlags = (a_iFlg == 1 ? MSG_PEEK : 0) | MSG_DONTWAIT;
-        do {
-            iGot = recv(a_iSocket, a_cRecv, static_cast<size_t>(*a_iLen), iFlags);
-        } while (iGot < 0 && errno == EINTR);
-        iErr = errno;
-    }
-    vLogDump(SCK_DUMP_RECV, static_cast<int>(iGot), reinterpret_cast<const unsigned char *>(a_cRecv),
-             iGot > 0 ? static_cast<int>(iGot) : 0);
-
-    int iRet;
-    if (iGot > 0) {
-        *a_iLen = static_cast<int>(iGot);
-        iRet = 0;
-    } else if (iGot == 0) {
-        *a_iLen = 0;  // the machine has closed the connection
-        iRet = -3;
-    } else if (iErr == EAGAIN || iErr == EWOULDBLOCK) {
-        iRet = -1;  // nothing waiting
-    } else {
-        char cWk[32];
-        snprintf(cWk, sizeof cWk, "ErrNo[%d]", iErr);
-        vLogAdd(cWk);
-        iRet = -2;
-    }
-    char cWk[32];
-    snprintf(cWk, sizeof cWk, "受信結果=%d", iRet);
-    vLogAdd(cWk);
-    return iRet;
+    return LNK_iRecv(tLineOf(a_iSocket), a_cRecv, a_iLen, a_iFlg);
 }
 
 int SCK_iOpen(int *a_iSocket, const char *a_cHost, int a_iPort)
@@ -389,9 +300,9 @@ int SCK_iOpen(int *a_iSocket, const char *a_cHost, int a_iPort)
     }
     // Give the machine a moment to greet, then take off whatever it sent so
     // that the first command's first reply is the first thing read.
-    vPause(kOpenSettleUs);
-    std::array<char, kResultLen> cRcv{};
-    int iLen = kResultLen;
+    vPause(nullptr, kOpenSettleUs);
+    std::array<char, kGreetingLen> cRcv{};
+    int iLen = kGreetingLen;
     SCK_iRecv(iSock, cRcv.data(), &iLen, 0);
     vLogAdd("オープン時のバッファクリア終了");
     return 0;
@@ -404,126 +315,37 @@ int SCK_iClose(int a_iSocket)
     return iRet < 0 ? -1 : 0;
 }
 
-namespace {
-
-// After ACK: wait for the machine to do the work, take its result, confirm it.
-int iResultPhase(int a_iSocket, const char *a_cSnd, char *a_cRcv, int *a_iRcvLen)
-{
-    const char cCmd = a_cSnd != nullptr ? a_cSnd[1] : '\0';
-    // Putting a card out takes the machine far longer than any other command.
-    vPause(cCmd == 'F' || cCmd == 'G' ? kCardOutUs : kResultUs);
-
-    std::array<char, kResultLen> cRcv{};
-    int iLen = kResultLen;
-    if (SCK_iRecv(a_iSocket, cRcv.data(), &iLen, 0) != 0) {
-        return -5;
-    }
-    if (a_cRcv != nullptr) {
-        memcpy(a_cRcv, cRcv.data(), static_cast<size_t>(iLen));
-    }
-    if (a_iRcvLen != nullptr) {
-        *a_iRcvLen = iLen;
-    }
-    char cWk = SCK_ACK;
-    const int iFuncRet = SCK_iSend(a_iSocket, &cWk, 1);
-    vPause(kAfterAckUs);
-    return iFuncRet;
-}
-
-}  // namespace
-
 int SCK_iSendRecv(int a_iSocket, char *a_cSnd, int a_iSndLen, char *a_cRcv, int *a_iRcvLen)
 {
-    const bool bRecvOnly = a_iSndLen <= 0;
-    std::array<char, kResultLen> cRcv{};
-    int iRet = 0;  // the last first-reply read; 0 = something was read
-    for (int iCnt = 2; iCnt > 0; iCnt--) {
-        if (!bRecvOnly) {
-            vTakeOffLeftovers(a_iSocket);
-            // Every attempt sends the whole frame again, block check and all.
-            if (SCK_iSend(a_iSocket, a_cSnd, a_iSndLen) != 0) {
-                return -1;
-            }
-        } else if (iRet != 0) {
-            // Nothing to send again, and nothing came the first time.
-            vLogAdd("× 送信失敗リトライ");
-            vPause(kRetryUs);
-            continue;
-        }
-        vPause(kAfterSendUs);
-        cRcv.fill(0);
-        int iLen = kFirstLen;
-        iRet = SCK_iRecv(a_iSocket, cRcv.data(), &iLen, 0);
-        if (iRet != 0) {
-            vLogAdd("× 受信失敗リトライ");
-            vPause(kRetryUs);
-            continue;
-        }
-        // A reply shorter than ten bytes leaves 0x00 here: an unknown code.
-        const unsigned char cCode = static_cast<unsigned char>(cRcv[kAnswerAt]);
-        if (cCode == SCK_ACK) {
-            vLogAdd("<ACK>受信");
-            return iResultPhase(a_iSocket, a_cSnd, a_cRcv, a_iRcvLen);
-        }
-        if (cCode == SCK_DLE) {
-            return -3;  // refused: sending again would not help
-        }
-        if (cCode != SCK_NAK) {
-            vLogAdd("× 不明コード");
-        }
-        vPause(kRetryUs);
-    }
-    return -10;
+    return LNK_iSendRecv(tLineOf(a_iSocket), a_cSnd, a_iSndLen, a_cRcv, a_iRcvLen);
 }
 
 int SCK_iSendImage(int a_iSocket, char *a_cSnd, int a_iSndLen, char *a_cRcv, int *a_iRcvLen)
 {
-    if (a_iSndLen > 0 && (a_cSnd == nullptr || a_iSndLen == INT_MAX)) {
-        vLogAdd("× SCK_iSendImage 送信失敗");
-        return -1;
-    }
-    size_t iSndLen = a_iSndLen > 0 ? static_cast<size_t>(a_iSndLen) : 0;
-    if (a_iSndLen >= 2) {
-        SCK_iSetBcc(a_cSnd, a_iSndLen);
-        iSndLen++;
-    }
-    std::array<char, kResultLen> cRcv{};
-    for (int iCnt = 2; iCnt > 0; iCnt--) {
-        // Image frames are not dumped: the picture would bury the rest of the log.
-        if (iSndLen > 0) {
-            vTakeOffLeftovers(a_iSocket);
-            if (iSendAll(a_iSocket, a_cSnd, iSndLen) != 0) {
-                vLogAdd("× SCK_iSendImage 送信失敗");
-                return -1;
-            }
-            vLogAdd("イメージ送信成功");
-        }
-        if (iWindowRecv(a_iSocket, cRcv.data(), cRcv.size(), kFirstLen, kFirstWindowUs) == 0) {
-            vLogAdd("× 受信失敗リトライ");
-            continue;
-        }
-        const unsigned char cCode = static_cast<unsigned char>(cRcv[kAnswerAt]);
-        if (cCode == SCK_ACK) {
-            vLogAdd("<ACK>受信");
-            if (iWindowRecv(a_iSocket, cRcv.data(), cRcv.size(), kResultLen, kResultWindowUs) == 0) {
-                return -5;
-            }
-            // The caller always gets the full 256 bytes: the reply, then zeros.
-            if (a_cRcv != nullptr) {
-                memcpy(a_cRcv, cRcv.data(), cRcv.size());
-            }
-            if (a_iRcvLen != nullptr) {
-                *a_iRcvLen = kResultLen;
-            }
-            char cWk = SCK_ACK;
-            return SCK_iSend(a_iSocket, &cWk, 1);
-        }
-        if (cCode == SCK_DLE) {
-            return -3;
-        }
-        if (cCode != SCK_NAK) {
-            vLogAdd("× 不明コード");
-        }
-    }
-    return -10;
+    return LNK_iSendImage(tLineOf(a_iSocket), a_cSnd, a_iSndLen, a_cRcv, a_iRcvLen);
+}
+
+LnkLine LNK_tSocketLine(int a_iSocket)
+{
+    return {&kSocketOps, reinterpret_cast<void *>(static_cast<intptr_t>(a_iSocket))};
+}
+
+void LNK_vReroute(const LnkLine *a_pLine)
+{
+    g_pReroute = a_pLine;
+}
+
+void SCK_vRequestStop(int a_iSig)
+{
+    g_iStopSig = a_iSig;
+}
+
+int SCK_iStopRequested(void)
+{
+    return static_cast<int>(g_iStopSig);
+}
+
+void SCK_vStopDone(void)
+{
+    g_iStopSig = 0;
 }

@@ -41,4 +41,15 @@ int SCK_iHexDump(char *a_szOut, size_t a_iSize, const unsigned char *a_cData, in
 enum { SCK_DUMP_SEND = 0, SCK_DUMP_RECV = 1 };
 int SCK_iDumpLine(char *a_szOut, size_t a_iSize, int a_iDir, int a_iCount, const unsigned char *a_cData, int a_iLen);
 
+// Stopping the run (SIGINT, SIGTERM, SIGHUP). SCK_vRequestStop may be called
+// from a signal handler: it only stores the signal. From then on every pause
+// and reply window of the link ends at once, the exchange in flight ends with
+// -1 where it stands (nothing more sent, nothing logged of its own), and a
+// new exchange returns -1 before sending anything. SCK_iStopRequested gives
+// the signal, 0 when none. After SCK_vStopDone pauses and windows run in full
+// again, so that the printer reset can still go through.
+void SCK_vRequestStop(int a_iSig);
+int SCK_iStopRequested(void);
+void SCK_vStopDone(void);
+
 #endif

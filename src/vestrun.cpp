@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "head.h"
 #include "patient.h"
@@ -23,6 +24,34 @@ constexpr char kUsage[] =
 constexpr char kNoPicture[] = "× bmpファイルを読み込むことができません。処理不可能n";
 // Pause between two passes of the wait for a card, with the LED lit.
 constexpr unsigned kCardWaitSec = 3;
+
+// A stop asked for by the caller (timeout(1), Ctrl-C at the desk, a closing
+// terminal) once the machine is connected: the link ends the exchange in
+// flight, and the run goes to the printer reset instead of leaving the LED lit
+// and the picture in the machine.
+extern "C" void vOnStopSignal(int a_iSig) { SCK_vRequestStop(a_iSig); }
+
+void vStopHandlersSet()
+{
+    struct sigaction tAct;
+    memset(&tAct, 0, sizeof tAct);
+    tAct.sa_handler = vOnStopSignal;
+    sigemptyset(&tAct.sa_mask);
+    tAct.sa_flags = 0;  // no SA_RESTART: a wait in progress returns at once
+    const int iSigs[] = {SIGINT, SIGTERM, SIGHUP};
+    for (int iSig : iSigs) {
+        sigaction(iSig, &tAct, nullptr);
+    }
+}
+
+// The pause between two passes of the wait for a card: the whole of it,
+// unless a stop is asked for.
+void vCardWaitPause()
+{
+    timespec tLeft = {static_cast<time_t>(kCardWaitSec), 0};
+    while (SCK_iStopRequested() == 0 && nanosleep(&tLeft, &tLeft) != 0 && errno == EINTR) {
+    }
+}
 
 // A launcher or a service manager may start the run without standard input,
 // output or error. The socket would then take descriptor 1 and every log
@@ -88,10 +117,10 @@ int iPictureSend(int a_iSock, T_PAT_INF &a_tPat)
 int iCardWait(int a_iSock)
 {
     while (m_iStsChk(a_iSock) != 0) {
-        if (m_iLEDSet(a_iSock, 1) == -1) {
+        if (SCK_iStopRequested() != 0 || m_iLEDSet(a_iSock, 1) == -1) {
             return -1;
         }
-        sleep(kCardWaitSec);
+        vCardWaitPause();
     }
     return 0;
 }
@@ -134,6 +163,33 @@ bool bArgsTake(int a_iArgc, char **a_szArgv)
     return true;
 }
 
+// The end of a connected run. A card that went out: LED off and a plain
+// close. A failure, or a stop asked for at any point up to here: the printer
+// reset, after a line that names the stop. Returns the run's status: 0, or
+// 128 + the signal, as for a process the signal had ended.
+int iRunClose(int a_iSock, bool a_bIssued)
+{
+    if (a_bIssued && SCK_iStopRequested() == 0) {
+        m_iLEDSet(a_iSock, 0);
+    }
+    const int iStopSig = SCK_iStopRequested();
+    if (a_bIssued && iStopSig == 0) {
+        SCK_iClose(a_iSock);
+        vLogAdd("切断");
+        return 0;
+    }
+    if (iStopSig != 0) {
+        char cLog[64];
+        snprintf(cLog, sizeof cLog, "× 中断されました（シグナル%d）", iStopSig);
+        vLogAdd(cLog);
+        SCK_vStopDone();  // the reset gets its full waits
+    }
+    // The socket is left to the end of the process; the reset goes first.
+    vLogAdd("切断（プリンターリセット）");
+    m_iPrtReset(a_iSock);
+    return iStopSig != 0 ? 128 + iStopSig : 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -174,17 +230,10 @@ int main(int argc, char **argv)
         vFree();
         return -1;
     }
+    vStopHandlersSet();
     vLogAdd("接続完了");
 
-    if (bCardIssue(iSock, tPat)) {
-        m_iLEDSet(iSock, 0);
-        SCK_iClose(iSock);
-        vLogAdd("切断");
-    } else {
-        // The socket is left to the end of the process; the reset goes first.
-        vLogAdd("切断（プリンターリセット）");
-        m_iPrtReset(iSock);
-    }
+    const int iStatus = iRunClose(iSock, bCardIssue(iSock, tPat));
     vFree();
-    return 0;
+    return iStatus;
 }

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# The fault matrix (scripts/fault-matrix.py) on the binaries of this build:
-# every frame of a run under every fault of the stand-in, and the hostile
-# machine. In the sanitizer build it also shows that no run reads past a buffer.
+# The fault matrix's real runs (scripts/fault-matrix.py) on the binaries of
+# this build: one run per exchange kind, a machine whose first reply is 1.5 s
+# late, and the hostile machine. The frames x faults grid runs in the quick
+# suite (test_fault_matrix). In the sanitizer build it also shows that no run
+# reads past a buffer.
 here=$(cd "$(dirname "$0")" && pwd)
 exec python3 "${VESTRUN_SOURCE_DIR:-$here/..}/scripts/fault-matrix.py" \
     --vestrun "${VESTRUN_BIN:?VESTRUN_BIN names the vestrun to check}" \
