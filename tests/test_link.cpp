@@ -683,6 +683,11 @@ TEST(Frame, DumpLineSizesAndCuts)
     EXPECT_EQ(std::string(out), RecvDump(-1));
     SCK_iDumpLine(out, sizeof out, SCK_DUMP_RECV, 0, data, -3);
     EXPECT_EQ(std::string(out), RecvDump(0));
+    // Sizing a line that an int can no longer count: -1 (the bytes are not
+    // read when only sizing). A head of 23 bytes ("%3d" of 12345 takes five),
+    // three per byte and "]": 24 + 3 * 715827874 = INT_MAX - 1 still counts.
+    EXPECT_EQ(SCK_iDumpLine(nullptr, 0, SCK_DUMP_SEND, 12345, data, 715827874), INT_MAX - 1);
+    EXPECT_EQ(SCK_iDumpLine(nullptr, 0, SCK_DUMP_SEND, 12345, data, 715827875), -1);
 }
 
 // No descriptor left for a socket: -1, and the caller's variable says so.
