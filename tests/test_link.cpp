@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <csignal>
 #include <chrono>
@@ -463,6 +464,52 @@ TEST(ImageExchange, EveryRuleWithItsLogAndWindows)
     }
 }
 
+// Nothing to send, or nothing that can be sent: a failed send, logged,
+// nothing on the line, no waiting.
+TEST(BadFrame, IsAFailedSendAndNothingGoesOut)
+{
+    char frame[8] = "\x02Y\x03";
+    struct Case {
+        char *buf;
+        int len;
+        bool image;
+        Lines log;
+    } cases[] = {
+        {nullptr, 3, false, {"× SCK_iSend 送信失敗"}},
+        {frame, -1, false, {"× SCK_iSend 送信失敗"}},
+        {frame, INT_MAX, false, {"× SCK_iSend 送信失敗"}},
+        {nullptr, 3, true, {"× SCK_iSendImage 送信失敗"}},
+        {frame, INT_MAX, true, {"× SCK_iSendImage 送信失敗"}},
+    };
+    for (const Case &c : cases) {
+        vt::FakeLine line;
+        char rcv[256];
+        int len = -7;
+        const int ret = c.image ? LNK_iSendImage(line.Line(), c.buf, c.len, rcv, &len)
+                                : LNK_iSend(line.Line(), c.buf, c.len);
+        EXPECT_EQ(ret, -1) << c.len;
+        EXPECT_EQ(line.log, c.log) << c.len;
+        EXPECT_TRUE(line.units.empty()) << c.len;
+        EXPECT_EQ(line.now, 0) << c.len;
+    }
+}
+
+// An image exchange with nothing to send only waits for the replies; the
+// frame pointer is not even looked at.
+TEST(ImageExchange, ReceiveOnly)
+{
+    vt::FakeLine line;
+    line.Deliver(kAckAns, 100000);
+    line.Deliver(kRes, 200000);
+    char rcv[256];
+    int len = -7;
+    EXPECT_EQ(LNK_iSendImage(line.Line(), nullptr, 0, rcv, &len), 0);
+    EXPECT_EQ(line.log, (Lines{"<ACK>受信", kAckLine, "送信成功"}));
+    EXPECT_EQ(line.Units(), (Lines{kAckByte}));
+    EXPECT_EQ(len, 256);
+    EXPECT_EQ(std::string(rcv, kRes.size()), kRes);
+}
+
 // A reply that came after its exchange gave up, and the answer to a repeated
 // frame, stay behind: the next exchange takes them off before its first frame
 // and reads its own answer.
@@ -636,6 +683,11 @@ TEST(Frame, DumpLineSizesAndCuts)
     EXPECT_EQ(std::string(out), RecvDump(-1));
     SCK_iDumpLine(out, sizeof out, SCK_DUMP_RECV, 0, data, -3);
     EXPECT_EQ(std::string(out), RecvDump(0));
+    // Sizing a line that an int can no longer count: -1 (the bytes are not
+    // read when only sizing). A head of 23 bytes ("%3d" of 12345 takes five),
+    // three per byte and "]": 24 + 3 * 715827874 = INT_MAX - 1 still counts.
+    EXPECT_EQ(SCK_iDumpLine(nullptr, 0, SCK_DUMP_SEND, 12345, data, 715827874), INT_MAX - 1);
+    EXPECT_EQ(SCK_iDumpLine(nullptr, 0, SCK_DUMP_SEND, 12345, data, 715827875), -1);
 }
 
 // No descriptor left for a socket: -1, and the caller's variable says so.
