@@ -1,7 +1,7 @@
 // The bad input table: every case is one row of docs/bad-input.md and one
 // CTest test. A case states its input and asserts what must come of it; when
 // VESTRUN_BADINPUT_ROWS names a folder, it also leaves there what it saw, and
-// scripts/bad-input.py gathers those rows into the table.
+// tests/scripts/bad-input.py gathers those rows into the table.
 #ifndef VESTRUN_BADINPUT_H
 #define VESTRUN_BADINPUT_H
 
@@ -12,7 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "peer.h"
-#include "slow_e2e.h"
+#include "sample_card.h"
+#include "simproc.h"
 #include "testutil.h"
 
 namespace badin {
@@ -25,6 +26,30 @@ struct Seen {
     std::string sErr;      // standard error, the file's path written FILE
     std::string sMachine;  // what reached the machine
 };
+
+// One run of the real vestrun to its end.
+struct Run {
+    int iStatus = -1;  // -1: killed by the time limit
+    std::string sOut;  // run log, Shift_JIS
+    std::string sErr;
+    // The log's messages after the echo of the ten arguments.
+    std::vector<std::string> AfterEcho() const
+    {
+        auto vMsgs = vt::LogMessages(sOut);
+        std::vector<std::string> out;
+        for (size_t i = 10; i < vMsgs.size(); i++) {
+            if (!vMsgs[i].empty()) out.push_back(vMsgs[i]);
+        }
+        return out;
+    }
+    std::string Last() const { return AfterEcho().empty() ? std::string() : AfterEcho().back(); }
+};
+
+inline Run Vestrun(const std::vector<std::string> &a_vArgs, int a_iTimeoutSec = 240)
+{
+    vt::RunResult r = vt::RunProcess(VESTRUN_BIN, a_vArgs, {}, a_iTimeoutSec * 1000);
+    return {r.timed_out ? -1 : r.exit_code, r.out, r.err};
+}
 
 inline std::string Repeat(const std::string &a_s, int a_iN)
 {

@@ -16,11 +16,13 @@
 
 #include "badinput.h"
 #include "bmpfile.h"
-#include "slow_command.h"
+#include "command_peer.h"
+#include "slow_e2e.h"
 
 namespace {
 
 using badin::Repeat;
+using sample::Stripe;
 using badin::Seen;
 
 // ---- cards -----------------------------------------------------------------------
@@ -30,17 +32,6 @@ using badin::Seen;
 const std::vector<std::string> kDrawing = {
     "#...#..#######..", "#...#.....#.....", "#...#.....#.....", ".#.#......#.....",
     ".#.#......#.....", "..#.......#.....", "..#.......#.....", "................",
-};
-
-// Fields of the stripe, each at its width.
-struct Stripe {
-    std::string sNumber = "     12345";
-    std::string sKana = vt::Hex("0E 54 4F 40 5E 0F 20 0E 40 5B 33 0F") + std::string(12, ' ');
-    std::string sBirth = "19700101";
-    std::string sSex = "1";
-    std::string sKanji = vt::Hex("3B 33 45 44 42 40 4F 3A") + std::string(6, '!');
-    std::string sFirst = "20240401";
-    std::string Bytes() const { return sNumber + sKana + sBirth + sSex + "\x1BK" + sKanji + "\x1BH" + sFirst; }
 };
 
 // The stripe for the table, field by field: text where it is text, else hex.
@@ -69,7 +60,7 @@ struct CardRow {
     Stripe tStripe;                                  // what the stripe must hold
     std::function<std::string()> fPicture = nullptr; // the bitmap file; nullptr: kDrawing
     std::vector<std::string> vInk = {};              // the card's picture, top left; with fPicture
-    const char *szOutput = e2e::kAppend;
+    const char *szOutput = sample::kAppend;
 };
 
 void PrintTo(const CardRow &a_tRow, std::ostream *a_os) { *a_os << a_tRow.szId; }
@@ -85,9 +76,9 @@ TEST_P(Card, IssuedWithItsStripeAndPicture)
     ASSERT_TRUE(m.Start());
     const std::string sPath = m.tDir.file("card.bmp");
     vt::WriteFile(sPath, c.fPicture ? c.fPicture() : vt::MonoBmp(kDrawing));
-    auto args = e2e::Args(m.Port(), sPath);
+    auto args = sample::Args(m.Port(), sPath);
     for (const auto &a : c.vArgs) args[static_cast<size_t>(a.first - 1)] = a.second;
-    e2e::Result r = e2e::Vestrun(args);
+    badin::Run r = badin::Vestrun(args);
     m.Finish();
 
     EXPECT_EQ(r.iStatus, 0) << r.sErr;
@@ -95,9 +86,9 @@ TEST_P(Card, IssuedWithItsStripeAndPicture)
     EXPECT_EQ(r.sErr, "");
     const std::string sStripe = c.tStripe.Bytes();
     auto frames = m.Frames();
-    EXPECT_EQ(e2e::Commands(frames), (std::vector<std::string>{e2e::kClearAll, e2e::kLedOn, e2e::kStatus,
-                                                               cmdtest::Wire("9" + sStripe), e2e::kWriteStandby,
-                                                               c.szOutput, e2e::kLedOff}));
+    EXPECT_EQ(e2e::Commands(frames), (std::vector<std::string>{sample::kClearAll, sample::kLedOn, sample::kStatus,
+                                                               sample::Wire("9" + sStripe), sample::kWriteStandby,
+                                                               c.szOutput, sample::kLedOff}));
     const std::string sKept = vt::ReadFile(m.Card("stripe.bin"));
     EXPECT_EQ(vt::ToHex(sKept), vt::ToHex(sStripe));
     // The card's picture against the one asked for, pixel by pixel.
@@ -114,7 +105,7 @@ TEST_P(Card, IssuedWithItsStripeAndPicture)
 
     int iImage = 0;
     for (const auto &f : frames) iImage += f.compare(0, 5, "02 4D") == 0;
-    std::string sMachine = std::string("card ") + (c.szOutput == e2e::kAppend ? "G1" : "F1") + ", image frames: " +
+    std::string sMachine = std::string("card ") + (c.szOutput == sample::kAppend ? "G1" : "F1") + ", image frames: " +
                            std::to_string(iImage) + ", pixels inked: " + std::to_string(iInk) +
                            (iDiff == 0 ? " as drawn" : ", " + std::to_string(iDiff) + " wrong") + "; stripe: " +
                            StripeText(sKept);
@@ -171,7 +162,7 @@ std::vector<std::string> Inverted()
 
 const CardRow kCardRows[] = {
     {"L01", "1 host: 63 bytes (127.0.0.1 written 0000...0177.1)", {{1, std::string(58, '0') + "177.1"}}, Stripe()},
-    {"L02", "3 print style: empty (rewrite)", {{3, ""}}, Stripe(), nullptr, {}, e2e::kRewrite},
+    {"L02", "3 print style: empty (rewrite)", {{3, ""}}, Stripe(), nullptr, {}, sample::kRewrite},
     {"L03", "5 patient number: 10 digits", {{5, "1234567890"}}, With([](Stripe &s) { s.sNumber = "1234567890"; })},
     {"L04", "6 kanji name: 127 bytes, 山 x 63 and a", {{6, Repeat("山", 63) + "a"}},
      With([](Stripe &s) { s.sKanji = Repeat("\x3B\x33", 7); })},
@@ -286,7 +277,7 @@ TEST_P(Settings, CharacterSetFrameOrNothing)
             ASSERT_EQ(mkdir(dir.file(f.first).c_str(), 0700), 0);
         }
     }
-    T_PAT_INF p = cmdtest::Patient();
+    T_PAT_INF p = sample::Patient();
     strcpy(p.szBirthDate, "19890108");
     vt::Peer peer;
     if (!c.sBody.empty()) cmdtest::Accept(peer);
@@ -298,7 +289,7 @@ TEST_P(Settings, CharacterSetFrameOrNothing)
 
     EXPECT_EQ(r.iRet, c.iRet);
     EXPECT_EQ(r.log, c.vLog);
-    const cmdtest::Lines vWire = c.sBody.empty() ? cmdtest::Lines{} : cmdtest::Lines{cmdtest::Wire(c.sBody), "06"};
+    const cmdtest::Lines vWire = c.sBody.empty() ? cmdtest::Lines{} : cmdtest::Lines{sample::Wire(c.sBody), "06"};
     EXPECT_EQ(r.wire, vWire);
 
     std::string sMachine = "nothing";

@@ -19,7 +19,7 @@ namespace {
 using badin::Seen;
 using Lines = std::vector<std::string>;
 
-std::string Exit(const e2e::Result &r) { return "exit " + std::to_string(r.iStatus); }
+std::string Exit(const badin::Run &r) { return "exit " + std::to_string(r.iStatus); }
 
 // ---- how many arguments ------------------------------------------------------
 
@@ -30,9 +30,9 @@ TEST_P(Usage, OnlyTheUsageLine)
     const std::string kUsage = "Usage : vestrun [ホスト名] [ポート番号] [印字形式] [bmpファイル] [患者番号] [患者名] "
                                "[カナ氏名] [生年月日] [性別] [初診日] \n";
     badin::Listener tListen;
-    auto args = e2e::Args(tListen.Port(), "p.bmp");
+    auto args = sample::Args(tListen.Port(), "p.bmp");
     args.resize(GetParam());
-    e2e::Result r = e2e::Vestrun(args, 30);
+    badin::Run r = badin::Vestrun(args, 30);
     EXPECT_EQ(r.iStatus, 0);
     EXPECT_EQ(r.sOut, kUsage);
     EXPECT_EQ(r.sErr, "");
@@ -59,7 +59,7 @@ std::string Patched(std::string a_sFile, size_t a_iAt, uint32_t a_iVal, bool a_b
 }
 
 // Offsets of the file with a 40-byte info header, and of the 12-byte core header.
-constexpr size_t kOffData = 10, kInfoLen = 14, kWidth = 18, kHeight = 22, kBits = 28;
+constexpr size_t kOffData = 10, kInfoLen = 14, kWidth = 18, kHeight = 22, kBits = 28, kPalette = 54;
 constexpr size_t kCoreHeight = 20, kCoreBits = 24;
 
 std::string Pic(int64_t a_iW, int64_t a_iH, uint16_t a_iBits, uint32_t a_iInfo = 40)
@@ -105,9 +105,9 @@ TEST_P(Refused, OneLineAndNothingSent)
     } else if (c.fFile || c.iArg > 0) {
         vt::WriteFile(sPath, c.fFile ? c.fFile() : vt::MonoBmp({"#..#", ".##.", ".##.", "#..#"}));
     }
-    auto args = e2e::Args(tListen.Port(), sPath);
+    auto args = sample::Args(tListen.Port(), sPath);
     if (c.iArg > 0) args[static_cast<size_t>(c.iArg - 1)] = c.sVal;
-    e2e::Result r = e2e::Vestrun(args, 30);
+    badin::Run r = badin::Vestrun(args, 30);
 
     EXPECT_EQ(r.iStatus, 157);
     const std::string sLine = c.iArg > 0 ? "× 引数" + std::to_string(c.iArg) + "が不正です"
@@ -181,6 +181,11 @@ const Row kRows[] = {
     {"B25", "core header, bit count 0", 0, "", [] { return Patched(Pic(8, 8, 1, 12), kCoreBits, 0, true); }, ""},
     {"B26", "core header, 1 bit, 8 x 65535 with 8 rows", 0, "", [] { return Patched(Pic(8, 8, 1, 12), kCoreHeight, 65535, true); },
      kRead},
+    {"B27", "colour table cut short", 0, "", [] { return Mono16x8().substr(0, kPalette + 5); }, kRead},
+    {"B28", "24 bits, 65536 x 10923 (rows past 2^31 bytes)", 0, "",
+     [] { return Patched(Patched(Claims(kBits, 24, true), kWidth, 0x10000), kHeight, 0x2AAB); }, kTooLarge},
+    {"B29", "1 bit, 1500000000 x 9 (columns past 2^31 bytes, rows not)", 0, "",
+     [] { return Patched(Patched(Mono16x8(), kWidth, 1500000000u), kHeight, 9); }, kTooLarge},
 };
 INSTANTIATE_TEST_SUITE_P(BadInput, Refused, ::testing::ValuesIn(kRows),
                          [](const auto &a_tInfo) { return std::string(a_tInfo.param.szId); });

@@ -1,7 +1,7 @@
-// The sample patient, and one printer command run against the scripted peer:
-// what went on the wire, what the command logged, what it returned.
-#ifndef VESTRUN_SLOW_COMMAND_H
-#define VESTRUN_SLOW_COMMAND_H
+// One printer command run against the scripted peer: what went on the wire,
+// what the command logged, what it returned.
+#ifndef VESTRUN_COMMAND_PEER_H
+#define VESTRUN_COMMAND_PEER_H
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -13,28 +13,13 @@
 
 #include "head.h"
 #include "peer.h"
+#include "sample_card.h"
 #include "sock.h"
 #include "testutil.h"
 
 namespace cmdtest {
 
 using Lines = std::vector<std::string>;
-
-// 12345, ヤマダ　タロウ, 19700101, sex 1, 山田太郎, first visit 20240401.
-inline T_PAT_INF Patient(char a_cStyFlg = '0')
-{
-    T_PAT_INF p;
-    memset(&p, 0, sizeof p);
-    strcpy(p.szID, "12345");
-    memcpy(p.szNameKANA, "\x54\x4F\x40\x5E\x20\x40\x5B\x33", 8);
-    strcpy(p.szBirthDate, "19700101");
-    p.cSEX = '1';
-    p.cStyFlg = a_cStyFlg;
-    strcpy(p.szNameKANJI, "山田太郎");
-    strcpy(p.szFirstDate, "20240401");
-    strcpy(p.szNameKanaZen, "ヤマダ　タロウ");
-    return p;
-}
 
 // The machine's part of one accepted exchange: frame in, ACK answer, result
 // reply, closing ACK in.
@@ -73,15 +58,6 @@ inline CmdRun RunCmd(vt::Peer &a_peer, const std::function<int(int)> &a_fn)
         r.wire.push_back(vt::ToHex(f.bytes));
     }
     return r;
-}
-
-// The hex of a frame from STX through ETX with its block check.
-inline std::string Wire(const std::string &a_sBody)
-{
-    std::string f = "\x02" + a_sBody + "\x03";
-    f.push_back('\0');
-    SCK_iSetBcc(&f[0], static_cast<int>(f.size()) - 1);
-    return vt::ToHex(f);
 }
 
 }  // namespace cmdtest
