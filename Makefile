@@ -48,11 +48,11 @@ fuzz: $(FUZZ_BUILD)/CMakeCache.txt
 
 # A few seconds per fuzz target; FUZZ_SECONDS=600 for a long run.
 fuzz-smoke: fuzz
-	scripts/fuzz.sh $(FUZZ_BUILD) $${FUZZ_SECONDS:-10}
+	tests/scripts/fuzz.sh $(FUZZ_BUILD) $${FUZZ_SECONDS:-10}
 
 # docs/bad-input.md: every bad-input case of the suite, run side by side, and what came of it.
 badinput: build
-	python3 scripts/bad-input.py $(BUILD) docs/bad-input.md
+	python3 tests/scripts/bad-input.py $(BUILD) docs/bad-input.md
 
 # docs/fault-matrix.md: every frame of a run under every fault of the stand-in, and the
 # hostile machine, run side by side against the model in the script (about 2 minutes).

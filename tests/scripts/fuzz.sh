@@ -5,7 +5,7 @@
 set -uo pipefail
 build=${1:-build-fuzz}
 seconds=${2:-10}
-top=$(cd "$(dirname "$0")/.." && pwd)
+top=$(cd "$(dirname "$0")/../.." && pwd)
 case $build in /*) ;; *) build=$PWD/$build ;; esac
 work=$(mktemp -d "${TMPDIR:-/tmp}/vestrun-fuzz-XXXXXX")
 trap 'rm -rf "$work"' EXIT
