@@ -25,6 +25,13 @@ struct Seen {
     std::string sLog;      // the log lines that tell, " / " between them
     std::string sErr;      // standard error, the file's path written FILE
     std::string sMachine;  // what reached the machine
+    std::string sStripe;   // the stripe the card kept, bytes
+    std::string sFrame;    // the frame built, bytes
+    Seen(std::string a_sStatus, std::string a_sLog, std::string a_sErr, std::string a_sMachine,
+         std::string a_sStripe = "", std::string a_sFrame = "")
+        : sStatus(a_sStatus), sLog(a_sLog), sErr(a_sErr), sMachine(a_sMachine), sStripe(a_sStripe), sFrame(a_sFrame)
+    {
+    }
 };
 
 // One run of the real vestrun to its end.
@@ -84,6 +91,8 @@ inline void Emit(const std::string &a_sId, const std::string &a_sGroup, const st
     put("log", a_tSeen.sLog);
     put("err", a_tSeen.sErr);
     put("machine", a_tSeen.sMachine);
+    if (!a_tSeen.sStripe.empty()) put("stripe", a_tSeen.sStripe);
+    if (!a_tSeen.sFrame.empty()) put("frame", a_tSeen.sFrame);
     put("verdict", ::testing::Test::HasFailure() ? "FAIL" : "ok");
     vt::WriteFile(std::string(szDir) + "/" + a_sId + ".row", sRow);
 }

@@ -1,9 +1,8 @@
 // Bad input that does reach the machine: arguments at their limits, names and
 // pictures that are odd but can be carried, each issued as a whole card
-// against vestrun-sim with its stripe and picture checked; and broken
-// settings files for the character set command, whose frame (or its absence)
-// is checked on the wire of the scripted peer. The refusals before the
-// machine are in test_badinput.cpp; docs/bad-input.md is made from both.
+// against vestrun-sim with its stripe and picture checked. The refusals
+// before the machine and the settings files are in test_badinput.cpp;
+// docs/bad-input.md is made from both.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,7 +15,6 @@
 
 #include "badinput.h"
 #include "bmpfile.h"
-#include "command_peer.h"
 #include "slow_e2e.h"
 
 namespace {
@@ -33,26 +31,6 @@ const std::vector<std::string> kDrawing = {
     "#...#..#######..", "#...#.....#.....", "#...#.....#.....", ".#.#......#.....",
     ".#.#......#.....", "..#.......#.....", "..#.......#.....", "................",
 };
-
-// The stripe for the table, field by field: text where it is text, else hex.
-std::string StripeText(const std::string &a_sStripe)
-{
-    if (a_sStripe.size() != 69) {
-        return "stripe of " + std::to_string(a_sStripe.size()) + " bytes: " + vt::ToHex(a_sStripe);
-    }
-    static const struct {
-        const char *szName;
-        size_t iAt, iLen;
-    } kFields[] = {{"number", 0, 10}, {"kana", 10, 24}, {"birth", 34, 8}, {"sex", 42, 1}, {"kanji", 45, 14}, {"first", 61, 8}};
-    std::string out;
-    for (const auto &f : kFields) {
-        const std::string v = a_sStripe.substr(f.iAt, f.iLen);
-        bool bText = true;
-        for (unsigned char c : v) bText = bText && c >= 0x20 && c <= 0x7E;
-        out += (out.empty() ? "" : ", ") + std::string(f.szName) + " " + (bText ? "'" + v + "'" : vt::ToHex(v));
-    }
-    return out;
-}
 
 struct CardRow {
     const char *szId, *szWhat;
@@ -107,12 +85,11 @@ TEST_P(Card, IssuedWithItsStripeAndPicture)
     for (const auto &f : frames) iImage += f.compare(0, 5, "02 4D") == 0;
     std::string sMachine = std::string("card ") + (c.szOutput == sample::kAppend ? "G1" : "F1") + ", image frames: " +
                            std::to_string(iImage) + ", pixels inked: " + std::to_string(iInk) +
-                           (iDiff == 0 ? " as drawn" : ", " + std::to_string(iDiff) + " wrong") + "; stripe: " +
-                           StripeText(sKept);
+                           (iDiff == 0 ? " as drawn" : ", " + std::to_string(iDiff) + " wrong");
     const char *szGroup = c.szId[0] == 'L'   ? "Argument limits (at the limit)"
                           : c.szId[0] == 'K' ? "Names the stripe takes as they are"
                                              : "Pictures the reader takes";
-    badin::Emit(c.szId, szGroup, c.szWhat, Seen{"exit " + std::to_string(r.iStatus), r.Last(), r.sErr, sMachine});
+    badin::Emit(c.szId, szGroup, c.szWhat, Seen{"exit " + std::to_string(r.iStatus), r.Last(), r.sErr, sMachine, sKept});
 }
 
 Stripe With(std::function<void(Stripe &)> a_fSet)
@@ -200,156 +177,6 @@ const CardRow kCardRows[] = {
      [] { return Mono(16, 8, Inverted(), 40, std::string("\x00\x00\x00\x00\xFF\xFF\xFF\x00", 8)); }, Inverted()},
 };
 INSTANTIATE_TEST_SUITE_P(BadInput, Card, ::testing::ValuesIn(kCardRows),
-                         [](const auto &a_tInfo) { return std::string(a_tInfo.param.szId); });
-
-// ---- settings files ------------------------------------------------------------------
-
-constexpr char kStyle2[] = "× 設定ファイル２を読み込むことができません。処理不可能n";
-constexpr char kLayoutMsg[] = "× 設定ファイルを読み込むことができません。処理不可能n";
-constexpr char kGoodStyle[] = "x,\n1,\n0,\n";  // era in kanji with units, short sex words
-constexpr char kGoodLayout[] = "0,\n10,20,K,\n100,50,K,\n100,80,K,\n200,80,K,\n";
-constexpr char kKanjiDate[] = "平成 1年 1月 8日";
-constexpr char kLetterDate[] = "H 1/ 1/ 8";
-
-// The "A" frame of kGoodLayout for the patient below.
-std::string GoodBody(const std::string &a_sBirth, const std::string &a_sSex)
-{
-    return "A0,10,20,\x1B" "EK12345\x1BX100\x1BY050\x1B" "EK山田太郎\x1BX100\x1BY080\x1B" "EK" + a_sBirth +
-           "\x1BX200\x1BY080\x1B" "EK" + a_sSex;
-}
-
-// A settings file: its bytes, or a folder in its place, or nothing.
-struct SetFile {
-    enum Kind { kMissing, kBytes, kFolder } eKind;
-    std::string sBytes;
-};
-SetFile Bytes(const std::string &a_s) { return {SetFile::kBytes, a_s}; }
-const SetFile kMissing = {SetFile::kMissing, ""};
-const SetFile kFolder = {SetFile::kFolder, ""};
-
-struct SetRow {
-    const char *szId, *szWhat;
-    SetFile tStyle, tLayout;
-    int iRet;
-    std::vector<std::string> vLog;  // the command's own lines
-    std::string sBody;              // the frame from the letter on; empty: nothing sent
-};
-
-void PrintTo(const SetRow &a_tRow, std::ostream *a_os) { *a_os << a_tRow.szId; }
-
-// A frame for the table: text where it is text, <XX> for the other bytes; a
-// long one keeps its first and last pieces.
-std::string FrameText(const std::string &a_sFrame)
-{
-    std::vector<std::string> vPiece;
-    for (size_t i = 0; i < a_sFrame.size(); i++) {
-        unsigned char c = static_cast<unsigned char>(a_sFrame[i]);
-        unsigned char n = i + 1 < a_sFrame.size() ? static_cast<unsigned char>(a_sFrame[i + 1]) : 0;
-        char cHex[8];
-        snprintf(cHex, sizeof cHex, "<%02X>", c);
-        if (((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) && n >= 0x40 && n <= 0xFC && n != 0x7F) {
-            vPiece.push_back(a_sFrame.substr(i++, 2));
-        } else {
-            vPiece.push_back(c >= 0x20 && c < 0x7F && c != '<' ? std::string(1, static_cast<char>(c)) : cHex);
-        }
-    }
-    std::string out;
-    for (size_t i = 0; i < vPiece.size(); i++) {
-        if (vPiece.size() > 120 && i == 80) {
-            out += " ... ";
-            i = vPiece.size() - 30;
-        }
-        out += vPiece[i];
-    }
-    return out;
-}
-
-class Settings : public ::testing::TestWithParam<SetRow> {};
-
-TEST_P(Settings, CharacterSetFrameOrNothing)
-{
-    const SetRow &c = GetParam();
-    vt::TempDir dir;
-    for (const auto &f : {std::make_pair("printstyle.txt", c.tStyle), std::make_pair("printsetting.txt", c.tLayout)}) {
-        if (f.second.eKind == SetFile::kBytes) {
-            vt::WriteFile(dir.file(f.first), f.second.sBytes);
-        } else if (f.second.eKind == SetFile::kFolder) {
-            ASSERT_EQ(mkdir(dir.file(f.first).c_str(), 0700), 0);
-        }
-    }
-    T_PAT_INF p = sample::Patient();
-    strcpy(p.szBirthDate, "19890108");
-    vt::Peer peer;
-    if (!c.sBody.empty()) cmdtest::Accept(peer);
-    char *szCwd = getcwd(nullptr, 0);
-    ASSERT_EQ(chdir(dir.path().c_str()), 0);
-    cmdtest::CmdRun r = cmdtest::RunCmd(peer, [&](int s) { return m_iCharSet(p, s); });
-    EXPECT_EQ(chdir(szCwd), 0);
-    free(szCwd);
-
-    EXPECT_EQ(r.iRet, c.iRet);
-    EXPECT_EQ(r.log, c.vLog);
-    const cmdtest::Lines vWire = c.sBody.empty() ? cmdtest::Lines{} : cmdtest::Lines{sample::Wire(c.sBody), "06"};
-    EXPECT_EQ(r.wire, vWire);
-
-    std::string sMachine = "nothing";
-    if (!r.wire.empty()) {
-        // The frame through its ETX as text, then its block check.
-        std::string sFrame = vt::Hex(r.wire[0]);
-        sMachine = "frame " + FrameText(sFrame.substr(0, sFrame.size() - 1)) + ", block check " +
-                   vt::ToHex(sFrame.substr(sFrame.size() - 1)) + " (" + std::to_string(sFrame.size()) + " bytes)";
-    }
-    const char *szGroup = c.szId[0] == 'S' ? "Print style file (printstyle.txt)" : "Layout file (printsetting.txt)";
-    badin::Emit(c.szId, szGroup, c.szWhat, Seen{"result " + std::to_string(r.iRet), badin::Join(r.log), "", sMachine});
-}
-
-const std::vector<std::string> kSentShort = {"キャラクタセット開始", "性別設定", "　男", "キャラクタセット成功"};
-const std::vector<std::string> kSentLong = {"キャラクタセット開始", "性別設定", "　男性", "キャラクタセット成功"};
-const std::vector<std::string> kNoStyle = {"キャラクタセット開始", kStyle2, kStyle2};
-const std::vector<std::string> kNoLayout = {"キャラクタセット開始", "性別設定", "　男", kLayoutMsg};
-const std::vector<std::string> kTooBig = {"キャラクタセット開始", "性別設定", "　男", "× キャラクタセット失敗"};
-const std::string kLayoutJunk = std::string("\0junk\n", 6) + "\xFF\xFE,\x1B\x1B,\x7F,\n";
-
-const SetRow kSetRows[] = {
-    {"S01", "missing", kMissing, Bytes(kGoodLayout), -99, kNoStyle, ""},
-    {"S02", "empty (letter era with slashes, long sex words)", Bytes(""), Bytes(kGoodLayout), 0,
-     kSentLong, GoodBody(kLetterDate, "男性")},
-    {"S03", "a first line of 200 bytes: its pieces count as lines 0 and 1", 
-     Bytes(std::string(200, 'x') + ",\n1,\n0,\n"), Bytes(kGoodLayout), 0, kSentLong, GoodBody(kLetterDate, "男性")},
-    {"S04", "no trailing commas", Bytes("x\n1\n0\n"), Bytes(kGoodLayout), 0, kSentShort,
-     GoodBody(kKanjiDate, "男")},
-    {"S05", "Windows line ends", Bytes("x,\r\n1,\r\n0,\r\n"), Bytes(kGoodLayout), 0, kSentShort,
-     GoodBody(kKanjiDate, "男")},
-    {"S06", "huge numbers (only the first character counts)",
-     Bytes("x,\n99999999999999999999,\n-99999999999999999999,\n"), Bytes(kGoodLayout), 0, kSentLong,
-     GoodBody(kLetterDate, "男性")},
-    {"S07", "a folder of that name", kFolder, Bytes(kGoodLayout), -99, kNoStyle, ""},
-    {"T01", "missing", Bytes(kGoodStyle), kMissing, -99, kNoLayout, ""},
-    {"T02", "empty", Bytes(kGoodStyle), Bytes(""), 0, kSentShort, "A"},
-    {"T03", "a first line of 204 bytes: its second piece becomes line 1",
-     Bytes(kGoodStyle), Bytes("0," + std::string(200, 'A') + ",\n100,50,K,\n"), 0, kSentShort,
-     "A0," + std::string(75, 'A') + "\x1BX100\x1BY050\x1B" "EK山田太郎"},
-    {"T04", "no trailing commas: the last field keeps its line feed", Bytes(kGoodStyle),
-     Bytes("0\n10,20,K\n100,50,K\n"), 0, kSentShort,
-     "A0\n,10,20,\x1B" "EK\n12345\x1BX100\x1BY050\x1B" "EK\n山田太郎"},
-    {"T05", "Windows line ends after trailing commas", Bytes(kGoodStyle),
-     Bytes("0,\r\n10,20,K,\r\n100,50,K,\r\n"), 0, kSentShort,
-     "A0,10,20,\x1B" "EK12345\x1BX100\x1BY050\x1B" "EK山田太郎"},
-    {"T06", "huge positions (held at the int range)", Bytes(kGoodStyle),
-     Bytes("0,\n\n99999999999999999999,-99999999999999999999,K,\n"), 0, kSentShort,
-     "A0\x1BX2147483647\x1BY-2147483648\x1B" "EK山田太郎"},
-    {"T07", "binary junk: NUL, FF FE, ESC, DEL", Bytes(kGoodStyle),
-     Bytes(kLayoutJunk), 0, kSentShort,
-     "A,\xFF\xFE,\x1B\x1B,\x1B" "E\x7F" "12345"},
-    {"T08", "ETX (03) in an attribute", Bytes(kGoodStyle), Bytes("0,\n10,20,\x03,\n"), -99, kTooBig, ""},
-    {"T09", "STX (02) in an attribute", Bytes(kGoodStyle), Bytes("0,\n10,20,\x02,\n"), -99, kTooBig, ""},
-    {"T10", "a folder of that name", Bytes(kGoodStyle), kFolder, -99, kNoLayout, ""},
-    {"T11", "a layout that fills the frame: 895 bytes and the block check", Bytes(kGoodStyle),
-     Bytes("00,\n\n" + Repeat("1,2,\n", 89)), 0, kSentShort, "A00" + Repeat("\x1BX001\x1BY002", 89)},
-    {"T12", "one byte more than the frame holds", Bytes(kGoodStyle),
-     Bytes("000,\n\n" + Repeat("1,2,\n", 89)), -99, kTooBig, ""},
-};
-INSTANTIATE_TEST_SUITE_P(BadInput, Settings, ::testing::ValuesIn(kSetRows),
                          [](const auto &a_tInfo) { return std::string(a_tInfo.param.szId); });
 
 }  // namespace

@@ -1,10 +1,14 @@
 // Bad input that must end a run before the machine is called: too few
 // arguments, arguments their field cannot hold or the stripe cannot carry,
-// and bitmap files of every broken kind. Each case runs the real vestrun
-// against a listener that must stay untouched. The cards that do go out are
-// in slow_badinput.cpp; docs/bad-input.md is made from both.
+// and bitmap files of every broken kind; each case runs the real vestrun
+// against a listener that must stay untouched. And broken settings files of
+// the character set command. The cards that do go out are in
+// slow_badinput.cpp; docs/bad-input.md is made from both.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
 
 #include <functional>
 #include <ostream>
@@ -13,9 +17,11 @@
 
 #include "badinput.h"
 #include "bmpfile.h"
+#include "head.h"
 
 namespace {
 
+using badin::Repeat;
 using badin::Seen;
 using Lines = std::vector<std::string>;
 
@@ -188,6 +194,126 @@ const Row kRows[] = {
      [] { return Patched(Patched(Mono16x8(), kWidth, 1500000000u), kHeight, 9); }, kTooLarge},
 };
 INSTANTIATE_TEST_SUITE_P(BadInput, Refused, ::testing::ValuesIn(kRows),
+                         [](const auto &a_tInfo) { return std::string(a_tInfo.param.szId); });
+
+// ---- settings files ------------------------------------------------------------------
+
+constexpr char kStyle2[] = "× 設定ファイル２を読み込むことができません。処理不可能n";
+constexpr char kLayoutMsg[] = "× 設定ファイルを読み込むことができません。処理不可能n";
+constexpr char kGoodStyle[] = "x,\n1,\n0,\n";  // era in kanji with units, short sex words
+constexpr char kGoodLayout[] = "0,\n10,20,K,\n100,50,K,\n100,80,K,\n200,80,K,\n";
+constexpr char kKanjiDate[] = "平成 1年 1月 8日";
+constexpr char kLetterDate[] = "H 1/ 1/ 8";
+
+// The "A" frame of kGoodLayout for the patient below, from the letter on.
+std::string Good(const std::string &a_sBirth, const std::string &a_sSex)
+{
+    return "A0,10,20,\x1B" "EK12345\x1BX100\x1BY050\x1B" "EK山田太郎\x1BX100\x1BY080\x1B" "EK" + a_sBirth +
+           "\x1BX200\x1BY080\x1B" "EK" + a_sSex;
+}
+
+// A settings file: its bytes, or a folder in its place, or nothing.
+struct SetFile {
+    enum Kind { kMissing, kBytes, kFolder } eKind;
+    std::string sBytes;
+};
+SetFile Bytes(const std::string &a_s) { return {SetFile::kBytes, a_s}; }
+const SetFile kMissing = {SetFile::kMissing, ""};
+const SetFile kFolder = {SetFile::kFolder, ""};
+
+struct SetRow {
+    const char *szId, *szWhat;
+    SetFile tStyle, tLayout;
+    Lines vLog;         // the lines logged
+    std::string sBody;  // the frame built, from the letter on; empty: the command fails with -99, nothing sent
+};
+
+void PrintTo(const SetRow &a_tRow, std::ostream *a_os) { *a_os << a_tRow.szId; }
+
+class Settings : public ::testing::TestWithParam<SetRow> {};
+
+// The character set command's frame as it is built from the two files (the
+// exchange is the link's business), or its refusal before anything is sent.
+TEST_P(Settings, CharacterSetFrameOrNothing)
+{
+    const SetRow &c = GetParam();
+    vt::TempDir dir;
+    for (const auto &f : {std::make_pair("printstyle.txt", c.tStyle), std::make_pair("printsetting.txt", c.tLayout)}) {
+        if (f.second.eKind == SetFile::kBytes) {
+            vt::WriteFile(dir.file(f.first), f.second.sBytes);
+        } else if (f.second.eKind == SetFile::kFolder) {
+            ASSERT_EQ(mkdir(dir.file(f.first).c_str(), 0700), 0);
+        }
+    }
+    T_PAT_INF p = sample::Patient();
+    strcpy(p.szBirthDate, "19890108");
+    char cSnd[896] = {};
+    char *szCwd = getcwd(nullptr, 0);
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    vt::CaptureFd cap(1);
+    // -1: no machine; a refusal must not try to send.
+    const int iRet = c.sBody.empty() ? m_iCharSet(p, -1) : iCharSetBuild(&p, cSnd, sizeof cSnd);
+    const Lines vLog = vt::LogMessages(cap.Finish());
+    EXPECT_EQ(chdir(szCwd), 0);
+    free(szCwd);
+
+    const std::string sWant = c.sBody.empty() ? "" : "\x02" + c.sBody + "\x03";
+    const std::string sBuilt = iRet > 0 ? std::string(cSnd, static_cast<size_t>(iRet)) : "";
+    EXPECT_EQ(iRet, c.sBody.empty() ? -99 : static_cast<int>(sWant.size()));
+    EXPECT_EQ(vLog, c.vLog);
+    EXPECT_EQ(vt::ToHex(sBuilt), vt::ToHex(sWant));
+    const char *szGroup = c.szId[0] == 'S' ? "Print style file (printstyle.txt)" : "Layout file (printsetting.txt)";
+    badin::Emit(c.szId, szGroup, c.szWhat,
+                Seen{iRet > 0 ? "built" : "result " + std::to_string(iRet), badin::Join(vLog), "",
+                     iRet > 0 ? "" : "nothing sent", "", sBuilt});
+}
+
+const Lines kSentShort = {"性別設定", "　男"};
+const Lines kSentLong = {"性別設定", "　男性"};
+const Lines kNoStyle = {"キャラクタセット開始", kStyle2, kStyle2};
+const Lines kNoLayout = {"キャラクタセット開始", "性別設定", "　男", kLayoutMsg};
+const Lines kTooBig = {"キャラクタセット開始", "性別設定", "　男", "× キャラクタセット失敗"};
+const std::string kLayoutJunk = std::string("\0junk\n", 6) + "\xFF\xFE,\x1B\x1B,\x7F,\n";
+
+const SetRow kSetRows[] = {
+    {"S01", "missing", kMissing, Bytes(kGoodLayout), kNoStyle, ""},
+    {"S02", "empty (letter era with slashes, long sex words)", Bytes(""), Bytes(kGoodLayout), kSentLong, Good(kLetterDate, "男性")},
+    {"S03", "a first line of 200 bytes: its pieces count as lines 0 and 1", 
+     Bytes(std::string(200, 'x') + ",\n1,\n0,\n"), Bytes(kGoodLayout), kSentLong, Good(kLetterDate, "男性")},
+    {"S04", "no trailing commas", Bytes("x\n1\n0\n"), Bytes(kGoodLayout), kSentShort,
+     Good(kKanjiDate, "男")},
+    {"S05", "Windows line ends", Bytes("x,\r\n1,\r\n0,\r\n"), Bytes(kGoodLayout), kSentShort,
+     Good(kKanjiDate, "男")},
+    {"S06", "huge numbers (only the first character counts)",
+     Bytes("x,\n99999999999999999999,\n-99999999999999999999,\n"), Bytes(kGoodLayout), kSentLong,
+     Good(kLetterDate, "男性")},
+    {"S07", "a folder of that name", kFolder, Bytes(kGoodLayout), kNoStyle, ""},
+    {"T01", "missing", Bytes(kGoodStyle), kMissing, kNoLayout, ""},
+    {"T02", "empty", Bytes(kGoodStyle), Bytes(""), kSentShort, "A"},
+    {"T03", "a first line of 204 bytes: its second piece becomes line 1",
+     Bytes(kGoodStyle), Bytes("0," + std::string(200, 'A') + ",\n100,50,K,\n"), kSentShort,
+     "A0," + std::string(75, 'A') + "\x1BX100\x1BY050\x1B" "EK山田太郎"},
+    {"T04", "no trailing commas: the last field keeps its line feed", Bytes(kGoodStyle),
+     Bytes("0\n10,20,K\n100,50,K\n"), kSentShort,
+     "A0\n,10,20,\x1B" "EK\n12345\x1BX100\x1BY050\x1B" "EK\n山田太郎"},
+    {"T05", "Windows line ends after trailing commas", Bytes(kGoodStyle),
+     Bytes("0,\r\n10,20,K,\r\n100,50,K,\r\n"), kSentShort,
+     "A0,10,20,\x1B" "EK12345\x1BX100\x1BY050\x1B" "EK山田太郎"},
+    {"T06", "huge positions (held at the int range)", Bytes(kGoodStyle),
+     Bytes("0,\n\n99999999999999999999,-99999999999999999999,K,\n"), kSentShort,
+     "A0\x1BX2147483647\x1BY-2147483648\x1B" "EK山田太郎"},
+    {"T07", "binary junk: NUL, FF FE, ESC, DEL", Bytes(kGoodStyle),
+     Bytes(kLayoutJunk), kSentShort,
+     "A,\xFF\xFE,\x1B\x1B,\x1B" "E\x7F" "12345"},
+    {"T08", "ETX (03) in an attribute", Bytes(kGoodStyle), Bytes("0,\n10,20,\x03,\n"), kTooBig, ""},
+    {"T09", "STX (02) in an attribute", Bytes(kGoodStyle), Bytes("0,\n10,20,\x02,\n"), kTooBig, ""},
+    {"T10", "a folder of that name", Bytes(kGoodStyle), kFolder, kNoLayout, ""},
+    {"T11", "a layout that fills the frame: 895 bytes and the block check", Bytes(kGoodStyle),
+     Bytes("00,\n\n" + Repeat("1,2,\n", 89)), kSentShort, "A00" + Repeat("\x1BX001\x1BY002", 89)},
+    {"T12", "one byte more than the frame holds", Bytes(kGoodStyle),
+     Bytes("000,\n\n" + Repeat("1,2,\n", 89)), kTooBig, ""},
+};
+INSTANTIATE_TEST_SUITE_P(BadInput, Settings, ::testing::ValuesIn(kSetRows),
                          [](const auto &a_tInfo) { return std::string(a_tInfo.param.szId); });
 
 }  // namespace

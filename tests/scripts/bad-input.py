@@ -43,8 +43,9 @@ the suite before it reaches this table.
   command's own lines for the character set command.
 - Stderr: standard error, the bitmap's path written FILE.
 - Settings files are read by the character set command `m_iCharSet` (no part
-  of an issuing run calls it), here against the scripted peer, for the patient
-  above with the birth date 19890108. Unless a row says otherwise the other
+  of an issuing run calls it), for the patient above with the birth date
+  19890108: the frame it builds (its block check is the link's), or its
+  refusal, with the lines it logs. Unless a row says otherwise the other
   file is a good one: printstyle.txt `x,` `1,` `0,` (era in kanji with units,
   short sex words) and printsetting.txt `0,` `10,20,K,` `100,50,K,`
   `100,80,K,` `200,80,K,` (head, patient number, kanji name, birth date, sex).
@@ -52,10 +53,31 @@ the suite before it reaches this table.
 """
 
 
-def decode(hexed):
-    raw = bytes.fromhex(hexed)
-    text = raw.decode("cp932", errors="backslashreplace")
-    return text
+FIELDS = (("number", 0, 10), ("kana", 10, 24), ("birth", 34, 8), ("sex", 42, 1), ("kanji", 45, 14), ("first", 61, 8))
+
+
+def stripe_text(raw):
+    """The stripe field by field: text where it is text, else hex."""
+    if len(raw) != 69:
+        return f"stripe of {len(raw)} bytes: {raw.hex(' ').upper()}"
+    show = lambda v: f"'{v.decode()}'" if all(0x20 <= c <= 0x7E for c in v) else v.hex(" ").upper()
+    return ", ".join(f"{name} {show(raw[at:at + n])}" for name, at, n in FIELDS)
+
+
+def frame_text(raw):
+    """A frame: text where it is text (Shift_JIS pairs too), <XX> for other bytes; a long one cut."""
+    out, i = [], 0
+    while i < len(raw):
+        c, n = raw[i], raw[i + 1] if i + 1 < len(raw) else 0
+        if (0x81 <= c <= 0x9F or 0xE0 <= c <= 0xFC) and 0x40 <= n <= 0xFC and n != 0x7F:
+            out.append(raw[i:i + 2].decode("cp932", errors="backslashreplace"))
+            i += 2
+        else:
+            out.append(chr(c) if 0x20 <= c < 0x7F and c != 0x3C else f"<{c:02X}>")
+            i += 1
+    if len(out) > 120:
+        out = out[:80] + [" ... "] + out[-30:]
+    return f"frame {''.join(out)} ({len(raw)} bytes)"
 
 
 def cell(text):
@@ -72,7 +94,12 @@ def read_rows(folder):
         with open(os.path.join(folder, name), encoding="ascii") as f:
             for line in f:
                 key, _, val = line.rstrip("\n").partition("=")
-                row[key] = decode(val)
+                raw = bytes.fromhex(val)
+                row[key] = raw if key in ("stripe", "frame") else raw.decode("cp932", errors="backslashreplace")
+        if "stripe" in row:
+            row["machine"] += "; stripe: " + stripe_text(row["stripe"])
+        if "frame" in row:
+            row["machine"] = frame_text(row["frame"])
         rows.append(row)
     return rows
 
