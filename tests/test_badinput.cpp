@@ -1,8 +1,9 @@
 // Bad input that must end a run before the machine is called: too few
 // arguments, arguments their field cannot hold or the stripe cannot carry,
 // and bitmap files of every broken kind; each case runs the real vestrun
-// against a listener that must stay untouched. And broken settings files of
-// the character set command. The cards that do go out are in
+// against a listener that must stay untouched. Arguments that pass but reach
+// the machine only on the stripe, checked in the record built from them. And
+// broken settings files of the character set command. The cards that do go out are in
 // slow_badinput.cpp; docs/bad-input.md is made from both.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "badinput.h"
@@ -23,6 +25,7 @@ namespace {
 
 using badin::Repeat;
 using badin::Seen;
+using sample::Stripe;
 using Lines = std::vector<std::string>;
 
 std::string Exit(const badin::Run &r) { return "exit " + std::to_string(r.iStatus); }
@@ -194,6 +197,72 @@ const Row kRows[] = {
      [] { return Patched(Patched(Mono16x8(), kWidth, 1500000000u), kHeight, 9); }, kTooLarge},
 };
 INSTANTIATE_TEST_SUITE_P(BadInput, Refused, ::testing::ValuesIn(kRows),
+                         [](const auto &a_tInfo) { return std::string(a_tInfo.param.szId); });
+
+// ---- arguments that reach only the stripe ------------------------------------------
+
+struct StripeRow {
+    const char *szId, *szWhat;
+    std::vector<std::pair<int, std::string>> vArgs;  // arguments put over the sample patient's
+    Stripe tStripe;                                  // what the stripe must hold
+};
+
+void PrintTo(const StripeRow &a_tRow, std::ostream *a_os) { *a_os << a_tRow.szId; }
+
+class Stripes : public ::testing::TestWithParam<StripeRow> {};
+
+// Fields at their limits and odd names that the argument check lets through
+// reach the machine only on the stripe: the magnetic record built from the
+// command line holds them thus.
+TEST_P(Stripes, PassTheCheckAndLandOnTheStripe)
+{
+    const StripeRow &c = GetParam();
+    auto args = sample::Args(9100, "card.bmp");
+    for (const auto &a : c.vArgs) args[static_cast<size_t>(a.first - 1)] = a.second;
+    args.insert(args.begin(), "vestrun");
+    std::vector<char *> argv;
+    for (auto &s : args) argv.push_back(&s[0]);
+    EXPECT_EQ(iArgCheck(static_cast<int>(argv.size()), argv.data()), 0);
+    T_PAT_INF p{};
+    vPatFill(&p, argv.data());
+    char cSnd[73] = {};
+    ASSERT_EQ(iMagRecord(&p, cSnd, sizeof cSnd, nullptr, 0), 72);
+    const std::string sStripe(cSnd + 2, 69);
+    EXPECT_EQ(vt::ToHex(sStripe), vt::ToHex(c.tStripe.Bytes()));
+    const char *szGroup = c.szId[0] == 'L' ? "Argument limits (at the limit)" : "Names the stripe takes as they are";
+    badin::Emit(c.szId, szGroup, c.szWhat, Seen{"accepted", "", "", "", sStripe});
+}
+
+Stripe With(std::function<void(Stripe &)> a_fSet)
+{
+    Stripe s;
+    a_fSet(s);
+    return s;
+}
+
+const StripeRow kStripeRows[] = {
+    {"L03", "5 patient number: 10 digits", {{5, "1234567890"}}, With([](Stripe &s) { s.sNumber = "1234567890"; })},
+    {"L04", "6 kanji name: 127 bytes, 山 x 63 and a", {{6, Repeat("山", 63) + "a"}},
+     With([](Stripe &s) { s.sKanji = Repeat("\x3B\x33", 7); })},
+    {"L05", "7 kana name: 127 bytes, ヤ x 63 and A", {{7, Repeat("ヤ", 63) + "A"}},
+     With([](Stripe &s) { s.sKana = "\x0E" + std::string(22, '\x54') + "\x0F"; })},
+    {"L06", "8 sex: 1 byte, \"2\"", {{8, "2"}}, With([](Stripe &s) { s.sSex = "2"; })},
+    {"L07", "9 birth date: 15 bytes, 19991231 (Fri.)", {{9, "19991231 (Fri.)"}},
+     With([](Stripe &s) { s.sBirth = "19991231"; })},
+    {"L08", "10 first visit: 15 bytes, 20240401T093000", {{10, "20240401T093000"}}, Stripe()},
+    {"K01", "7 kana name: lone half-width voicing marks ﾞﾟ", {{7, "ﾞﾟ"}},
+     With([](Stripe &s) { s.sKana = vt::Hex("0E 5E 5F 0F 20 0E 0F") + std::string(17, ' '); })},
+    {"K02", "7 kana name: ヵヶヮヰヱ, which have no half-width form (their JIS codes go on)", {{7, "ヵヶヮヰヱ"}},
+     With([](Stripe &s) { s.sKana = vt::Hex("0E 25 75 25 76 25 6E 25 70 25 71 0F 20 0E 0F") + std::string(9, ' '); })},
+    {"K03", "6 and 7: アイウ in UTF-8, which happens to read as Shift_JIS", {{6, u8"アイウ"}, {7, u8"アイウ"}},
+     With([](Stripe &s) {
+         s.sKana = vt::Hex("0E 65 62 22 65 62 24 65 62 26 0F 20 0E 0F") + std::string(10, ' ');
+         s.sKanji = vt::Hex("65 62 A2 65 62 A4 65 62 A6") + std::string(5, '!');
+     })},
+    {"K04", "6 kanji name: half-width katakana ﾔﾏﾀﾞ ﾀﾛｳ (single bytes go on unchanged)", {{6, "ﾔﾏﾀﾞ ﾀﾛｳ"}},
+     With([](Stripe &s) { s.sKanji = vt::Hex("D4 CF C0 DE 20 C0 DB B3") + std::string(6, '!'); })},
+};
+INSTANTIATE_TEST_SUITE_P(BadInput, Stripes, ::testing::ValuesIn(kStripeRows),
                          [](const auto &a_tInfo) { return std::string(a_tInfo.param.szId); });
 
 // ---- settings files ------------------------------------------------------------------

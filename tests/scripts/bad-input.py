@@ -38,6 +38,9 @@ the suite before it reaches this table.
   that must stay untouched; those that reach the machine issue a whole card on
   their own `vestrun-sim` (`--card-after 0`), whose stripe and picture are
   checked byte for byte and pixel for pixel, every command frame in order.
+  Arguments that pass the check but reach the machine only on the stripe
+  (status "accepted") are checked without one, in the magnetic record built
+  from the command line.
 - Status: the exit status as a shell sees it (157 is -99, 255 is -1).
 - Log: the run-log lines that tell (after the echo of the arguments), or the
   command's own lines for the character set command.
@@ -97,7 +100,7 @@ def read_rows(folder):
                 raw = bytes.fromhex(val)
                 row[key] = raw if key in ("stripe", "frame") else raw.decode("cp932", errors="backslashreplace")
         if "stripe" in row:
-            row["machine"] += "; stripe: " + stripe_text(row["stripe"])
+            row["machine"] = "; ".join(filter(None, (row["machine"], "stripe: " + stripe_text(row["stripe"]))))
         if "frame" in row:
             row["machine"] = frame_text(row["frame"])
         rows.append(row)
