@@ -187,6 +187,19 @@ TEST(ImageBlk, BandsSpansAndFramesOfThePicture)
     }
 }
 
+// Spans handed in that leave the picture send nothing.
+TEST(ImageBlk, SpansOutsideThePictureSendNothing)
+{
+    ColPic pic(16, 8);
+    for (const auto &span : {std::array<int, 2>{0, 16}, {-1, 3}, {5, 4}}) {
+        BlockX x{span[0], span[1]};
+        ImgBlock b{1, 0, 0, &x};
+        std::vector<Bytes> frames;
+        EXPECT_EQ(iImageBlkFrames(&pic.pat.stImg, &b, 1, Collect, &frames), -99) << span[0] << "-" << span[1];
+        EXPECT_TRUE(frames.empty());
+    }
+}
+
 // What the machine's picture buffer cannot take gets no bands at all.
 TEST(ImageBlk, RefusesPicturesBeyondTheMachine)
 {
@@ -269,6 +282,7 @@ TEST(CharSetLayout, PiecesOfEachCountedLine)
         Bytes wire;  // through ETX
     } cases[] = {
         {"zero-padded positions", "\n\n7,1234,\n", Frame("A\x1BX007\x1BY1234")},
+        {"number line without attribute: no number", "\n5,6,\n", Frame("A,5,6")},
         {"birth, sex, kana", "\n\n\n1,2,a,\n3,4,b,\n5,6,c,\n",
          Frame("A\x1BX001\x1BY002\x1B" "EaB\x1BX003\x1BY004\x1B" "EbS\x1BX005\x1BY006\x1B" "Ecヤマダ　タロウ")},
         {"line 6 has positions only", "\n\n\n\n\n\n9,8,K,\n", Frame("A\x1BX009\x1BY008")},
@@ -282,6 +296,10 @@ TEST(CharSetLayout, PiecesOfEachCountedLine)
         Bytes got(snd, static_cast<size_t>(len));
         EXPECT_EQ(vt::ToHex(got), vt::ToHex(c.wire)) << c.what;
     }
+    char empty[] = "0,\n", tiny[3];
+    FILE *fp = fmemopen(empty, strlen(empty), "r");
+    EXPECT_EQ(iCharSetLayout(fp, &p, "B", "S", tiny, sizeof tiny), -1);  // no room for STX, ETX and block check
+    fclose(fp);
 }
 
 // The sex word follows counted line 2 of the print style file; without a
