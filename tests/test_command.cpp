@@ -187,13 +187,14 @@ TEST(ImageBlk, BandsSpansAndFramesOfThePicture)
     }
 }
 
-// Spans handed in that leave the picture send nothing.
+// Spans handed in that leave the picture send nothing, not even the frames
+// of their columns that are inside it.
 TEST(ImageBlk, SpansOutsideThePictureSendNothing)
 {
-    ColPic pic(16, 8);
-    for (const auto &span : {std::array<int, 2>{0, 16}, {-1, 3}, {5, 4}}) {
+    ColPic pic(200, 32);  // a band of 4 byte-rows: 100 columns a frame
+    for (const auto &span : {std::array<int, 2>{0, 200}, {-1, 3}, {5, 4}}) {
         BlockX x{span[0], span[1]};
-        ImgBlock b{1, 0, 0, &x};
+        ImgBlock b{1, 0, 3, &x};
         std::vector<Bytes> frames;
         EXPECT_EQ(iImageBlkFrames(&pic.pat.stImg, &b, 1, Collect, &frames), -99) << span[0] << "-" << span[1];
         EXPECT_TRUE(frames.empty());
