@@ -84,6 +84,14 @@ TEST(BmpFile, EveryLayoutReadsTopRowFirstAndWritesBackByteForByte)
     }
 }
 
+// Rows that fit 31 bits do not make a picture that does: 2^28 bytes a row, 2^31 in all.
+TEST(BmpFile, PixelBufferPast31BitsIsRefusedNotCut)
+{
+    vt::CaptureFd err(2);
+    EXPECT_EQ(CreateImageDatBuff(0x7FFFFFFF, 8, 1), nullptr);
+    EXPECT_EQ(err.Finish(), "CreateImageDatBuff:Allocation error\n");
+}
+
 TEST(BmpFile, WriterRefusesUnreadableLayoutsFailedOpensAndFullDisks)
 {
     vt::TempDir dir;
