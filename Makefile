@@ -58,11 +58,11 @@ fuzz: $(FUZZ_BUILD)/CMakeCache.txt
 # bytes of the texts: the targets must exercise the tool as it is shipped.
 fuzz-smoke: fuzz
 	$(FUZZ_BUILD)/vestrun-text-bytes
-	scripts/fuzz.sh $(FUZZ_BUILD) $${FUZZ_SECONDS:-10}
+	tests/scripts/fuzz.sh $(FUZZ_BUILD) $${FUZZ_SECONDS:-10}
 
 # docs/bad-input.md: every bad-input case of the suite, run side by side, and what came of it.
 badinput: build
-	python3 scripts/bad-input.py $(BUILD) docs/bad-input.md
+	python3 tests/scripts/bad-input.py $(BUILD) docs/bad-input.md
 
 # docs/fault-matrix.md: every frame of a run under every fault of the stand-in over the
 # fake line (the model in tests/test_fault_matrix.cpp, under a second), then the hostile

@@ -1,7 +1,7 @@
 // The bad input table: every case is one row of docs/bad-input.md and one
 // CTest test. A case states its input and asserts what must come of it; when
 // VESTRUN_BADINPUT_ROWS names a folder, it also leaves there what it saw, and
-// scripts/bad-input.py gathers those rows into the table.
+// tests/scripts/bad-input.py gathers those rows into the table.
 #ifndef VESTRUN_BADINPUT_H
 #define VESTRUN_BADINPUT_H
 
@@ -12,7 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "peer.h"
-#include "slow_e2e.h"
+#include "sample_card.h"
+#include "simproc.h"
 #include "testutil.h"
 
 namespace badin {
@@ -24,7 +25,38 @@ struct Seen {
     std::string sLog;      // the log lines that tell, " / " between them
     std::string sErr;      // standard error, the file's path written FILE
     std::string sMachine;  // what reached the machine
+    std::string sStripe;   // the stripe the card kept, bytes
+    std::string sFrame;    // the frame built, bytes
+    Seen(std::string a_sStatus, std::string a_sLog, std::string a_sErr, std::string a_sMachine,
+         std::string a_sStripe = "", std::string a_sFrame = "")
+        : sStatus(a_sStatus), sLog(a_sLog), sErr(a_sErr), sMachine(a_sMachine), sStripe(a_sStripe), sFrame(a_sFrame)
+    {
+    }
 };
+
+// One run of the real vestrun to its end.
+struct Run {
+    int iStatus = -1;  // -1: killed by the time limit
+    std::string sOut;  // run log, Shift_JIS
+    std::string sErr;
+    // The log's messages after the echo of the ten arguments.
+    std::vector<std::string> AfterEcho() const
+    {
+        auto vMsgs = vt::LogMessages(sOut);
+        std::vector<std::string> out;
+        for (size_t i = 10; i < vMsgs.size(); i++) {
+            if (!vMsgs[i].empty()) out.push_back(vMsgs[i]);
+        }
+        return out;
+    }
+    std::string Last() const { return AfterEcho().empty() ? std::string() : AfterEcho().back(); }
+};
+
+inline Run Vestrun(const std::vector<std::string> &a_vArgs, int a_iTimeoutSec = 240)
+{
+    vt::RunResult r = vt::RunProcess(VESTRUN_BIN, a_vArgs, {}, a_iTimeoutSec * 1000);
+    return {r.timed_out ? -1 : r.exit_code, r.out, r.err};
+}
 
 inline std::string Repeat(const std::string &a_s, int a_iN)
 {
@@ -59,6 +91,8 @@ inline void Emit(const std::string &a_sId, const std::string &a_sGroup, const st
     put("log", a_tSeen.sLog);
     put("err", a_tSeen.sErr);
     put("machine", a_tSeen.sMachine);
+    if (!a_tSeen.sStripe.empty()) put("stripe", a_tSeen.sStripe);
+    if (!a_tSeen.sFrame.empty()) put("frame", a_tSeen.sFrame);
     put("verdict", ::testing::Test::HasFailure() ? "FAIL" : "ok");
     vt::WriteFile(std::string(szDir) + "/" + a_sId + ".row", sRow);
 }

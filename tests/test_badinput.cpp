@@ -1,25 +1,36 @@
 // Bad input that must end a run before the machine is called: too few
 // arguments, arguments their field cannot hold or the stripe cannot carry,
-// and bitmap files of every broken kind. Each case runs the real vestrun
-// against a listener that must stay untouched. The cards that do go out are
-// in slow_badinput.cpp; docs/bad-input.md is made from both.
+// and bitmap files of every broken kind; each case runs the real vestrun
+// against a listener that must stay untouched. Arguments that pass but reach
+// the machine only on the stripe, checked in the record built from them. And
+// broken settings files of the character set command. The cards that do go out are in
+// slow_badinput.cpp; docs/bad-input.md is made from both.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
 
 #include <functional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "badinput.h"
 #include "bmpfile.h"
+#include "frames.h"
+#include "head.h"
+#include "patient.h"
 
 namespace {
 
+using badin::Repeat;
 using badin::Seen;
+using sample::Stripe;
 using Lines = std::vector<std::string>;
 
-std::string Exit(const e2e::Result &r) { return "exit " + std::to_string(r.iStatus); }
+std::string Exit(const badin::Run &r) { return "exit " + std::to_string(r.iStatus); }
 
 // ---- how many arguments ------------------------------------------------------
 
@@ -30,9 +41,9 @@ TEST_P(Usage, OnlyTheUsageLine)
     const std::string kUsage = "Usage : vestrun [ホスト名] [ポート番号] [印字形式] [bmpファイル] [患者番号] [患者名] "
                                "[カナ氏名] [生年月日] [性別] [初診日] \n";
     badin::Listener tListen;
-    auto args = e2e::Args(tListen.Port(), "p.bmp");
+    auto args = sample::Args(tListen.Port(), "p.bmp");
     args.resize(GetParam());
-    e2e::Result r = e2e::Vestrun(args, 30);
+    badin::Run r = badin::Vestrun(args, 30);
     EXPECT_EQ(r.iStatus, 0);
     EXPECT_EQ(r.sOut, kUsage);
     EXPECT_EQ(r.sErr, "");
@@ -59,7 +70,7 @@ std::string Patched(std::string a_sFile, size_t a_iAt, uint32_t a_iVal, bool a_b
 }
 
 // Offsets of the file with a 40-byte info header, and of the 12-byte core header.
-constexpr size_t kOffData = 10, kInfoLen = 14, kWidth = 18, kHeight = 22, kBits = 28;
+constexpr size_t kOffData = 10, kInfoLen = 14, kWidth = 18, kHeight = 22, kBits = 28, kPalette = 54;
 constexpr size_t kCoreHeight = 20, kCoreBits = 24;
 
 std::string Pic(int64_t a_iW, int64_t a_iH, uint16_t a_iBits, uint32_t a_iInfo = 40)
@@ -105,9 +116,9 @@ TEST_P(Refused, OneLineAndNothingSent)
     } else if (c.fFile || c.iArg > 0) {
         vt::WriteFile(sPath, c.fFile ? c.fFile() : vt::MonoBmp({"#..#", ".##.", ".##.", "#..#"}));
     }
-    auto args = e2e::Args(tListen.Port(), sPath);
+    auto args = sample::Args(tListen.Port(), sPath);
     if (c.iArg > 0) args[static_cast<size_t>(c.iArg - 1)] = c.sVal;
-    e2e::Result r = e2e::Vestrun(args, 30);
+    badin::Run r = badin::Vestrun(args, 30);
 
     EXPECT_EQ(r.iStatus, 157);
     const std::string sLine = c.iArg > 0 ? "× 引数" + std::to_string(c.iArg) + "が不正です"
@@ -185,8 +196,199 @@ const Row kRows[] = {
     {"B25", "core header, bit count 0", 0, "", [] { return Patched(Pic(8, 8, 1, 12), kCoreBits, 0, true); }, Unread(kBits0)},
     {"B26", "core header, 1 bit, 8 x 65535 with 8 rows", 0, "", [] { return Patched(Pic(8, 8, 1, 12), kCoreHeight, 65535, true); },
      kRead},
+    {"B27", "colour table cut short", 0, "", [] { return Mono16x8().substr(0, kPalette + 5); }, kRead},
+    {"B28", "24 bits, 65536 x 10923 (rows past 2^31 bytes)", 0, "",
+     [] { return Patched(Patched(Claims(kBits, 24, true), kWidth, 0x10000), kHeight, 0x2AAB); }, kTooLarge},
+    {"B29", "1 bit, 1500000000 x 9 (columns past 2^31 bytes, rows not)", 0, "",
+     [] { return Patched(Patched(Mono16x8(), kWidth, 1500000000u), kHeight, 9); }, kTooLarge},
 };
 INSTANTIATE_TEST_SUITE_P(BadInput, Refused, ::testing::ValuesIn(kRows),
+                         [](const auto &a_tInfo) { return std::string(a_tInfo.param.szId); });
+
+// ---- arguments that reach only the stripe ------------------------------------------
+
+struct StripeRow {
+    const char *szId, *szWhat;
+    std::vector<std::pair<int, std::string>> vArgs;  // arguments put over the sample patient's
+    Stripe tStripe;                                  // what the stripe must hold
+};
+
+void PrintTo(const StripeRow &a_tRow, std::ostream *a_os) { *a_os << a_tRow.szId; }
+
+class Stripes : public ::testing::TestWithParam<StripeRow> {};
+
+// Fields at their limits and odd names that the argument check lets through
+// reach the machine only on the stripe: the magnetic record built from the
+// command line holds them thus.
+TEST_P(Stripes, PassTheCheckAndLandOnTheStripe)
+{
+    const StripeRow &c = GetParam();
+    auto args = sample::Args(9100, "card.bmp");
+    for (const auto &a : c.vArgs) args[static_cast<size_t>(a.first - 1)] = a.second;
+    args.insert(args.begin(), "vestrun");
+    std::vector<char *> argv;
+    for (auto &s : args) argv.push_back(&s[0]);
+    EXPECT_EQ(iArgCheck(static_cast<int>(argv.size()), argv.data()), 0);
+    T_PAT_INF p{};
+    vPatFill(&p, argv.data());
+    char cSnd[73] = {};
+    ASSERT_EQ(iMagRecord(&p, cSnd, sizeof cSnd, nullptr, 0), 72);
+    const std::string sStripe(cSnd + 2, 69);
+    EXPECT_EQ(vt::ToHex(sStripe), vt::ToHex(c.tStripe.Bytes()));
+    const char *szGroup = c.szId[0] == 'L' ? "Argument limits (at the limit)" : "Names the stripe takes as they are";
+    badin::Emit(c.szId, szGroup, c.szWhat, Seen{"accepted", "", "", "", sStripe});
+}
+
+Stripe With(std::function<void(Stripe &)> a_fSet)
+{
+    Stripe s;
+    a_fSet(s);
+    return s;
+}
+
+const StripeRow kStripeRows[] = {
+    {"L03", "5 patient number: 10 digits", {{5, "1234567890"}}, With([](Stripe &s) { s.sNumber = "1234567890"; })},
+    {"L04", "6 kanji name: 127 bytes, 山 x 63 and a", {{6, Repeat("山", 63) + "a"}},
+     With([](Stripe &s) { s.sKanji = Repeat("\x3B\x33", 7); })},
+    {"L05", "7 kana name: 127 bytes, ヤ x 63 and A", {{7, Repeat("ヤ", 63) + "A"}},
+     With([](Stripe &s) { s.sKana = "\x0E" + std::string(22, '\x54') + "\x0F"; })},
+    {"L06", "8 sex: 1 byte, \"2\"", {{8, "2"}}, With([](Stripe &s) { s.sSex = "2"; })},
+    {"L07", "9 birth date: 15 bytes, 19991231 (Fri.)", {{9, "19991231 (Fri.)"}},
+     With([](Stripe &s) { s.sBirth = "19991231"; })},
+    {"L08", "10 first visit: 15 bytes, 20240401T093000", {{10, "20240401T093000"}}, Stripe()},
+    {"K01", "7 kana name: lone half-width voicing marks ﾞﾟ", {{7, "ﾞﾟ"}},
+     With([](Stripe &s) { s.sKana = vt::Hex("0E 5E 5F 0F 20 0E 0F") + std::string(17, ' '); })},
+    {"K02", "7 kana name: ヵヶヮヰヱ, which have no half-width form (their JIS codes go on)", {{7, "ヵヶヮヰヱ"}},
+     With([](Stripe &s) { s.sKana = vt::Hex("0E 25 75 25 76 25 6E 25 70 25 71 0F 20 0E 0F") + std::string(9, ' '); })},
+    {"K03", "6 and 7: アイウ in UTF-8, which happens to read as Shift_JIS", {{6, u8"アイウ"}, {7, u8"アイウ"}},
+     With([](Stripe &s) {
+         s.sKana = vt::Hex("0E 65 62 22 65 62 24 65 62 26 0F 20 0E 0F") + std::string(10, ' ');
+         s.sKanji = vt::Hex("65 62 A2 65 62 A4 65 62 A6") + std::string(5, '!');
+     })},
+    {"K04", "6 kanji name: half-width katakana ﾔﾏﾀﾞ ﾀﾛｳ (single bytes go on unchanged)", {{6, "ﾔﾏﾀﾞ ﾀﾛｳ"}},
+     With([](Stripe &s) { s.sKanji = vt::Hex("D4 CF C0 DE 20 C0 DB B3") + std::string(6, '!'); })},
+};
+INSTANTIATE_TEST_SUITE_P(BadInput, Stripes, ::testing::ValuesIn(kStripeRows),
+                         [](const auto &a_tInfo) { return std::string(a_tInfo.param.szId); });
+
+// ---- settings files ------------------------------------------------------------------
+
+constexpr char kStyle2[] = "× 設定ファイル２を読み込むことができません。処理不可能n";
+constexpr char kLayoutMsg[] = "× 設定ファイルを読み込むことができません。処理不可能n";
+constexpr char kGoodStyle[] = "x,\n1,\n0,\n";  // era in kanji with units, short sex words
+constexpr char kGoodLayout[] = "0,\n10,20,K,\n100,50,K,\n100,80,K,\n200,80,K,\n";
+constexpr char kKanjiDate[] = "平成 1年 1月 8日";
+constexpr char kLetterDate[] = "H 1/ 1/ 8";
+
+// The "A" frame of kGoodLayout for the patient below, from the letter on.
+std::string Good(const std::string &a_sBirth, const std::string &a_sSex)
+{
+    return "A0,10,20,\x1B" "EK12345\x1BX100\x1BY050\x1B" "EK山田太郎\x1BX100\x1BY080\x1B" "EK" + a_sBirth +
+           "\x1BX200\x1BY080\x1B" "EK" + a_sSex;
+}
+
+// A settings file: its bytes, or a folder in its place, or nothing.
+struct SetFile {
+    enum Kind { kMissing, kBytes, kFolder } eKind;
+    std::string sBytes;
+};
+SetFile Bytes(const std::string &a_s) { return {SetFile::kBytes, a_s}; }
+const SetFile kMissing = {SetFile::kMissing, ""};
+const SetFile kFolder = {SetFile::kFolder, ""};
+
+struct SetRow {
+    const char *szId, *szWhat;
+    SetFile tStyle, tLayout;
+    Lines vLog;         // the lines logged
+    std::string sBody;  // the frame built, from the letter on; empty: the command fails with -99, nothing sent
+};
+
+void PrintTo(const SetRow &a_tRow, std::ostream *a_os) { *a_os << a_tRow.szId; }
+
+class Settings : public ::testing::TestWithParam<SetRow> {};
+
+// The character set command's frame as it is built from the two files (the
+// exchange is the link's business), or its refusal before anything is sent.
+TEST_P(Settings, CharacterSetFrameOrNothing)
+{
+    const SetRow &c = GetParam();
+    vt::TempDir dir;
+    for (const auto &f : {std::make_pair("printstyle.txt", c.tStyle), std::make_pair("printsetting.txt", c.tLayout)}) {
+        if (f.second.eKind == SetFile::kBytes) {
+            vt::WriteFile(dir.file(f.first), f.second.sBytes);
+        } else if (f.second.eKind == SetFile::kFolder) {
+            ASSERT_EQ(mkdir(dir.file(f.first).c_str(), 0700), 0);
+        }
+    }
+    T_PAT_INF p = sample::Patient();
+    strcpy(p.szBirthDate, "19890108");
+    char cSnd[896] = {};
+    char *szCwd = getcwd(nullptr, 0);
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    vt::CaptureFd cap(1);
+    // -1: no machine; a refusal must not try to send.
+    const int iRet = c.sBody.empty() ? m_iCharSet(p, -1) : iCharSetBuild(&p, cSnd, sizeof cSnd);
+    const Lines vLog = vt::LogMessages(cap.Finish());
+    EXPECT_EQ(chdir(szCwd), 0);
+    free(szCwd);
+
+    const std::string sWant = c.sBody.empty() ? "" : "\x02" + c.sBody + "\x03";
+    const std::string sBuilt = iRet > 0 ? std::string(cSnd, static_cast<size_t>(iRet)) : "";
+    EXPECT_EQ(iRet, c.sBody.empty() ? -99 : static_cast<int>(sWant.size()));
+    EXPECT_EQ(vLog, c.vLog);
+    EXPECT_EQ(vt::ToHex(sBuilt), vt::ToHex(sWant));
+    const char *szGroup = c.szId[0] == 'S' ? "Print style file (printstyle.txt)" : "Layout file (printsetting.txt)";
+    badin::Emit(c.szId, szGroup, c.szWhat,
+                Seen{iRet > 0 ? "built" : "result " + std::to_string(iRet), badin::Join(vLog), "",
+                     iRet > 0 ? "" : "nothing sent", "", sBuilt});
+}
+
+const Lines kSentShort = {"性別設定", "　男"};
+const Lines kSentLong = {"性別設定", "　男性"};
+const Lines kNoStyle = {"キャラクタセット開始", kStyle2, kStyle2};
+const Lines kNoLayout = {"キャラクタセット開始", "性別設定", "　男", kLayoutMsg};
+const Lines kTooBig = {"キャラクタセット開始", "性別設定", "　男", "× キャラクタセット失敗"};
+const std::string kLayoutJunk = std::string("\0junk\n", 6) + "\xFF\xFE,\x1B\x1B,\x7F,\n";
+
+const SetRow kSetRows[] = {
+    {"S01", "missing", kMissing, Bytes(kGoodLayout), kNoStyle, ""},
+    {"S02", "empty (letter era with slashes, long sex words)", Bytes(""), Bytes(kGoodLayout), kSentLong, Good(kLetterDate, "男性")},
+    {"S03", "a first line of 200 bytes: its pieces count as lines 0 and 1", 
+     Bytes(std::string(200, 'x') + ",\n1,\n0,\n"), Bytes(kGoodLayout), kSentLong, Good(kLetterDate, "男性")},
+    {"S04", "no trailing commas", Bytes("x\n1\n0\n"), Bytes(kGoodLayout), kSentShort,
+     Good(kKanjiDate, "男")},
+    {"S05", "Windows line ends", Bytes("x,\r\n1,\r\n0,\r\n"), Bytes(kGoodLayout), kSentShort,
+     Good(kKanjiDate, "男")},
+    {"S06", "huge numbers (only the first character counts)",
+     Bytes("x,\n99999999999999999999,\n-99999999999999999999,\n"), Bytes(kGoodLayout), kSentLong,
+     Good(kLetterDate, "男性")},
+    {"S07", "a folder of that name", kFolder, Bytes(kGoodLayout), kNoStyle, ""},
+    {"T01", "missing", Bytes(kGoodStyle), kMissing, kNoLayout, ""},
+    {"T02", "empty", Bytes(kGoodStyle), Bytes(""), kSentShort, "A"},
+    {"T03", "a first line of 204 bytes: its second piece becomes line 1",
+     Bytes(kGoodStyle), Bytes("0," + std::string(200, 'A') + ",\n100,50,K,\n"), kSentShort,
+     "A0," + std::string(75, 'A') + "\x1BX100\x1BY050\x1B" "EK山田太郎"},
+    {"T04", "no trailing commas: the last field keeps its line feed", Bytes(kGoodStyle),
+     Bytes("0\n10,20,K\n100,50,K\n"), kSentShort,
+     "A0\n,10,20,\x1B" "EK\n12345\x1BX100\x1BY050\x1B" "EK\n山田太郎"},
+    {"T05", "Windows line ends after trailing commas", Bytes(kGoodStyle),
+     Bytes("0,\r\n10,20,K,\r\n100,50,K,\r\n"), kSentShort,
+     "A0,10,20,\x1B" "EK12345\x1BX100\x1BY050\x1B" "EK山田太郎"},
+    {"T06", "huge positions (held at the int range)", Bytes(kGoodStyle),
+     Bytes("0,\n\n99999999999999999999,-99999999999999999999,K,\n"), kSentShort,
+     "A0\x1BX2147483647\x1BY-2147483648\x1B" "EK山田太郎"},
+    {"T07", "binary junk: NUL, FF FE, ESC, DEL", Bytes(kGoodStyle),
+     Bytes(kLayoutJunk), kSentShort,
+     "A,\xFF\xFE,\x1B\x1B,\x1B" "E\x7F" "12345"},
+    {"T08", "ETX (03) in an attribute", Bytes(kGoodStyle), Bytes("0,\n10,20,\x03,\n"), kTooBig, ""},
+    {"T09", "STX (02) in an attribute", Bytes(kGoodStyle), Bytes("0,\n10,20,\x02,\n"), kTooBig, ""},
+    {"T10", "a folder of that name", Bytes(kGoodStyle), kFolder, kNoLayout, ""},
+    {"T11", "a layout that fills the frame: 895 bytes and the block check", Bytes(kGoodStyle),
+     Bytes("00,\n\n" + Repeat("1,2,\n", 89)), kSentShort, "A00" + Repeat("\x1BX001\x1BY002", 89)},
+    {"T12", "one byte more than the frame holds", Bytes(kGoodStyle),
+     Bytes("000,\n\n" + Repeat("1,2,\n", 89)), kTooBig, ""},
+};
+INSTANTIATE_TEST_SUITE_P(BadInput, Settings, ::testing::ValuesIn(kSetRows),
                          [](const auto &a_tInfo) { return std::string(a_tInfo.param.szId); });
 
 }  // namespace

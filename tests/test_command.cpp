@@ -10,15 +10,17 @@
 #include <vector>
 
 #include "frames.h"
+#include "head.h"
 #include "picture.h"
+#include "sample_card.h"
 #include "settings.h"
-#include "slow_command.h"
+#include "testutil.h"
 
 namespace {
 
 using Bytes = std::string;
-using cmdtest::Lines;
-using cmdtest::Patient;
+using Lines = std::vector<std::string>;
+using sample::Patient;
 
 // A 1-bit picture already in column form, all white.
 struct ColPic {
@@ -91,12 +93,7 @@ TEST(MagRecord, SamplePatientByteForByte)
     char snd[128] = {};
     T_PAT_INF p = Patient();
     ASSERT_EQ(iMagRecord(&p, snd, sizeof snd, jis, sizeof jis), 72);
-    snd[72] = 0;
-    SCK_iSetBcc(snd, 72);
-    EXPECT_EQ(vt::ToHex(Bytes(snd, 73)),
-              "02 39 20 20 20 20 20 31 32 33 34 35 0E 54 4F 40 5E 0F 20 0E 40 5B 33 0F 20 20 20 20 20 20 20 20 "
-              "20 20 20 20 31 39 37 30 30 31 30 31 31 1B 4B 3B 33 45 44 42 40 4F 3A 21 21 21 21 21 21 1B 48 "
-              "32 30 32 34 30 34 30 31 03 64");
+    EXPECT_EQ(vt::ToHex(Bytes(snd, 72)), vt::ToHex(Frame("9" + sample::Stripe().Bytes())));
     EXPECT_EQ(vt::ToHex(jis), "3B 33 45 44 42 40 4F 3A");
 }
 
@@ -193,6 +190,20 @@ TEST(ImageBlk, BandsSpansAndFramesOfThePicture)
     }
 }
 
+// Spans handed in that leave the picture send nothing, not even the frames
+// of their columns that are inside it.
+TEST(ImageBlk, SpansOutsideThePictureSendNothing)
+{
+    ColPic pic(200, 32);  // a band of 4 byte-rows: 100 columns a frame
+    for (const auto &span : {std::array<int, 2>{0, 200}, {-1, 3}, {5, 4}}) {
+        BlockX x{span[0], span[1]};
+        ImgBlock b{1, 0, 3, &x};
+        std::vector<Bytes> frames;
+        EXPECT_EQ(iImageBlkFrames(&pic.pat.stImg, &b, 1, Collect, &frames), -99) << span[0] << "-" << span[1];
+        EXPECT_TRUE(frames.empty());
+    }
+}
+
 // What the machine's picture buffer cannot take gets no bands at all.
 TEST(ImageBlk, RefusesPicturesBeyondTheMachine)
 {
@@ -262,7 +273,8 @@ TEST(WholeImage, RefusalsAndEmptyPicturesSendNothing)
 }
 
 // ---- character set ------------------------------------------------------------------
-// (Broken and oversized settings files are rows of the bad input table.)
+// (The frames of the head, number, kanji name, birth date and sex lines, and
+// of broken and oversized settings files, are rows of the bad input table.)
 
 TEST(CharSetLayout, PiecesOfEachCountedLine)
 {
@@ -271,17 +283,13 @@ TEST(CharSetLayout, PiecesOfEachCountedLine)
     struct Case {
         const char *what;
         std::string file;
-        Bytes wire;  // through ETX, or with the block check behind it
+        Bytes wire;  // through ETX
     } cases[] = {
-        {"number and kanji name", "0,\n10,20,K,\n100,50,K,\n",
-         "\x02\x41\x30\x2C\x31\x30\x2C\x32\x30\x2C\x1B\x45\x4B\x31\x32\x33\x34\x35\x1B\x58\x31\x30\x30\x1B\x59\x30"
-         "\x35\x30\x1B\x45\x4B\x8A\xBF\x8E\x9A\x03\x48"},
-        {"comments only", ";head\n;number\n", "\x02\x41\x03\x42"},
         {"zero-padded positions", "\n\n7,1234,\n", Frame("A\x1BX007\x1BY1234")},
+        {"number line without attribute: no number", "\n5,6,\n", Frame("A,5,6")},
         {"birth, sex, kana", "\n\n\n1,2,a,\n3,4,b,\n5,6,c,\n",
          Frame("A\x1BX001\x1BY002\x1B" "EaB\x1BX003\x1BY004\x1B" "EbS\x1BX005\x1BY006\x1B" "Ecヤマダ　タロウ")},
         {"line 6 has positions only", "\n\n\n\n\n\n9,8,K,\n", Frame("A\x1BX009\x1BY008")},
-        {"no trailing comma keeps the line feed", "\n\n100,50,K\n", Frame("A\x1BX100\x1BY050\x1B" "EK\n漢字")},
     };
     for (const auto &c : cases) {
         FILE *fp = fmemopen(const_cast<char *>(c.file.data()), c.file.size(), "r");
@@ -290,12 +298,12 @@ TEST(CharSetLayout, PiecesOfEachCountedLine)
         fclose(fp);
         ASSERT_GT(len, 0) << c.what;
         Bytes got(snd, static_cast<size_t>(len));
-        if (c.wire.back() != '\x03') {  // the expected frame carries its block check
-            got.push_back('\0');
-            SCK_iSetBcc(&got[0], len);
-        }
         EXPECT_EQ(vt::ToHex(got), vt::ToHex(c.wire)) << c.what;
     }
+    char empty[] = "0,\n", tiny[3];
+    FILE *fp = fmemopen(empty, strlen(empty), "r");
+    EXPECT_EQ(iCharSetLayout(fp, &p, "B", "S", tiny, sizeof tiny), -1);  // no room for STX, ETX and block check
+    fclose(fp);
 }
 
 // The sex word follows counted line 2 of the print style file; without a

@@ -22,7 +22,7 @@
 #include "machine.h"
 #include "picture.h"
 #include "peer.h"
-#include "slow_command.h"
+#include "sample_card.h"
 #include "sock.h"
 #include "testutil.h"
 
@@ -117,7 +117,7 @@ std::string PictureFile(const vt::TempDir &dir)
 Outcome RunCard(Modelled *m, char style)
 {
     vt::TempDir dir;
-    T_PAT_INF pat = cmdtest::Patient(style);
+    T_PAT_INF pat = sample::Patient(style);
     HeaderInfo head = {nullptr, nullptr, nullptr};
     EXPECT_EQ(ReadBmp(PictureFile(dir).c_str(), &head, &pat.stImg), 0);
     const LnkLine line = m->line.Line();

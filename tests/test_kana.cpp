@@ -115,6 +115,7 @@ TEST(Kana, Conversions)
         {S, 1, ALL, "DE 41 DF B0 A5", "81 4A 41 81 4B 81 5B 81 45", 0, ""},  // lone marks
         {S, 1, ALL, "B1 DE", "", 1, "unexpected error: \\xb1\n"},  // ｱﾞ
         {S, 1, ALL, "B3 B6 DF", "83 45", 1, "unexpected error: \\xb6\n"},  // ｶﾟ: the output so far stays
+        {S, 1, ALL, "FC B1", "FC B1", 0, ""},  // the last lead byte keeps its trail byte, which is no ｱ
         // srclen limits only the first byte of a sequence.
         {S, 1, 1, "B6 DE B1", "83 4B", 0, ""},
         {E, 1, 1, "8E B6 8E DE 8E B1", "A5 AC", 0, ""},

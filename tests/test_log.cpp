@@ -85,12 +85,10 @@ TEST(SettingsReader, CountedLinesAndFields)
         {";a\n;b\n0,\n1,\n", {{"0"}, {"1"}}},
         {"\n1,\n", {{}, {"1"}}},                         // a blank line is counted
         {",,10,,20,K,\n", {{"10", "20", "K"}}},          // empty fields skipped
-        {"100,50,K\n", {{"100", "50", "K\n"}}},          // no trailing comma: the line feed stays
         {"1,\n2", {{"1"}, {"2"}}},                       // last line without line feed
         {";only\n", {}},
-        // A long line is read in 127-byte pieces that count as lines; a piece
-        // that happens to begin with ';' is a comment.
-        {std::string(200, 'x') + ",\n9,\n", {{std::string(127, 'x')}, {std::string(73, 'x')}, {"9"}}},
+        // A long line is read in 127-byte pieces that count as lines (the bad
+        // input table shows them); a piece that happens to begin with ';' is a comment.
         {std::string(127, 'y') + ";z,\n5,\n", {{std::string(127, 'y')}, {"5"}}},
         {fields64 + "a", {std::vector<std::string>(64, "a")}},
     };

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <ftw.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -88,6 +90,22 @@ TempDir::~TempDir()
     if (!path_.empty()) {
         nftw(path_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
     }
+}
+
+int ClosedPort()
+{
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int port = -1;
+    if (s >= 0 && bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
+        getsockname(s, reinterpret_cast<sockaddr *>(&a), &len) == 0) {
+        port = ntohs(a.sin_port);
+    }
+    if (s >= 0) close(s);
+    return port;
 }
 
 std::string ReadFile(const std::string &path)

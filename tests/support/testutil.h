@@ -42,6 +42,10 @@ private:
     std::string path_;
 };
 
+// A loopback port that was free a moment ago and has nothing listening now:
+// a connect to it is refused.
+int ClosedPort();
+
 std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &bytes);
 

@@ -1,0 +1,65 @@
+// The character set frame from any print style file, any layout file and any
+// birth date, as the character set command builds it from the files in its
+// working folder (a private one here).
+//
+// Input: byte 0 picks the frame buffer's size, byte 1 the sex, byte 2 the
+// lengths of the names (low half: kanji, high half: kana, in steps of 8),
+// bytes 3 to 10 the birth date, then the print style file up to the first
+// NUL byte, then the layout file.
+//
+// Checked: nothing runs past the frame buffer or the era date's 19 bytes;
+// a frame built is STX "A" ... ETX with room for its block check and no ETX
+// before its end.
+#include <cstring>
+
+#include "fuzz.h"
+#include "frames.h"
+#include "head.h"
+#include "patient.h"
+#include "picture.h"
+#include "settings.h"
+#include "sock.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    static const fz::PrivateDir tDir("fuzz_settings");
+    static const bool bQuiet = (fz::Quiet(), true);
+    (void)bQuiet;
+    if (size < 11 || size > (1 << 16)) {
+        return 0;
+    }
+    T_PAT_INF tPat{};
+    strcpy(tPat.szID, "1234567890");
+    tPat.cSEX = static_cast<char>(data[1]);
+    memset(tPat.szNameKANJI, 0x8A, (data[2] & 15u) * 8u);
+    tPat.szNameKANJI[sizeof tPat.szNameKANJI - 1] = '\0';
+    memset(tPat.szNameKanaZen, 0x83, (data[2] >> 4) * 8u);
+    tPat.szNameKanaZen[sizeof tPat.szNameKanaZen - 1] = '\0';
+    memcpy(tPat.szBirthDate, data + 3, 8);
+
+    const uint8_t *pStyle = data + 11;
+    const size_t iRest = size - 11;
+    const uint8_t *pNul = static_cast<const uint8_t *>(memchr(pStyle, 0, iRest));
+    const size_t iStyle = pNul ? static_cast<size_t>(pNul - pStyle) : iRest;
+    const size_t iSkip = iStyle + (pNul ? 1 : 0);
+
+    const int iSize = data[0] < 200 ? 896 : data[0] - 196;  // mostly the real buffer, sometimes a tiny one
+    auto cSnd = fz::Exact(static_cast<size_t>(iSize));
+    auto cEra = fz::Exact(19);  // the longest era date and its terminator
+    int iLen = 0;
+    tDir.Within([&] {
+        fz::PrivateDir::Write("printstyle.txt", pStyle, iStyle);
+        fz::PrivateDir::Write("printsetting.txt", pStyle + iSkip, iRest - iSkip);
+        (void)iDateChg(tPat.szBirthDate, reinterpret_cast<char *>(cEra.get()));
+        iLen = iCharSetBuild(&tPat, reinterpret_cast<char *>(cSnd.get()), iSize);
+    });
+    if (iLen < 0) {
+        fz::Check(iLen == -1, "refusal other than -1 with both files there");
+        return 0;
+    }
+    const unsigned char *f = cSnd.get();
+    fz::Check(iLen >= 3 && iLen + 1 <= iSize, "frame leaves no room for its block check");
+    fz::Check(f[0] == SCK_STX && f[1] == 'A' && f[iLen - 1] == SCK_ETX, "frame not STX A ... ETX");
+    fz::Check(memchr(f + 1, SCK_ETX, static_cast<size_t>(iLen - 2)) == nullptr, "ETX inside the frame");
+    return 0;
+}
