@@ -95,24 +95,24 @@ struct T_CTL {
     T_CMD_LOG tLog;
 };
 
-constexpr T_CMD_LOG LOG_CLEAR = {"バッファクリア開始", "バッファクリア成功", "× バッファクリア失敗"};
-constexpr T_CMD_LOG LOG_LED = {"LED設定開始", "LED設定成功", "× LED設定失敗"};
-constexpr T_CMD_LOG LOG_PUT = {"カード出力開始", "カード出力成功", "× カード出力失敗"};
+constexpr T_CMD_LOG LOG_CLEAR = {"\x83\x6F\x83\x62\x83\x74\x83\x40\x83\x4E\x83\x8A\x83\x41\x8A\x4A\x8E\x6E" /* バッファクリア開始 */, "\x83\x6F\x83\x62\x83\x74\x83\x40\x83\x4E\x83\x8A\x83\x41\x90\xAC\x8C\xF7" /* バッファクリア成功 */, "\x81\x7E \x83\x6F\x83\x62\x83\x74\x83\x40\x83\x4E\x83\x8A\x83\x41\x8E\xB8\x94\x73" /* × バッファクリア失敗 */};
+constexpr T_CMD_LOG LOG_LED = {"LED\x90\xDD\x92\xE8\x8A\x4A\x8E\x6E" /* LED設定開始 */, "LED\x90\xDD\x92\xE8\x90\xAC\x8C\xF7" /* LED設定成功 */, "\x81\x7E LED\x90\xDD\x92\xE8\x8E\xB8\x94\x73" /* × LED設定失敗 */};
+constexpr T_CMD_LOG LOG_PUT = {"\x83\x4A\x81\x5B\x83\x68\x8F\x6F\x97\xCD\x8A\x4A\x8E\x6E" /* カード出力開始 */, "\x83\x4A\x81\x5B\x83\x68\x8F\x6F\x97\xCD\x90\xAC\x8C\xF7" /* カード出力成功 */, "\x81\x7E \x83\x4A\x81\x5B\x83\x68\x8F\x6F\x97\xCD\x8E\xB8\x94\x73" /* × カード出力失敗 */};
 
-constexpr T_CTL CTL_STS = {'Y', "", {"ステータスチェック開始", "ステータスチェック成功", "× ステータスチェック失敗"}};
+constexpr T_CTL CTL_STS = {'Y', "", {"\x83\x58\x83\x65\x81\x5B\x83\x5E\x83\x58\x83\x60\x83\x46\x83\x62\x83\x4E\x8A\x4A\x8E\x6E" /* ステータスチェック開始 */, "\x83\x58\x83\x65\x81\x5B\x83\x5E\x83\x58\x83\x60\x83\x46\x83\x62\x83\x4E\x90\xAC\x8C\xF7" /* ステータスチェック成功 */, "\x81\x7E \x83\x58\x83\x65\x81\x5B\x83\x5E\x83\x58\x83\x60\x83\x46\x83\x62\x83\x4E\x8E\xB8\x94\x73" /* × ステータスチェック失敗 */}};
 // The two buffer clears log the same lines: the log does not tell them apart.
 constexpr T_CTL CTL_CLR = {'@', "", LOG_CLEAR};
 constexpr T_CTL CTL_CLRALL = {'I', "", LOG_CLEAR};
 constexpr T_CTL CTL_LED_ON = {'Z', "412", LOG_LED};
 constexpr T_CTL CTL_LED_OFF = {'Z', "010", LOG_LED};
 // The reset announces itself by its bare name: it is the last word of a run that failed.
-constexpr T_CTL CTL_RESET = {'_', "", {"プリンターリセット", "プリンターリセット成功", "× プリンターリセット失敗"}};
+constexpr T_CTL CTL_RESET = {'_', "", {"\x83\x76\x83\x8A\x83\x93\x83\x5E\x81\x5B\x83\x8A\x83\x5A\x83\x62\x83\x67" /* プリンターリセット */, "\x83\x76\x83\x8A\x83\x93\x83\x5E\x81\x5B\x83\x8A\x83\x5A\x83\x62\x83\x67\x90\xAC\x8C\xF7" /* プリンターリセット成功 */, "\x81\x7E \x83\x76\x83\x8A\x83\x93\x83\x5E\x81\x5B\x83\x8A\x83\x5A\x83\x62\x83\x67\x8E\xB8\x94\x73" /* × プリンターリセット失敗 */}};
 constexpr T_CTL CTL_PUT_APPEND = {'G', "1", LOG_PUT};
 constexpr T_CTL CTL_PUT_REWRITE = {'F', "1", LOG_PUT};
-constexpr T_CTL CTL_MAG_WAIT = {'1', "2", {"磁気書込＋待機開始", "磁気書込＋待機成功", "× 磁気書込＋待機失敗"}};
+constexpr T_CTL CTL_MAG_WAIT = {'1', "2", {"\x8E\xA5\x8B\x43\x8F\x91\x8D\x9E\x81\x7B\x91\xD2\x8B\x40\x8A\x4A\x8E\x6E" /* 磁気書込＋待機開始 */, "\x8E\xA5\x8B\x43\x8F\x91\x8D\x9E\x81\x7B\x91\xD2\x8B\x40\x90\xAC\x8C\xF7" /* 磁気書込＋待機成功 */, "\x81\x7E \x8E\xA5\x8B\x43\x8F\x91\x8D\x9E\x81\x7B\x91\xD2\x8B\x40\x8E\xB8\x94\x73" /* × 磁気書込＋待機失敗 */}};
 // Commands whose frame is built from the record or the settings files.
-constexpr T_CMD_LOG LOG_MAG = {"磁気書込開始", "磁気書込成功", "× 磁気書込失敗"};
-constexpr T_CMD_LOG LOG_CHARSET = {"キャラクタセット開始", "キャラクタセット成功", "× キャラクタセット失敗"};
+constexpr T_CMD_LOG LOG_MAG = {"\x8E\xA5\x8B\x43\x8F\x91\x8D\x9E\x8A\x4A\x8E\x6E" /* 磁気書込開始 */, "\x8E\xA5\x8B\x43\x8F\x91\x8D\x9E\x90\xAC\x8C\xF7" /* 磁気書込成功 */, "\x81\x7E \x8E\xA5\x8B\x43\x8F\x91\x8D\x9E\x8E\xB8\x94\x73" /* × 磁気書込失敗 */};
+constexpr T_CMD_LOG LOG_CHARSET = {"\x83\x4C\x83\x83\x83\x89\x83\x4E\x83\x5E\x83\x5A\x83\x62\x83\x67\x8A\x4A\x8E\x6E" /* キャラクタセット開始 */, "\x83\x4C\x83\x83\x83\x89\x83\x4E\x83\x5E\x83\x5A\x83\x62\x83\x67\x90\xAC\x8C\xF7" /* キャラクタセット成功 */, "\x81\x7E \x83\x4C\x83\x83\x83\x89\x83\x4E\x83\x5E\x83\x5A\x83\x62\x83\x67\x8E\xB8\x94\x73" /* × キャラクタセット失敗 */};
 
 // Every command's exchange: run the built frame through the command exchange
 // and log the result. A frame that could not be built (a_iSndLen < 0) goes
@@ -267,8 +267,8 @@ private:
 
 // The run-log lines of the image transfers. The block transfer ends with
 // "完了", the whole-picture transfers with "成功".
-constexpr char IMG_START[] = "外部イメージ展開開始";
-constexpr char IMG_NG[] = "× 外部イメージ展開失敗";
+constexpr char IMG_START[] = "\x8A\x4F\x95\x94\x83\x43\x83\x81\x81\x5B\x83\x57\x93\x57\x8A\x4A\x8A\x4A\x8E\x6E" /* 外部イメージ展開開始 */;
+constexpr char IMG_NG[] = "\x81\x7E \x8A\x4F\x95\x94\x83\x43\x83\x81\x81\x5B\x83\x57\x93\x57\x8A\x4A\x8E\xB8\x94\x73" /* × 外部イメージ展開失敗 */;
 
 struct T_IMG_SINK {
     int iSock;
@@ -279,7 +279,7 @@ int iImgSinkSend(void *a_pCtx, char *a_cSnd, int a_iLen)
 {
     auto *pCtx = static_cast<T_IMG_SINK *>(a_pCtx);
     if (pCtx->bLogEach) {
-        vLogAdd("イメージ送信開始");
+        vLogAdd("\x83\x43\x83\x81\x81\x5B\x83\x57\x91\x97\x90\x4D\x8A\x4A\x8E\x6E" /* イメージ送信開始 */);
     }
     char cRcv[RCV_LEN] = {};
     int iRcvLen = 0;
@@ -309,10 +309,10 @@ struct T_SEX_WORD {
     const char *szWord;
     const char *szLog;
 };
-constexpr T_SEX_WORD SEX_MALE_SHORT = {"男", "　男"};
-constexpr T_SEX_WORD SEX_MALE_LONG = {"男性", "　男性"};
-constexpr T_SEX_WORD SEX_FEMALE_SHORT = {"女", "　女"};
-constexpr T_SEX_WORD SEX_FEMALE_LONG = {"女性", "　女性"};
+constexpr T_SEX_WORD SEX_MALE_SHORT = {"\x92\x6A" /* 男 */, "\x81\x40\x92\x6A" /* 　男 */};
+constexpr T_SEX_WORD SEX_MALE_LONG = {"\x92\x6A\x90\xAB" /* 男性 */, "\x81\x40\x92\x6A\x90\xAB" /* 　男性 */};
+constexpr T_SEX_WORD SEX_FEMALE_SHORT = {"\x8F\x97" /* 女 */, "\x81\x40\x8F\x97" /* 　女 */};
+constexpr T_SEX_WORD SEX_FEMALE_LONG = {"\x8F\x97\x90\xAB" /* 女性 */, "\x81\x40\x8F\x97\x90\xAB" /* 　女性 */};
 
 const T_SEX_WORD &tSexWord(char a_cSEX, int a_iStyle)
 {
@@ -352,14 +352,14 @@ int m_iStsChk(int a_iSock)
     }
     int iRet = 0;
     if (cRcv[12] == '0') {
-        vLogAdd("カードを挿入してください");
+        vLogAdd("\x83\x4A\x81\x5B\x83\x68\x82\xF0\x91\x7D\x93\xFC\x82\xB5\x82\xC4\x82\xAD\x82\xBE\x82\xB3\x82\xA2" /* カードを挿入してください */);
         iRet = -2;
     } else if (cRcv[12] == '2') {
-        vLogAdd("発行機に抜き取り待ちのカ－ドがあります");
+        vLogAdd("\x94\xAD\x8D\x73\x8B\x40\x82\xC9\x94\xB2\x82\xAB\x8E\xE6\x82\xE8\x91\xD2\x82\xBF\x82\xCC\x83\x4A\x81\x7C\x83\x68\x82\xAA\x82\xA0\x82\xE8\x82\xDC\x82\xB7" /* 発行機に抜き取り待ちのカ－ドがあります */);
         iRet = -3;
     }
     if (cRcv[16] == '1') {
-        vLogAdd("カバ－が開いています");
+        vLogAdd("\x83\x4A\x83\x6F\x81\x7C\x82\xAA\x8A\x4A\x82\xA2\x82\xC4\x82\xA2\x82\xDC\x82\xB7" /* カバ－が開いています */);
         iRet = -4;
     }
     return iRet;
@@ -380,9 +380,9 @@ int m_iCardPut(T_PAT_INF a_tPat, int a_iSock)
     char cRcv[RCV_LEN] = {};
     int iRcvLen = 0;
     if (a_tPat.cStyFlg == '0') {
-        return iCtlRun(a_iSock, CTL_PUT_APPEND, "　追記カード", cRcv, &iRcvLen);
+        return iCtlRun(a_iSock, CTL_PUT_APPEND, "\x81\x40\x92\xC7\x8B\x4C\x83\x4A\x81\x5B\x83\x68" /* 　追記カード */, cRcv, &iRcvLen);
     }
-    return iCtlRun(a_iSock, CTL_PUT_REWRITE, "　リライト", cRcv, &iRcvLen);
+    return iCtlRun(a_iSock, CTL_PUT_REWRITE, "\x81\x40\x83\x8A\x83\x89\x83\x43\x83\x67" /* 　リライト */, cRcv, &iRcvLen);
 }
 
 // ---- magnetic write -------------------------------------------------------------------
@@ -604,7 +604,7 @@ ImgBlock *m_GetImageBlk(T_PAT_INF a_tPat, int *blkN)
                 free(stBlk[j].blkX);
             }
             free(stBlk);
-            vLogAdd("× イメージブロック修正：エラー");
+            vLogAdd("\x81\x7E \x83\x43\x83\x81\x81\x5B\x83\x57\x83\x75\x83\x8D\x83\x62\x83\x4E\x8F\x43\x90\xB3\x81\x46\x83\x47\x83\x89\x81\x5B" /* × イメージブロック修正：エラー */);
             return nullptr;
         }
         stBlk[k].blkN = iBlkNumX;
@@ -651,7 +651,7 @@ int m_iImageBlkSet(T_PAT_INF a_tPat, int a_iSock, ImgBlock *stBlk, int blkNumY)
         vLogAdd(IMG_NG);
         return iRet;
     }
-    vLogAdd("外部イメージ展開完了");
+    vLogAdd("\x8A\x4F\x95\x94\x83\x43\x83\x81\x81\x5B\x83\x57\x93\x57\x8A\x4A\x8A\xAE\x97\xB9" /* 外部イメージ展開完了 */);
     return 0;
 }
 
@@ -699,7 +699,7 @@ int iWholeImageSend(const Image *a_stImg, int a_iSock,
         vLogAdd(IMG_NG);
         return iRet;
     }
-    vLogAdd("外部イメージ展開成功");
+    vLogAdd("\x8A\x4F\x95\x94\x83\x43\x83\x81\x81\x5B\x83\x57\x93\x57\x8A\x4A\x90\xAC\x8C\xF7" /* 外部イメージ展開成功 */);
     return 0;
 }
 
@@ -829,7 +829,7 @@ int iCharSetBuild(const T_PAT_INF *a_tPat, char *a_cSnd, int a_iSize)
         snprintf(cBirth, sizeof cBirth, "%s", cBirthIn);
     }
 
-    vLogAdd("性別設定");
+    vLogAdd("\x90\xAB\x95\xCA\x90\xDD\x92\xE8" /* 性別設定 */);
     const T_SEX_WORD &tSex = tSexWord(a_tPat->cSEX, tStyle.iSex);
     vLogAdd(tSex.szLog);
 

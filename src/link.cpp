@@ -89,14 +89,14 @@ Answer eJudge(const LnkLine &a_tLine, const Reply &a_cRcv)
 {
     const unsigned char cCode = static_cast<unsigned char>(a_cRcv[kAnswerAt]);
     if (cCode == SCK_ACK) {
-        vLog(a_tLine, "<ACK>受信");
+        vLog(a_tLine, "<ACK>\x8E\xF3\x90\x4D" /* <ACK>受信 */);
         return kAnsAck;
     }
     if (cCode == SCK_DLE) {
         return kAnsDle;  // refused: sending again would not help
     }
     if (cCode != SCK_NAK) {
-        vLog(a_tLine, "× 不明コード");
+        vLog(a_tLine, "\x81\x7E \x95\x73\x96\xBE\x83\x52\x81\x5B\x83\x68" /* × 不明コード */);
     }
     return kAnsAgain;
 }
@@ -211,16 +211,16 @@ int iImageResult(const LnkLine &a_tLine, Reply *a_cBuf, char *a_cRcv, int *a_iRc
 int LNK_iSend(const LnkLine &a_tLine, char *a_cSend, int a_iLen)
 {
     if (a_cSend == nullptr || a_iLen < 0 || a_iLen == INT_MAX) {
-        vLog(a_tLine, "× SCK_iSend 送信失敗");
+        vLog(a_tLine, "\x81\x7E SCK_iSend \x91\x97\x90\x4D\x8E\xB8\x94\x73" /* × SCK_iSend 送信失敗 */);
         return -1;
     }
     const int iSndLen = iSeal(a_cSend, a_iLen);
     vLogDump(a_tLine, SCK_DUMP_SEND, iSndLen, a_cSend, iSndLen);
     if (a_tLine.pOps->iSend(a_tLine.pCtx, a_cSend, static_cast<size_t>(iSndLen)) != 0) {
-        vLog(a_tLine, "× SCK_iSend 送信失敗");
+        vLog(a_tLine, "\x81\x7E SCK_iSend \x91\x97\x90\x4D\x8E\xB8\x94\x73" /* × SCK_iSend 送信失敗 */);
         return -1;
     }
-    vLog(a_tLine, "送信成功");
+    vLog(a_tLine, "\x91\x97\x90\x4D\x90\xAC\x8C\xF7" /* 送信成功 */);
     return 0;
 }
 
@@ -249,7 +249,7 @@ int LNK_iRecv(const LnkLine &a_tLine, char *a_cRecv, int *a_iLen, int a_iFlg)
         iRet = -2;
     }
     char cWk[32];
-    snprintf(cWk, sizeof cWk, "受信結果=%d", iRet);
+    snprintf(cWk, sizeof cWk, "\x8E\xF3\x90\x4D\x8C\x8B\x89\xCA=%d" /* 受信結果=%d */, iRet);
     vLog(a_tLine, cWk);
     return iRet;
 }
@@ -273,7 +273,7 @@ int LNK_iSendRecv(const LnkLine &a_tLine, char *a_cSnd, int a_iSndLen, char *a_c
             }
         } else if (iRet != 0) {
             // Nothing to send again, and nothing came the first time.
-            vLog(a_tLine, "× 送信失敗リトライ");
+            vLog(a_tLine, "\x81\x7E \x91\x97\x90\x4D\x8E\xB8\x94\x73\x83\x8A\x83\x67\x83\x89\x83\x43" /* × 送信失敗リトライ */);
             if (!bPause(a_tLine, kRetryUs)) {
                 return -1;
             }
@@ -287,7 +287,7 @@ int LNK_iSendRecv(const LnkLine &a_tLine, char *a_cSnd, int a_iSndLen, char *a_c
         iRet = LNK_iRecv(a_tLine, cRcv.data(), &iLen, 0);
         Answer eAns = kAnsAgain;
         if (iRet != 0) {
-            vLog(a_tLine, "× 受信失敗リトライ");
+            vLog(a_tLine, "\x81\x7E \x8E\xF3\x90\x4D\x8E\xB8\x94\x73\x83\x8A\x83\x67\x83\x89\x83\x43" /* × 受信失敗リトライ */);
         } else {
             eAns = eJudge(a_tLine, cRcv);
         }
@@ -310,7 +310,7 @@ int LNK_iSendImage(const LnkLine &a_tLine, char *a_cSnd, int a_iSndLen, char *a_
         return -1;
     }
     if (a_iSndLen > 0 && (a_cSnd == nullptr || a_iSndLen == INT_MAX)) {
-        vLog(a_tLine, "× SCK_iSendImage 送信失敗");
+        vLog(a_tLine, "\x81\x7E SCK_iSendImage \x91\x97\x90\x4D\x8E\xB8\x94\x73" /* × SCK_iSendImage 送信失敗 */);
         return -1;
     }
     const int iSndLen = a_iSndLen > 0 ? iSeal(a_cSnd, a_iSndLen) : 0;
@@ -322,10 +322,10 @@ int LNK_iSendImage(const LnkLine &a_tLine, char *a_cSnd, int a_iSndLen, char *a_
                 vTakeOffLeftovers(a_tLine);
             }
             if (a_tLine.pOps->iSend(a_tLine.pCtx, a_cSnd, static_cast<size_t>(iSndLen)) != 0) {
-                vLog(a_tLine, "× SCK_iSendImage 送信失敗");
+                vLog(a_tLine, "\x81\x7E SCK_iSendImage \x91\x97\x90\x4D\x8E\xB8\x94\x73" /* × SCK_iSendImage 送信失敗 */);
                 return -1;
             }
-            vLog(a_tLine, "イメージ送信成功");
+            vLog(a_tLine, "\x83\x43\x83\x81\x81\x5B\x83\x57\x91\x97\x90\x4D\x90\xAC\x8C\xF7" /* イメージ送信成功 */);
         }
         const int iGot = iWindowRecv(a_tLine, &cRcv, kFirstLen, kFirstWindowUs);
         if (iGot < 0) {
@@ -333,7 +333,7 @@ int LNK_iSendImage(const LnkLine &a_tLine, char *a_cSnd, int a_iSndLen, char *a_
         }
         Answer eAns = kAnsAgain;
         if (iGot == 0) {
-            vLog(a_tLine, "× 受信失敗リトライ");
+            vLog(a_tLine, "\x81\x7E \x8E\xF3\x90\x4D\x8E\xB8\x94\x73\x83\x8A\x83\x67\x83\x89\x83\x43" /* × 受信失敗リトライ */);
         } else {
             eAns = eJudge(a_tLine, cRcv);
         }

@@ -226,7 +226,7 @@ int SCK_iHexDump(char *a_szOut, size_t a_iSize, const unsigned char *a_cData, in
 int SCK_iDumpLine(char *a_szOut, size_t a_iSize, int a_iDir, int a_iCount, const unsigned char *a_cData, int a_iLen)
 {
     char cHead[64];
-    int iHead = snprintf(cHead, sizeof cHead, a_iDir == SCK_DUMP_RECV ? "受信サイズ=%3d 電文=[" : "送信サイズ=%3d 電文=[",
+    int iHead = snprintf(cHead, sizeof cHead, a_iDir == SCK_DUMP_RECV ? "\x8E\xF3\x90\x4D\x83\x54\x83\x43\x83\x59=%3d \x93\x64\x95\xB6=[" /* 受信サイズ=%3d 電文=[ */ : "\x91\x97\x90\x4D\x83\x54\x83\x43\x83\x59=%3d \x93\x64\x95\xB6=[" /* 送信サイズ=%3d 電文=[ */,
                          a_iCount);
     if (iHead < 0) {
         return -1;
@@ -304,7 +304,7 @@ int SCK_iOpen(int *a_iSocket, const char *a_cHost, int a_iPort)
     std::array<char, kGreetingLen> cRcv{};
     int iLen = kGreetingLen;
     SCK_iRecv(iSock, cRcv.data(), &iLen, 0);
-    vLogAdd("オープン時のバッファクリア終了");
+    vLogAdd("\x83\x49\x81\x5B\x83\x76\x83\x93\x8E\x9E\x82\xCC\x83\x6F\x83\x62\x83\x74\x83\x40\x83\x4E\x83\x8A\x83\x41\x8F\x49\x97\xB9" /* オープン時のバッファクリア終了 */);
     return 0;
 }
 
