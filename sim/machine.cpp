@@ -237,13 +237,27 @@ SimOutcome Record(SimMachine *a_tMachine, char a_cLetter, const std::string &a_c
     return Accept(*a_tMachine, a_cLetter, "magnetic record loaded");
 }
 
+// The refusal of a command on the card in the machine that came with another
+// parameter than its one, or while no card is in.
+bool OnCard(const SimMachine &a_tMachine, const std::string &a_cParams, const char *a_szParam, const char *a_szNoun,
+            const char *a_szDeed, SimOutcome *a_tOut)
+{
+    if (a_cParams != a_szParam) {
+        *a_tOut = Refuse(std::string(a_szNoun) + " with parameter \"" + SimPrintable(a_cParams) + "\" unknown");
+        return false;
+    }
+    if (a_tMachine.eCard != SIM_CARD_READY) {
+        *a_tOut = Refuse(std::string("no card to ") + a_szDeed);
+        return false;
+    }
+    return true;
+}
+
 SimOutcome WriteStripe(SimMachine *a_tMachine, char a_cLetter, const std::string &a_cParams)
 {
-    if (a_cParams != "2") {
-        return Refuse("magnetic write with parameter \"" + SimPrintable(a_cParams) + "\" unknown");
-    }
-    if (a_tMachine->eCard != SIM_CARD_READY) {
-        return Refuse("no card to write");
+    SimOutcome tOut;
+    if (!OnCard(*a_tMachine, a_cParams, "2", "magnetic write", "write", &tOut)) {
+        return tOut;
     }
     if (!a_tMachine->bRecord) {
         return Refuse("no magnetic record to write");
@@ -255,11 +269,9 @@ SimOutcome WriteStripe(SimMachine *a_tMachine, char a_cLetter, const std::string
 
 SimOutcome PutOut(SimMachine *a_tMachine, char a_cLetter, const std::string &a_cParams)
 {
-    if (a_cParams != "1") {
-        return Refuse("card output with parameter \"" + SimPrintable(a_cParams) + "\" unknown");
-    }
-    if (a_tMachine->eCard != SIM_CARD_READY) {
-        return Refuse("no card to put out");
+    SimOutcome tOut;
+    if (!OnCard(*a_tMachine, a_cParams, "1", "card output", "put out", &tOut)) {
+        return tOut;
     }
     SimCard tCard;
     tCard.bAppend = a_cLetter == 'G';
@@ -274,7 +286,7 @@ SimOutcome PutOut(SimMachine *a_tMachine, char a_cLetter, const std::string &a_c
     a_tMachine->eCard = SIM_CARD_OUT;
     a_tMachine->bWritten = false;
     a_tMachine->cStripe.clear();
-    SimOutcome tOut =
+    tOut =
         Accept(*a_tMachine, a_cLetter, tCard.bAppend ? "card put out as an append card" : "card put out as a rewrite");
     tOut.bCardOut = true;
     tOut.tCard = std::move(tCard);
