@@ -120,6 +120,22 @@ void vRate(benchmark::State &state, long bytes)
     state.SetLabel(state.range(0) == 0 ? "card 480x512 1-bit" : "photo 4000x3000 24-bit");
 }
 
+// A picture as ReadBmp leaves it (iRead is what it answered), freed when it goes.
+struct LoadedPicture {
+    HeaderInfo h{nullptr, nullptr, nullptr};
+    Image img{0, 0, 0, nullptr};
+    int iRead;
+
+    explicit LoadedPicture(const std::string &path) : iRead(ReadBmp(path.c_str(), &h, &img)) {}
+    ~LoadedPicture()
+    {
+        FreeImage(&img);
+        FreeHeader(&h);
+    }
+    LoadedPicture(const LoadedPicture &) = delete;
+    LoadedPicture &operator=(const LoadedPicture &) = delete;
+};
+
 // Bands of byte-rows and spans of columns merged at 16, as the card run cuts a
 // picture, with the arrays sized from the picture instead of the card's limits.
 int iSegment(Image *img)
@@ -168,14 +184,11 @@ void BM_ReadBmp(benchmark::State &state)
 {
     const std::string &path = Path(static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        HeaderInfo h{nullptr, nullptr, nullptr};
-        Image img{0, 0, 0, nullptr};
-        if (ReadBmp(path.c_str(), &h, &img) != 0) {
+        LoadedPicture pic(path);
+        if (pic.iRead != 0) {
             state.SkipWithError("ReadBmp failed");
             break;
         }
-        FreeImage(&img);
-        FreeHeader(&h);
     }
     vRate(state, FileSize(path));
 }
@@ -183,9 +196,8 @@ void BM_ReadBmp(benchmark::State &state)
 void BM_RowToCol(benchmark::State &state)
 {
     const std::string &path = Path(static_cast<int>(state.range(0)));
-    HeaderInfo h{nullptr, nullptr, nullptr};
-    Image img{0, 0, 0, nullptr};
-    ReadBmp(path.c_str(), &h, &img);
+    LoadedPicture pic(path);
+    Image &img = pic.img;
     const size_t size = static_cast<size_t>(img.height) * ((img.bitCnt * img.width + 7) / 8);
     std::vector<unsigned char> rows(img.data, img.data + size);
     for (auto _ : state) {
@@ -197,23 +209,17 @@ void BM_RowToCol(benchmark::State &state)
             break;
         }
     }
-    FreeImage(&img);
-    FreeHeader(&h);
     vRate(state, FileSize(path));
 }
 
 void BM_Segment(benchmark::State &state)
 {
     const std::string &path = Path(static_cast<int>(state.range(0)));
-    HeaderInfo h{nullptr, nullptr, nullptr};
-    Image img{0, 0, 0, nullptr};
-    ReadBmp(path.c_str(), &h, &img);
-    ImageRowToCol(&img);
+    LoadedPicture pic(path);
+    ImageRowToCol(&pic.img);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(iSegment(&img));
+        benchmark::DoNotOptimize(iSegment(&pic.img));
     }
-    FreeImage(&img);
-    FreeHeader(&h);
     vRate(state, FileSize(path));
 }
 
@@ -223,15 +229,12 @@ void BM_ReadConvertSegment(benchmark::State &state)
     const std::string &path = Path(static_cast<int>(state.range(0)));
     int iSpans = 0;
     for (auto _ : state) {
-        HeaderInfo h{nullptr, nullptr, nullptr};
-        Image img{0, 0, 0, nullptr};
-        if (ReadBmp(path.c_str(), &h, &img) != 0 || ImageRowToCol(&img) != 0) {
+        LoadedPicture pic(path);
+        if (pic.iRead != 0 || ImageRowToCol(&pic.img) != 0) {
             state.SkipWithError("picture could not be read or converted");
             break;
         }
-        iSpans = iSegment(&img);
-        FreeImage(&img);
-        FreeHeader(&h);
+        iSpans = iSegment(&pic.img);
     }
     state.counters["spans"] = iSpans;
     vRate(state, FileSize(path));
