@@ -69,40 +69,38 @@ const unsigned char *U(const std::string &s)
     return reinterpret_cast<const unsigned char *>(s.c_str());
 }
 
+// Times a_fConvert, which turns the text of a_iInSize bytes into *a_cOut.
+template <typename Convert>
+void vTimeConversion(benchmark::State &state, size_t a_iInSize, std::vector<unsigned char> *a_cOut, Convert a_fConvert)
+{
+    for (auto _ : state) {
+        a_fConvert(a_cOut->data());
+        benchmark::DoNotOptimize(a_cOut->data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * a_iInSize));
+}
+
 void BM_iSJIStoEUC(benchmark::State &state)
 {
     const std::string &in = Mixed();
     std::vector<unsigned char> out(2 * in.size() + 1);
-    for (auto _ : state) {
-        iSJIStoEUC(U(in), out.data());
-        benchmark::DoNotOptimize(out.data());
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * in.size()));
+    vTimeConversion(state, in.size(), &out, [&](unsigned char *o) { iSJIStoEUC(U(in), o); });
 }
 
 void BM_iSJIStoJIS(benchmark::State &state)
 {
     const std::string &in = Mixed();
     std::vector<unsigned char> out(in.size() + 1);
-    for (auto _ : state) {
-        iSJIStoJIS(U(in), out.data());
-        benchmark::DoNotOptimize(out.data());
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * in.size()));
+    vTimeConversion(state, in.size(), &out, [&](unsigned char *o) { iSJIStoJIS(U(in), o); });
 }
 
 void BM_zentohan(benchmark::State &state)
 {
     const std::string &in = Mixed();
     std::vector<unsigned char> out(in.size() + 1);
-    for (auto _ : state) {
-        zentohan(out.data(), U(in), JPCODE_SJIS, static_cast<int>(in.size()));
-        benchmark::DoNotOptimize(out.data());
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * in.size()));
+    vTimeConversion(state, in.size(), &out,
+                    [&](unsigned char *o) { zentohan(o, U(in), JPCODE_SJIS, static_cast<int>(in.size())); });
 }
 
 void BM_hantozen(benchmark::State &state)
@@ -113,12 +111,8 @@ void BM_hantozen(benchmark::State &state)
         state.SkipWithError("the half-width text does not convert");
         return;
     }
-    for (auto _ : state) {
-        hantozen(out.data(), U(in), JPCODE_SJIS, static_cast<int>(in.size()), 1);
-        benchmark::DoNotOptimize(out.data());
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * in.size()));
+    vTimeConversion(state, in.size(), &out,
+                    [&](unsigned char *o) { hantozen(o, U(in), JPCODE_SJIS, static_cast<int>(in.size()), 1); });
 }
 
 // glibc's generic converter, CP932 to EUC-JP, on the given text.
