@@ -102,7 +102,11 @@ const Pictures &stPictures()
     return p;
 }
 
-const std::string &Path(int which) { return which == 0 ? stPictures().card : stPictures().photo; }
+// The picture a benchmark's argument names: 0 the card, 1 the photograph.
+const std::string &Path(const benchmark::State &state)
+{
+    return state.range(0) == 0 ? stPictures().card : stPictures().photo;
+}
 
 long FileSize(const std::string &path)
 {
@@ -113,20 +117,23 @@ long FileSize(const std::string &path)
     return n;
 }
 
-void vRate(benchmark::State &state, long bytes)
+// Throughput in MB/s of the benchmark's picture file, and which picture it was.
+void vRate(benchmark::State &state)
 {
+    const long bytes = FileSize(Path(state));
     state.counters["MB/s"] = benchmark::Counter(static_cast<double>(bytes) * state.iterations() / 1e6,
                                                 benchmark::Counter::kIsRate);
     state.SetLabel(state.range(0) == 0 ? "card 480x512 1-bit" : "photo 4000x3000 24-bit");
 }
 
-// A picture as ReadBmp leaves it (iRead is what it answered), freed when it goes.
+// The benchmark's picture as ReadBmp leaves it (iRead is what it answered),
+// freed when it goes.
 struct LoadedPicture {
     HeaderInfo h{nullptr, nullptr, nullptr};
     Image img{0, 0, 0, nullptr};
     int iRead;
 
-    explicit LoadedPicture(const std::string &path) : iRead(ReadBmp(path.c_str(), &h, &img)) {}
+    explicit LoadedPicture(const benchmark::State &state) : iRead(ReadBmp(Path(state).c_str(), &h, &img)) {}
     ~LoadedPicture()
     {
         FreeImage(&img);
@@ -168,7 +175,7 @@ int iSegment(Image *img)
 
 void BM_Fread(benchmark::State &state)
 {
-    const std::string &path = Path(static_cast<int>(state.range(0)));
+    const std::string &path = Path(state);
     const long size = FileSize(path);
     std::vector<char> buf(static_cast<size_t>(size));
     for (auto _ : state) {
@@ -177,26 +184,24 @@ void BM_Fread(benchmark::State &state)
         fclose(fp);
         benchmark::DoNotOptimize(n);
     }
-    vRate(state, size);
+    vRate(state);
 }
 
 void BM_ReadBmp(benchmark::State &state)
 {
-    const std::string &path = Path(static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        LoadedPicture pic(path);
+        LoadedPicture pic(state);
         if (pic.iRead != 0) {
             state.SkipWithError("ReadBmp failed");
             break;
         }
     }
-    vRate(state, FileSize(path));
+    vRate(state);
 }
 
 void BM_RowToCol(benchmark::State &state)
 {
-    const std::string &path = Path(static_cast<int>(state.range(0)));
-    LoadedPicture pic(path);
+    LoadedPicture pic(state);
     Image &img = pic.img;
     const size_t size = static_cast<size_t>(img.height) * ((img.bitCnt * img.width + 7) / 8);
     std::vector<unsigned char> rows(img.data, img.data + size);
@@ -209,27 +214,25 @@ void BM_RowToCol(benchmark::State &state)
             break;
         }
     }
-    vRate(state, FileSize(path));
+    vRate(state);
 }
 
 void BM_Segment(benchmark::State &state)
 {
-    const std::string &path = Path(static_cast<int>(state.range(0)));
-    LoadedPicture pic(path);
+    LoadedPicture pic(state);
     ImageRowToCol(&pic.img);
     for (auto _ : state) {
         benchmark::DoNotOptimize(iSegment(&pic.img));
     }
-    vRate(state, FileSize(path));
+    vRate(state);
 }
 
 // The whole road of a picture: file, columns, bands and spans.
 void BM_ReadConvertSegment(benchmark::State &state)
 {
-    const std::string &path = Path(static_cast<int>(state.range(0)));
     int iSpans = 0;
     for (auto _ : state) {
-        LoadedPicture pic(path);
+        LoadedPicture pic(state);
         if (pic.iRead != 0 || ImageRowToCol(&pic.img) != 0) {
             state.SkipWithError("picture could not be read or converted");
             break;
@@ -237,7 +240,7 @@ void BM_ReadConvertSegment(benchmark::State &state)
         iSpans = iSegment(&pic.img);
     }
     state.counters["spans"] = iSpans;
-    vRate(state, FileSize(path));
+    vRate(state);
 }
 
 BENCHMARK(BM_Fread)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
