@@ -18,14 +18,10 @@
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-build}
-case $build in /*) ;; *) build=$top/$build ;; esac
-vestrun=$build/vestrun
-sim=$build/sim/vestrun-sim
+# shellcheck source=../scripts/stand-in.sh
+. "$top/scripts/stand-in.sh"
+stand_in_programs bench "${1:-build}"
 cards=${CARDS:-2}
-for bin in "$vestrun" "$sim"; do
-  [ -x "$bin" ] || { echo "bench: $bin is missing; build first (make build)" >&2; exit 1; }
-done
 
 if [ "${SKIP_GBENCH:-0}" != 1 ]; then
   shopt -s nullglob
@@ -39,22 +35,14 @@ fi
 
 # shellcheck source=../examples/patient.sh
 . "$top/examples/patient.sh"
-kanji=$(printf '%s' "$PATIENT_KANJI" | iconv -f UTF-8 -t CP932)
-kana=$(printf '%s' "$PATIENT_KANA" | iconv -f UTF-8 -t CP932)
+kanji=$(sjis "$PATIENT_KANJI")
+kana=$(sjis "$PATIENT_KANA")
 picture=$top/examples/card.bmp
 
 out=$top/out/bench
 mkdir -p "$out"
 work=$(mktemp -d "${TMPDIR:-/tmp}/vestrun-bench-XXXXXX")
-sim_pid=
-cleanup() {
-  if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
-    kill -TERM "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap stand_in_cleanup EXIT
 
 # A tiny wrapper measures each run: fork, exec, wait4. Its own few hundred KiB
 # are all that the child's peak could inherit from before the exec (a wrapper
@@ -103,16 +91,10 @@ card() {
   local n=$1; shift
   local dir=$work/$n
   mkdir -p "$dir"
-  mkfifo "$dir/listen"
-  "$sim" --listen 127.0.0.1:0 --once --out "$dir/out" --frames "$dir/frames.txt" "$@" \
-    >"$dir/listen" 2>"$dir/sim.log" &
-  sim_pid=$!
-  local first port
-  exec 3<"$dir/listen"
-  read -r -t 10 first <&3 || { echo "bench: vestrun-sim did not start" >&2; exit 1; }
-  port=${first##*:}
+  stand_in_start "$dir/listen" "$dir/sim.log" --out "$dir/out" --frames "$dir/frames.txt" "$@" ||
+    { echo "bench: vestrun-sim did not start" >&2; exit 1; }
   local res
-  res=$(measure "$dir/run.log" "$vestrun" 127.0.0.1 "$port" "$PATIENT_STYLE" "$picture" "$PATIENT_NUMBER" \
+  res=$(measure "$dir/run.log" "$vestrun" 127.0.0.1 "$sim_port" "$PATIENT_STYLE" "$picture" "$PATIENT_NUMBER" \
     "$kanji" "$kana" "$PATIENT_SEX" "$PATIENT_BIRTH" "$PATIENT_FIRST")
   exec 3<&-
   wait "$sim_pid" 2>/dev/null || true

@@ -10,16 +10,9 @@
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-build}
-case $build in /*) ;; *) build=$top/$build ;; esac
-vestrun=$build/vestrun
-sim=$build/sim/vestrun-sim
-for bin in "$vestrun" "$sim"; do
-  if [ ! -x "$bin" ]; then
-    echo "demo: $bin is missing; build first (make build)" >&2
-    exit 1
-  fi
-done
+# shellcheck source=stand-in.sh
+. "$top/scripts/stand-in.sh"
+stand_in_programs demo "${1:-build}"
 command -v iconv >/dev/null || { echo "demo: iconv is needed to pass Shift_JIS arguments" >&2; exit 1; }
 
 # shellcheck source=../examples/patient.sh
@@ -30,34 +23,17 @@ mkdir -p "$out"
 rm -f "$out/frames.txt"  # the stand-in appends to it
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vestrun-demo-XXXXXX")
-sim_pid=
-cleanup() {
-  if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
-    kill -TERM "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-  fi
-  exec 3<&- 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap stand_in_cleanup EXIT
 
-# The stand-in's first line names its port; read it through a pipe, no guessing.
-mkfifo "$work/listen"
-"$sim" --listen 127.0.0.1:0 --once --card-after 3 --out "$out" \
-  --frames "$out/frames.txt" >"$work/listen" 2>"$out/sim.log" &
-sim_pid=$!
-exec 3<"$work/listen"
-if ! read -r -t 10 first <&3; then
-  echo "demo: vestrun-sim did not start; see $out/sim.log" >&2
-  exit 1
-fi
-case $first in
-  "listening "*:*) port=${first##*:} ;;
-  *) echo "demo: unexpected first line from vestrun-sim: $first" >&2; exit 1 ;;
+rc=0
+stand_in_start "$work/listen" "$out/sim.log" --card-after 3 --out "$out" --frames "$out/frames.txt" || rc=$?
+case $rc in
+  0) port=$sim_port ;;
+  1) echo "demo: vestrun-sim did not start; see $out/sim.log" >&2; exit 1 ;;
+  *) echo "demo: unexpected first line from vestrun-sim: $sim_first" >&2; exit 1 ;;
 esac
 echo "vestrun-sim (pid $sim_pid) listens on 127.0.0.1:$port; it reports a card at the third status request"
 
-sjis() { printf '%s' "$1" | iconv -f UTF-8 -t CP932; }
 kanji=$(sjis "$PATIENT_KANJI")
 kana=$(sjis "$PATIENT_KANA")
 
