@@ -11,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include "peer.h"
 #include "sample_card.h"
 #include "simproc.h"
 #include "testutil.h"
@@ -97,22 +96,14 @@ inline void Emit(const std::string &a_sId, const std::string &a_sGroup, const st
     vt::WriteFile(std::string(szDir) + "/" + a_sId + ".row", sRow);
 }
 
-// A machine that must stay untouched by a run that ends before it: the
-// scripted peer, which keeps anything it is sent.
-class Listener {
-public:
-    Listener() { EXPECT_TRUE(m_tPeer.Start()); }
-    int Port() const { return m_tPeer.Port(); }
+// A machine that must stay untouched by a run that ends before it.
+struct Listener : vt::Listener {
     // What reached the machine, for the table: nothing, as asserted here.
     std::string Nothing()
     {
-        m_tPeer.Stop();
-        EXPECT_FALSE(m_tPeer.Accepted()) << "the machine was called";
-        return m_tPeer.Accepted() ? "a connection" : "nothing";
+        EXPECT_FALSE(Called()) << "the machine was called";
+        return Called() ? "a connection" : "nothing";
     }
-
-private:
-    vt::Peer m_tPeer;
 };
 
 }  // namespace badin

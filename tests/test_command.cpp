@@ -13,7 +13,7 @@
 #include "frames.h"
 #include "head.h"
 #include "link.h"
-#include "peer.h"
+#include "fakeline.h"
 #include "picture.h"
 #include "sample_card.h"
 #include "settings.h"
@@ -395,7 +395,7 @@ TEST(Commands, FramesAndLog)
         vt::FakeLine line;
         line.on_unit = [&c](vt::FakeLine &l, const std::string &unit) {
             if (unit == "\x06") return;
-            l.ReplyIn(0, vt::Peer::Answer(SCK_ACK));
+            l.ReplyIn(0, vt::Answer(SCK_ACK));
             l.ReplyIn(1, c.reply);
         };
         const LnkLine ll = line.Line();

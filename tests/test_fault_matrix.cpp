@@ -21,7 +21,7 @@
 #include "link.h"
 #include "machine.h"
 #include "picture.h"
-#include "peer.h"
+#include "fakeline.h"
 #include "sample_card.h"
 #include "sock.h"
 #include "testutil.h"

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "link.h"
-#include "peer.h"
+#include "fakeline.h"
 #include "sock.h"
 #include "testutil.h"
 
@@ -209,12 +209,17 @@ TEST(Open, TakesOffAtMost256WaitingBytes)
     std::string greeting;
     for (int i = 0; i < 300; i++) greeting.push_back(static_cast<char>(0x80 + i % 100));
     for (bool waiting : {false, true}) {
-        vt::Peer peer;
-        if (waiting) peer.Send(greeting);
-        ASSERT_TRUE(peer.Start());
+        vt::Listener machine;
+        std::thread greet([&] {  // the machine's end: says its greeting and holds the line until joined
+            const int fd = machine.Accept();
+            if (waiting) send(fd, greeting.data(), greeting.size(), MSG_NOSIGNAL);
+            char c;
+            recv(fd, &c, 1, 0);
+            close(fd);
+        });
         int sock = -1;
         vt::CaptureFd cap(1);
-        ASSERT_EQ(SCK_iOpen(&sock, "127.0.0.1", peer.Port() + 65536), 0);
+        ASSERT_EQ(SCK_iOpen(&sock, "127.0.0.1", machine.Port() + 65536), 0);
         auto log = vt::LogMessages(cap.Finish());
         EXPECT_EQ(fcntl(sock, F_GETFL) & ~O_ACCMODE, O_NONBLOCK);
         if (waiting) {
@@ -225,6 +230,7 @@ TEST(Open, TakesOffAtMost256WaitingBytes)
             EXPECT_EQ(log, (Lines{RecvDump(-1), "受信結果=-1", "オープン時のバッファクリア終了"}));
         }
         EXPECT_EQ(SCK_iClose(sock), 0);
+        greet.join();
     }
 }
 
@@ -246,8 +252,8 @@ std::string Sealed(const std::string &frame)
 }
 
 const std::string kY = "\x02Y\x03", kG = "\x02G1\x03", kF = "\x02" "F1\x03", kM = "\x02M0,3,1,81\x03";
-const std::string kAckAns = vt::Peer::Answer(SCK_ACK), kNakAns = vt::Peer::Answer(SCK_NAK);
-const std::string kDleAns = vt::Peer::Answer(SCK_DLE), kOddAns = vt::Peer::Answer('X');
+const std::string kAckAns = vt::Answer(SCK_ACK), kNakAns = vt::Answer(SCK_NAK);
+const std::string kDleAns = vt::Answer(SCK_DLE), kOddAns = vt::Answer('X');
 const std::string kRes = "000000000000100000000000";  // a status reply, 24 bytes
 const std::string kAckByte = "\x06";
 const std::string kAckLine = "送信サイズ=  1 電文=[06 ]";
@@ -715,10 +721,8 @@ TEST(Open, NoSocketToBeHad)
 TEST(Stop, OnTheSocketLine)
 {
     for (bool image : {false, true}) {
-        vt::Peer peer;  // takes the frame and never answers
-        peer.ExpectFrame();
-        ASSERT_TRUE(peer.Start());
-        const int sock = peer.Connect();
+        Pair pair;  // the far end takes the frame and never answers
+        const int sock = pair.link;
         std::string buf = std::string(image ? kM : kY) + '\xEE';
         const int len = static_cast<int>(buf.size()) - 1;
         char rcv[256];
@@ -733,12 +737,10 @@ TEST(Stop, OnTheSocketLine)
         }
         const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         const Lines log = vt::LogMessages(cap.Finish());
-        peer.Stop();
-        close(sock);
         EXPECT_EQ(ret, -1) << image;
         EXPECT_LT(took, 0.8) << image;
         EXPECT_EQ(log, image ? Lines{"イメージ送信成功"} : Sent(kY)) << image;
-        EXPECT_EQ(peer.Frames().size(), 1u) << image;
+        EXPECT_EQ(Pair::Waiting(pair.far).size(), static_cast<size_t>(len) + 1) << image;  // the frame and its check, once
     }
 }
 

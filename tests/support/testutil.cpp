@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -106,6 +107,32 @@ int ClosedPort()
     }
     if (s >= 0) close(s);
     return port;
+}
+
+Listener::Listener()
+{
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 && listen(fd_, 4) == 0 &&
+        getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &len) == 0) {
+        port_ = ntohs(a.sin_port);
+    }
+}
+
+Listener::~Listener()
+{
+    if (fd_ >= 0) close(fd_);
+}
+
+int Listener::Accept() { return accept(fd_, nullptr, nullptr); }
+
+bool Listener::Called() const
+{
+    pollfd p = {fd_, POLLIN, 0};
+    return poll(&p, 1, 0) > 0;
 }
 
 std::string ReadFile(const std::string &path)

@@ -46,6 +46,22 @@ private:
 // a connect to it is refused.
 int ClosedPort();
 
+// A loopback socket listening on a port the system picks; it accepts only
+// when asked, so a run that must end before the machine leaves it untouched.
+class Listener {
+public:
+    Listener();
+    ~Listener();
+    Listener(const Listener &) = delete;
+    Listener &operator=(const Listener &) = delete;
+    int Port() const { return port_; }
+    int Accept();  // the next connection (waits for it); -1 on failure
+    bool Called() const;  // is a connection waiting?
+
+private:
+    int fd_ = -1, port_ = -1;
+};
+
 std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &bytes);
 
