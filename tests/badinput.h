@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "e2e.h"
 #include "sample_card.h"
 #include "simproc.h"
 #include "testutil.h"
@@ -33,29 +34,8 @@ struct Seen {
     }
 };
 
-// One run of the real vestrun to its end.
-struct Run {
-    int iStatus = -1;  // -1: killed by the time limit
-    std::string sOut;  // run log, Shift_JIS
-    std::string sErr;
-    // The log's messages after the echo of the ten arguments.
-    std::vector<std::string> AfterEcho() const
-    {
-        auto vMsgs = vt::LogMessages(sOut);
-        std::vector<std::string> out;
-        for (size_t i = 10; i < vMsgs.size(); i++) {
-            if (!vMsgs[i].empty()) out.push_back(vMsgs[i]);
-        }
-        return out;
-    }
-    std::string Last() const { return AfterEcho().empty() ? std::string() : AfterEcho().back(); }
-};
-
-inline Run Vestrun(const std::vector<std::string> &a_vArgs, int a_iTimeoutSec = 240)
-{
-    vt::RunResult r = vt::RunProcess(VESTRUN_BIN, a_vArgs, {}, a_iTimeoutSec * 1000);
-    return {r.timed_out ? -1 : r.exit_code, r.out, r.err};
-}
+using Run = e2e::Result;
+using e2e::Vestrun;
 
 inline std::string Repeat(const std::string &a_s, int a_iN)
 {

@@ -375,6 +375,8 @@ TEST(Commands, FramesAndLog)
          {"カード出力開始", "　追記カード", "カード出力成功"}},
         {"Rewrite", [](int s) { return m_iCardPut(Patient('1'), s); }, R, 0, {sample::kRewrite, "06"},
          {"カード出力開始", "　リライト", "カード出力成功"}},
+        {"RewriteWithoutAStyle", [](int s) { return m_iCardPut(Patient('\0'), s); }, R, 0, {sample::kRewrite, "06"},
+         {"カード出力開始", "　リライト", "カード出力成功"}},
         {"MagneticWriteThenStandBy", [](int s) { return m_iWrite(Patient(), s); }, R, 0,
          {sample::Record(), "06", sample::kWriteStandby, "06"},
          {"磁気書込開始", "磁気書込成功", "磁気書込＋待機開始", "磁気書込＋待機成功"}},

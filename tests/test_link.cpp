@@ -183,6 +183,7 @@ TEST(Open, FailuresCloseTheSocketAndLogNothing)
     ASSERT_EQ(bind(idle, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
     ASSERT_EQ(getsockname(idle, reinterpret_cast<sockaddr *>(&addr), &alen), 0);
     const int closed_port = ntohs(addr.sin_port);
+    const std::string host63 = std::string(58, '0') + "177.1";  // 127.0.0.1 in octal, padded
     struct Case {
         const char *host;
         int port, want;
@@ -191,6 +192,7 @@ TEST(Open, FailuresCloseTheSocketAndLogNothing)
         {nullptr, 9, -2},
         {"127.0.0.1", closed_port, -3},
         {"localhost", closed_port + 65536, -3},  // the port is taken to 16 bits
+        {host63.c_str(), closed_port, -3},       // a host of 63 bytes is taken whole
     };
     for (const auto &c : cases) {
         int sock = -99;
