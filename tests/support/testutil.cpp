@@ -1,6 +1,7 @@
 #include "testutil.h"
 
 #include <fcntl.h>
+#include <iconv.h>
 #include <ftw.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -133,6 +134,16 @@ bool Listener::Called() const
 {
     pollfd p = {fd_, POLLIN, 0};
     return poll(&p, 1, 0) > 0;
+}
+
+std::string Iconv(const char *to, const char *from, std::string text)
+{
+    iconv_t cd = iconv_open(to, from);
+    char out[512], *ip = text.data(), *op = out;
+    size_t il = text.size(), ol = sizeof out;
+    const size_t rc = iconv(cd, &ip, &il, &op, &ol);
+    iconv_close(cd);
+    return rc == static_cast<size_t>(-1) ? "" : std::string(out, op);
 }
 
 std::string ReadFile(const std::string &path)

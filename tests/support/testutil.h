@@ -62,6 +62,10 @@ private:
     int fd_ = -1, port_ = -1;
 };
 
+// `text` from one character set to another by the C library's converter, as
+// an independent model of the code tables; empty when it cannot convert.
+std::string Iconv(const char *to, const char *from, std::string text);
+
 std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &bytes);
 
