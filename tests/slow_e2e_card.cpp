@@ -3,8 +3,6 @@
 // and settings files that are refused are the bad input table.)
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <string>
@@ -121,17 +119,7 @@ TEST(EndToEnd, WaitForACardGoesRoundUntilOneIsReady)
 
 TEST(EndToEnd, UnreachableMachine)
 {
-    // A port that was free a moment ago and has nothing listening now.
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ASSERT_EQ(bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
-    ASSERT_EQ(getsockname(s, reinterpret_cast<sockaddr *>(&a), &len), 0);
-    close(s);
-
-    e2e::Result r = e2e::Vestrun(sample::Args(ntohs(a.sin_port), e2e::SamplePicture()));
+    e2e::Result r = e2e::Vestrun(sample::Args(vt::ClosedPort(), e2e::SamplePicture()));
     EXPECT_EQ(r.iStatus, 255);
     EXPECT_EQ(r.AfterEcho(), (Lines{"接続処理開始", "× 接続異常"}));
 }

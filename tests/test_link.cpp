@@ -174,15 +174,7 @@ TEST(Recv, ResultsCountsAndLogLines)
 
 TEST(Open, FailuresCloseTheSocketAndLogNothing)
 {
-    // A port that is bound but not listening: connects are refused.
-    int idle = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t alen = sizeof addr;
-    ASSERT_EQ(bind(idle, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-    ASSERT_EQ(getsockname(idle, reinterpret_cast<sockaddr *>(&addr), &alen), 0);
-    const int closed_port = ntohs(addr.sin_port);
+    const int closed_port = vt::ClosedPort();
     const std::string host63 = std::string(58, '0') + "177.1";  // 127.0.0.1 in octal, padded
     struct Case {
         const char *host;
@@ -201,7 +193,6 @@ TEST(Open, FailuresCloseTheSocketAndLogNothing)
         EXPECT_EQ(cap.Finish(), "");
         EXPECT_EQ(fcntl(sock, F_GETFD), -1) << "socket left open";
     }
-    close(idle);
 }
 
 // On connecting, what the machine has already sent is taken off, at most one
