@@ -20,7 +20,7 @@ import time
 TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 # Sections in this order, by the letter of the row id.
-SECTIONS = "UALNKBPST"
+SECTIONS = "UALNKBST"
 
 INTRO = """\
 # Bad input: what comes of it
@@ -34,10 +34,9 @@ the suite before it reaches this table.
 - Runs of `vestrun` take the sample patient (12345, 山田太郎, ヤマダ　タロウ,
   sex 1, 19700101, 20240401) and a small 1-bit drawing, with what the row
   names changed. Those that must end before the machine point at a listener
-  that must stay untouched; those that reach the machine issue a whole card on
-  their own `vestrun-sim` (`--card-after 0`), whose stripe and picture are
-  checked byte for byte and pixel for pixel, every command frame in order.
-  Arguments that pass the check but reach the machine only on the stripe
+  that must stay untouched. Odd pictures that the reader does take are read
+  in `tests/test_bitmap.cpp`; whole cards are the end-to-end cases. Arguments
+  that pass the check but reach the machine only on the stripe
   (status "accepted") are checked without one, in the magnetic record built
   from the command line.
 - Status: the exit status as a shell sees it (157 is -99, 255 is -1).
