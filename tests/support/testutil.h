@@ -55,7 +55,7 @@ public:
     Listener(const Listener &) = delete;
     Listener &operator=(const Listener &) = delete;
     int Port() const { return port_; }
-    int Accept();  // the next connection (waits for it); -1 on failure
+    int Accept(int ms = 10000);  // the next connection, waited for up to `ms`; -1 on failure
     bool Called() const;  // is a connection waiting?
 
 private:
