@@ -403,9 +403,10 @@ TEST(Commands, FramesAndLog)
         const LnkLine ll = line.Line();
         LNK_vReroute(&ll);
         vt::CaptureFd cap(1);
-        EXPECT_EQ(c.fn(99), c.ret) << c.name;
+        const int ret = c.fn(99);
         const Lines log = vt::LogMessages(cap.Finish());
         LNK_vReroute(nullptr);
+        EXPECT_EQ(ret, c.ret) << c.name;
         Lines wire;
         for (const auto &u : line.Units()) wire.push_back(vt::ToHex(u));
         EXPECT_EQ(wire, c.wire) << c.name;
