@@ -17,22 +17,14 @@
 #include <gtest/gtest.h>
 
 #include "simproc.h"
+#include "sample_card.h"
 #include "testutil.h"
 
 namespace {
 
 constexpr char kAck = 0x06, kNak = 0x15;
 
-// The frame as the tool puts it on the wire, its block check worked out here.
-std::string Frame(const std::string &body)
-{
-    std::string f = "\x02" + body + "\x03";
-    char bcc = 0;
-    for (size_t i = 1; i < f.size(); i++) {
-        bcc ^= f[i];
-    }
-    return f + bcc;
-}
+using sample::Frame;
 
 class Client {
 public:
