@@ -37,12 +37,7 @@ struct Seen {
 using Run = e2e::Result;
 using e2e::Vestrun;
 
-inline std::string Repeat(const std::string &a_s, int a_iN)
-{
-    std::string out;
-    for (int i = 0; i < a_iN; i++) out += a_s;
-    return out;
-}
+using vt::Repeat;
 
 inline std::string Join(const std::vector<std::string> &a_vLines)
 {

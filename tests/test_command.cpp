@@ -46,12 +46,7 @@ int Collect(void *ctx, char *snd, int len)
 
 Bytes Frame(const Bytes &body) { return "\x02" + body + "\x03"; }
 
-Bytes Repeat(const Bytes &piece, int n)
-{
-    Bytes out;
-    for (int i = 0; i < n; i++) out += piece;
-    return out;
-}
+using vt::Repeat;
 
 // ---- magnetic record ---------------------------------------------------------
 

@@ -66,6 +66,14 @@ private:
 // an independent model of the code tables; empty when it cannot convert.
 std::string Iconv(const char *to, const char *from, std::string text);
 
+// `piece` n times over.
+inline std::string Repeat(const std::string &piece, int n)
+{
+    std::string out;
+    for (int i = 0; i < n; i++) out += piece;
+    return out;
+}
+
 std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &bytes);
 
