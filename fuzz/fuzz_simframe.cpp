@@ -16,18 +16,14 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    if (size == 0 || size > 64 * 1024) {
-        return 0;
-    }
+    if (size == 0 || size > 64 * 1024) return 0;
     SimLogQuiet(true);
     static std::vector<SimFaultRule> rules = [] {
-        std::vector<SimFaultRule> r;
-        for (const char *text : {"M#3:split", "Y#2:slow=5", "9:nak", "*#7:oversize", "Z010:garbage"}) {
-            SimFaultRule rule;
-            std::string err;
-            if (SimFaultParse(text, &rule, &err)) {
-                r.push_back(rule);
-            }
+        std::vector<SimFaultRule> r(5);
+        const char *texts[] = {"M#3:split", "Y#2:slow=5", "9:nak", "*#7:oversize", "Z010:garbage"};
+        std::string err;
+        for (size_t i = 0; i < r.size(); i++) {
+            if (!SimFaultParse(texts[i], &r[i], &err)) __builtin_trap();
         }
         return r;
     }();
@@ -42,19 +38,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     SimFrameParser parser;
     const size_t chunk = 1 + data[0] % 17;
-    size_t done = 0;
     for (size_t pos = 1; pos < size; pos += chunk) {
         const size_t n = std::min(chunk, size - pos);
         std::vector<SimUnit> units;
         SimFrameFeed(&parser, data + pos, n, &units);
-        if (SimFramePending(parser) > SIM_FRAME_MAX) {
-            __builtin_trap();  // the parser must stay bounded
-        }
+        if (SimFramePending(parser) > SIM_FRAME_MAX) __builtin_trap();  // the parser must stay bounded
         for (const SimUnit &u : units) {
-            done += u.iCount;
-            if (u.eKind != SIM_UNIT_FRAME || u.eCheck != SIM_FRAME_OK) {
-                continue;
-            }
+            if (u.eKind != SIM_UNIT_FRAME || u.eCheck != SIM_FRAME_OK) continue;
             (void)SimDescribe(u.cLetter, u.cParams);
             SimFaultRule *rule = SimFaultMatch(&rules, u.cLetter, u.cParams);
             const SimFault *fault = rule ? rule->tFault : nullptr;
@@ -66,20 +56,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                     (void)SimCardText(out.tCard);
                     (void)SimCharsetText(out.tCard.cCharset);
                 }
-                if (reply.cCode == 0x06 && reply.cResult.size() != SIM_STATUS_LEN) {
-                    __builtin_trap();  // every accepted command is answered with a whole status
-                }
+                // Every accepted command is answered with a whole status.
+                if (reply.cCode == 0x06 && reply.cResult.size() != SIM_STATUS_LEN) __builtin_trap();
             }
             const std::vector<SimStep> steps = SimPlan(u.cLetter, reply, fault, rule ? rule->iArg : 0, &rng);
             for (const SimStep &s : steps) {
-                if (s.cBytes.size() > 1000) {
-                    __builtin_trap();
-                }
+                if (s.cBytes.size() > 1000) __builtin_trap();
             }
         }
     }
     std::vector<SimUnit> last;
     SimFrameFinish(&parser, &last);
-    (void)done;
     return 0;
 }

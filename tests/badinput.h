@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "peer.h"
+#include "e2e.h"
 #include "sample_card.h"
 #include "simproc.h"
 #include "testutil.h"
@@ -34,36 +34,10 @@ struct Seen {
     }
 };
 
-// One run of the real vestrun to its end.
-struct Run {
-    int iStatus = -1;  // -1: killed by the time limit
-    std::string sOut;  // run log, Shift_JIS
-    std::string sErr;
-    // The log's messages after the echo of the ten arguments.
-    std::vector<std::string> AfterEcho() const
-    {
-        auto vMsgs = vt::LogMessages(sOut);
-        std::vector<std::string> out;
-        for (size_t i = 10; i < vMsgs.size(); i++) {
-            if (!vMsgs[i].empty()) out.push_back(vMsgs[i]);
-        }
-        return out;
-    }
-    std::string Last() const { return AfterEcho().empty() ? std::string() : AfterEcho().back(); }
-};
+using Run = e2e::Result;
+using e2e::Vestrun;
 
-inline Run Vestrun(const std::vector<std::string> &a_vArgs, int a_iTimeoutSec = 240)
-{
-    vt::RunResult r = vt::RunProcess(VESTRUN_BIN, a_vArgs, {}, a_iTimeoutSec * 1000);
-    return {r.timed_out ? -1 : r.exit_code, r.out, r.err};
-}
-
-inline std::string Repeat(const std::string &a_s, int a_iN)
-{
-    std::string out;
-    for (int i = 0; i < a_iN; i++) out += a_s;
-    return out;
-}
+using vt::Repeat;
 
 inline std::string Join(const std::vector<std::string> &a_vLines)
 {
@@ -97,22 +71,14 @@ inline void Emit(const std::string &a_sId, const std::string &a_sGroup, const st
     vt::WriteFile(std::string(szDir) + "/" + a_sId + ".row", sRow);
 }
 
-// A machine that must stay untouched by a run that ends before it: the
-// scripted peer, which keeps anything it is sent.
-class Listener {
-public:
-    Listener() { EXPECT_TRUE(m_tPeer.Start()); }
-    int Port() const { return m_tPeer.Port(); }
+// A machine that must stay untouched by a run that ends before it.
+struct Listener : vt::Listener {
     // What reached the machine, for the table: nothing, as asserted here.
     std::string Nothing()
     {
-        m_tPeer.Stop();
-        EXPECT_FALSE(m_tPeer.Accepted()) << "the machine was called";
-        return m_tPeer.Accepted() ? "a connection" : "nothing";
+        EXPECT_FALSE(Called()) << "the machine was called";
+        return Called() ? "a connection" : "nothing";
     }
-
-private:
-    vt::Peer m_tPeer;
 };
 
 }  // namespace badin

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "slow_e2e.h"
+#include "e2e.h"
 
 namespace {
 
@@ -65,16 +65,16 @@ TEST_P(ClosedFds, OnlyFramesOnTheWireAndTheCardGoesOut)
 {
     e2e::Machine m;
     ASSERT_TRUE(m.Start());
-    EXPECT_EQ(RunClosed(GetParam(), e2e::Args(m.Port(), e2e::SamplePicture())), 0);
+    EXPECT_EQ(RunClosed(GetParam(), sample::Args(m.Port(), e2e::SamplePicture())), 0);
     m.Finish();
 
     // Only the run's frames reached the machine: nothing came between them
     // (the stand-in logs such bytes as stray), and the commands are the run's.
     EXPECT_EQ(m.tSim.Stderr().find("stray"), std::string::npos) << m.tSim.Stderr().substr(0, 400);
-    const std::vector<std::string> want = {e2e::kClearAll, e2e::kLedOn,  e2e::kStatus, e2e::kRecord,
-                                           e2e::kWriteStandby, e2e::kAppend, e2e::kLedOff};
+    const std::vector<std::string> want = {sample::kClearAll, sample::kLedOn,  sample::kStatus, sample::Record(),
+                                           sample::kWriteStandby, sample::kAppend, sample::kLedOff};
     EXPECT_EQ(e2e::Commands(m.Frames()), want);
-    EXPECT_EQ(vt::ToHex(vt::ReadFile(m.Card("stripe.bin"))), std::string(e2e::kRecord).substr(6, 69 * 3 - 1));
+    EXPECT_EQ(vt::ToHex(vt::ReadFile(m.Card("stripe.bin"))), sample::Record().substr(6, 69 * 3 - 1));
 }
 
 INSTANTIATE_TEST_SUITE_P(Run, ClosedFds,

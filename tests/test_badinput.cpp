@@ -3,8 +3,8 @@
 // and bitmap files of every broken kind; each case runs the real vestrun
 // against a listener that must stay untouched. Arguments that pass but reach
 // the machine only on the stripe, checked in the record built from them. And
-// broken settings files of the character set command. The cards that do go out are in
-// slow_badinput.cpp; docs/bad-input.md is made from both.
+// broken settings files of the character set command. Odd pictures that do
+// go out are read in test_bitmap; docs/bad-input.md is made from this file.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>

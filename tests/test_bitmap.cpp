@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bitmap.h"
+#include "picture.h"
 #include "bmpfile.h"
 #include "testutil.h"
 
@@ -81,6 +82,66 @@ TEST(BmpFile, EveryLayoutReadsTopRowFirstAndWritesBackByteForByte)
             FreeImage(&in.img);
             FreeHeader(&in.header);
         }
+    }
+}
+
+// Files that are odd but hold a picture the machine takes: the drawing as the
+// reader leaves it, read back by the tests' own unpacking (byte k of a row
+// holds pixels 8k to 8k+7, the leftmost in the high bit; index 1 is ink).
+TEST(BmpFile, OddFilesTheMachineTakesReadAsDrawn)
+{
+    const std::vector<std::string> bars(8, "#.#.#.#.##..##..");
+    auto mono = [](int64_t w, int64_t h, const std::vector<std::string> &art, uint32_t info = 40,
+                   const std::string &palette = vt::MonoPalette()) {
+        vt::BmpPicture p;
+        p.width = w, p.height = h, p.rows = vt::MonoRows(art), p.palette = palette, p.infoLen = info;
+        return vt::BuildBmp(p);
+    };
+    std::vector<std::string> corners(512, std::string(480, '.')), inverted;
+    corners[0][0] = corners[0][479] = corners[511][0] = corners[511][479] = '#';
+    for (std::string row : bars) {
+        for (auto &ch : row) ch = ch == '#' ? '.' : '#';
+        inverted.push_back(row);
+    }
+    const std::vector<std::string> core = {"#...............................#", ".#.............................#.",
+                                           "..#############################.."};
+    std::string offset0 = mono(16, 8, bars);
+    vt::PutLe32(offset0, 10, 0);
+    const struct {
+        const char *what;
+        std::string file;
+        int64_t width, height;
+        std::vector<std::string> art;
+    } cases[] = {
+        {"width 0", mono(0, 8, {}), 0, 8, {}},
+        {"height 0", mono(16, 0, {}), 16, 0, {}},
+        {"core header, 33 x 3", mono(33, 3, core, 12), 33, 3, core},
+        // The rows read from the wrong place: the colour table (white, black)
+        // is taken for the bottom two rows and the picture moves up by two.
+        {"pixel-data offset 0", offset0, 16, 8,
+         {bars[0], bars[0], bars[0], bars[0], bars[0], bars[0], "................", "################"}},
+        {"a colour table of 70000 bytes", mono(16, 8, bars, 40, vt::MonoPalette() + std::string(70000 - 8, '\x55')), 16,
+         8, bars},
+        {"480 x 512, ink in the corners", vt::MonoBmp(corners), 480, 512, corners},
+        {"colour table black, white", mono(16, 8, inverted, 40, std::string("\0\0\0\0\xFF\xFF\xFF\0", 8)), 16, 8,
+         inverted},
+    };
+    vt::TempDir dir;
+    for (const auto &c : cases) {
+        vt::WriteFile(dir.file("odd.bmp"), c.file);
+        Loaded in;
+        ASSERT_EQ(in.Read(dir.file("odd.bmp")), 0) << c.what;
+        ASSERT_EQ(in.img.width, c.width) << c.what;
+        ASSERT_EQ(in.img.height, c.height) << c.what;
+        char why[128];
+        EXPECT_EQ(iBmpCheck(&in.img, why, sizeof why), 0) << c.what << ": " << why;
+        std::vector<std::string> art;
+        const int64_t stride = vt::BmpRowBytes(c.width, 1);
+        for (int64_t y = 0; y < c.height; y++) {
+            art.emplace_back();
+            for (int64_t x = 0; x < c.width; x++) art.back() += in.img.data[y * stride + x / 8] >> (7 - x % 8) & 1 ? '#' : '.';
+        }
+        EXPECT_EQ(art, c.height && c.width ? c.art : std::vector<std::string>(c.height, "")) << c.what;
     }
 }
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <functional>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -11,9 +12,12 @@
 
 #include "frames.h"
 #include "head.h"
+#include "link.h"
+#include "fakeline.h"
 #include "picture.h"
 #include "sample_card.h"
 #include "settings.h"
+#include "sock.h"
 #include "testutil.h"
 
 namespace {
@@ -42,12 +46,7 @@ int Collect(void *ctx, char *snd, int len)
 
 Bytes Frame(const Bytes &body) { return "\x02" + body + "\x03"; }
 
-Bytes Repeat(const Bytes &piece, int n)
-{
-    Bytes out;
-    for (int i = 0; i < n; i++) out += piece;
-    return out;
-}
+using vt::Repeat;
 
 // ---- magnetic record ---------------------------------------------------------
 
@@ -325,6 +324,88 @@ TEST(CharSet, SexWordFollowsThePrintStyle)
         FILE *fp = fmemopen(const_cast<char *>(c.style.data()), c.style.size(), "r");
         EXPECT_STREQ(szSexWord(c.sex, iSexStyle(fp)), c.word) << c.style;
         fclose(fp);
+    }
+}
+
+// ---- each command on the line --------------------------------------------------
+
+// The machine answers every frame with ACK and the row's result reply; each
+// command's frames byte for byte, its result and its own log lines (the
+// link's traffic is on the line's log, left out here).
+TEST(Commands, FramesAndLog)
+{
+    auto status = [](char card, char cover, size_t len) {
+        std::string s(17, '0');
+        s[12] = card, s[16] = cover;  // byte 12 the card, byte 16 the cover
+        return s.substr(0, len);
+    };
+    // A picture in column form, for the whole-image commands.
+    auto picture = [](uint32_t w, uint32_t h, unsigned char first, int (*fn)(T_PAT_INF, int)) {
+        return [=](int s) {
+            std::vector<unsigned char> data(w * ((h + 7) / 8), 0);
+            data[0] = first;
+            T_PAT_INF p = Patient();
+            p.stImg = {h, w, 1, data.data()};
+            return fn(p, s);
+        };
+    };
+    using sample::Wire;
+    const Lines kClear = {"バッファクリア開始", "バッファクリア成功"}, kLed = {"LED設定開始", "LED設定成功"};
+    const Lines kSts = {"ステータスチェック開始", "ステータスチェック成功"}, kStsWire = {sample::kStatus, "06"};
+    const Lines kImageLog = {"外部イメージ展開開始", "外部イメージ展開成功"};
+    const std::string R(20, 'R');
+    struct Row {
+        const char *name;
+        std::function<int(int)> fn;
+        std::string reply;  // the result reply
+        int ret;
+        Lines wire, log;
+    } rows[] = {
+        {"ClearAll", m_iBufClearAll, R, 0, {sample::kClearAll, "06"}, kClear},
+        {"Clear", m_iBufClear, R, 0, {"02 40 03 43", "06"}, kClear},
+        {"LedOn", [](int s) { return m_iLEDSet(s, 1); }, R, 0, {sample::kLedOn, "06"}, kLed},
+        {"LedOff", [](int s) { return m_iLEDSet(s, 0); }, R, 0, {sample::kLedOff, "06"}, kLed},
+        {"Reset", m_iPrtReset, R, 0, {sample::kReset, "06"}, {"プリンターリセット", "プリンターリセット成功"}},
+        {"AppendCard", [](int s) { return m_iCardPut(Patient('0'), s); }, R, 0, {sample::kAppend, "06"},
+         {"カード出力開始", "　追記カード", "カード出力成功"}},
+        {"Rewrite", [](int s) { return m_iCardPut(Patient('1'), s); }, R, 0, {sample::kRewrite, "06"},
+         {"カード出力開始", "　リライト", "カード出力成功"}},
+        {"RewriteWithoutAStyle", [](int s) { return m_iCardPut(Patient('\0'), s); }, R, 0, {sample::kRewrite, "06"},
+         {"カード出力開始", "　リライト", "カード出力成功"}},
+        {"MagneticWriteThenStandBy", [](int s) { return m_iWrite(Patient(), s); }, R, 0,
+         {sample::Record(), "06", sample::kWriteStandby, "06"},
+         {"磁気書込開始", "磁気書込成功", "磁気書込＋待機開始", "磁気書込＋待機成功"}},
+        // A reply too short to hold both the card and the cover is no status.
+        {"StatusNoCardCoverOpen", m_iStsChk, status('0', '1', 17), -4, kStsWire,
+         {"ステータスチェック開始", "ステータスチェック成功", "カードを挿入してください", "カバ－が開いています"}},
+        {"StatusCardWaiting", m_iStsChk, status('2', '0', 17), -3, kStsWire,
+         {"ステータスチェック開始", "ステータスチェック成功", "発行機に抜き取り待ちのカ－ドがあります"}},
+        {"StatusCardReady", m_iStsChk, status('1', '0', 17), 0, kStsWire, kSts},
+        {"StatusShortReply", m_iStsChk, status('1', '0', 16), -1, kStsWire,
+         {"ステータスチェック開始", "× ステータスチェック失敗"}},
+        // Whole pictures: one "C" frame a column, "M" frames of whole columns.
+        {"ImageLThreeColumns", picture(3, 16, 0, m_iImageLSet), R, 0,
+         {Wire("C0,0,0000"), "06", Wire("C1,0,0000"), "06", Wire("C2,0,0000"), "06"}, kImageLog},
+        {"ImageBOneColumnOfEightRows", picture(1, 8, 0x81, m_iImageBSet), R, 0, {Wire("M0,0,1,18"), "06"}, kImageLog},
+    };
+    for (const Row &c : rows) {
+        vt::FakeLine line;
+        line.on_unit = [&c](vt::FakeLine &l, const std::string &unit) {
+            if (unit == "\x06") return;
+            l.ReplyIn(0, vt::Answer(SCK_ACK));
+            l.ReplyIn(1, c.reply);
+        };
+        const LnkLine ll = line.Line();
+        LNK_vReroute(&ll);
+        vt::CaptureFd cap(1);
+        const int ret = c.fn(99);
+        const Lines log = vt::LogMessages(cap.Finish());
+        LNK_vReroute(nullptr);
+        EXPECT_EQ(ret, c.ret) << c.name;
+        Lines wire;
+        for (const auto &u : line.Units()) wire.push_back(vt::ToHex(u));
+        EXPECT_EQ(wire, c.wire) << c.name;
+        EXPECT_EQ(log, c.log) << c.name;
     }
 }
 

@@ -1,6 +1,5 @@
 // Full-width / half-width katakana in Shift_JIS and EUC-JP.
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include <string>
 #include <vector>
@@ -26,16 +25,6 @@ std::pair<int, std::string> Conv(const std::string &in, int code, int dak, int s
     int ret = dak == ZEN ? zentohan(dst.data(), src.data(), code, srclen)
                          : hantozen(dst.data(), src.data(), code, srclen, dak);
     return {ret, reinterpret_cast<const char *>(dst.data())};
-}
-
-std::string FromUtf8(const char *to, std::string in)
-{
-    iconv_t cd = iconv_open(to, "UTF-8");
-    char out[512], *ip = in.data(), *op = out;
-    size_t il = in.size(), ol = sizeof out;
-    size_t r = iconv(cd, &ip, &il, &op, &ol);
-    iconv_close(cd);
-    return r == static_cast<size_t>(-1) ? "" : std::string(out, op);
 }
 
 // Each table against glibc's idea of the characters it claims to hold (CP932
@@ -71,7 +60,7 @@ TEST(KanaTables, MatchTheCharactersTheyName)
         {euc_handakuten, "EUC-JP", u8"゜"},
     };
     for (const auto &c : cases) {
-        std::string want = FromUtf8(c.charset, c.text) + (c.table == seihan ? "\xA0" : "");
+        std::string want = vt::Iconv(c.charset, "UTF-8", c.text) + (c.table == seihan ? "\xA0" : "");
         EXPECT_EQ(ToHex(reinterpret_cast<const char *>(c.table)), ToHex(want)) << c.text;
     }
 }
@@ -139,38 +128,6 @@ TEST(Kana, Conversions)
         EXPECT_EQ(err.Finish(), c.err) << c.in;
         EXPECT_EQ(ret, c.ret) << c.in;
         EXPECT_EQ(ToHex(out), c.want) << "code " << c.code << " dak " << c.dak << " srclen " << c.srclen << ": " << c.in;
-    }
-}
-
-// Every kana of the tables on its own: half -> full -> half gives the input
-// back, in both codes and with the marks composed or kept apart.
-TEST(Kana, RoundTripOverEveryTableEntry)
-{
-    std::vector<std::string> half;
-    for (int i = 0; seihan[i] != 0; i++) {
-        if (seihan[i] >= 0xA1 && seihan[i] <= 0xDF) {  // the parentheses and A0 are no sequences
-            half.push_back(std::string(1, static_cast<char>(seihan[i])));
-        }
-    }
-    for (int i = 0; dakhan[i] != 0; i++) {
-        half.push_back(std::string(1, static_cast<char>(dakhan[i])) + "\xDE");
-    }
-    for (int i = 0; hathan[i] != 0; i++) {
-        half.push_back(std::string(1, static_cast<char>(hathan[i])) + "\xDF");
-    }
-    ASSERT_EQ(half.size(), 63u + 21u + 5u);
-    for (const std::string &h : half) {
-        std::string e;  // the same in EUC-JP
-        for (char ch : h) {
-            e += std::string("\x8E") + ch;
-        }
-        for (int dak = 0; dak <= 1; dak++) {
-            for (const auto &[code, text] : {std::pair<int, std::string>{JPCODE_SJIS, h}, {JPCODE_EUC, e}}) {
-                auto [ret, full] = Conv(text, code, dak);
-                ASSERT_EQ(ret, 0) << ToHex(text);
-                EXPECT_EQ(ToHex(Conv(full, code, ZEN).second), ToHex(text)) << "code " << code << " dak " << dak;
-            }
-        }
     }
 }
 

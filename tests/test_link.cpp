@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "link.h"
-#include "peer.h"
+#include "fakeline.h"
 #include "sock.h"
 #include "testutil.h"
 
@@ -174,15 +174,8 @@ TEST(Recv, ResultsCountsAndLogLines)
 
 TEST(Open, FailuresCloseTheSocketAndLogNothing)
 {
-    // A port that is bound but not listening: connects are refused.
-    int idle = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t alen = sizeof addr;
-    ASSERT_EQ(bind(idle, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-    ASSERT_EQ(getsockname(idle, reinterpret_cast<sockaddr *>(&addr), &alen), 0);
-    const int closed_port = ntohs(addr.sin_port);
+    const int closed_port = vt::ClosedPort();
+    const std::string host63 = std::string(58, '0') + "177.1";  // 127.0.0.1 in octal, padded
     struct Case {
         const char *host;
         int port, want;
@@ -191,6 +184,7 @@ TEST(Open, FailuresCloseTheSocketAndLogNothing)
         {nullptr, 9, -2},
         {"127.0.0.1", closed_port, -3},
         {"localhost", closed_port + 65536, -3},  // the port is taken to 16 bits
+        {host63.c_str(), closed_port, -3},       // a host of 63 bytes is taken whole
     };
     for (const auto &c : cases) {
         int sock = -99;
@@ -199,7 +193,6 @@ TEST(Open, FailuresCloseTheSocketAndLogNothing)
         EXPECT_EQ(cap.Finish(), "");
         EXPECT_EQ(fcntl(sock, F_GETFD), -1) << "socket left open";
     }
-    close(idle);
 }
 
 // On connecting, what the machine has already sent is taken off, at most one
@@ -209,12 +202,17 @@ TEST(Open, TakesOffAtMost256WaitingBytes)
     std::string greeting;
     for (int i = 0; i < 300; i++) greeting.push_back(static_cast<char>(0x80 + i % 100));
     for (bool waiting : {false, true}) {
-        vt::Peer peer;
-        if (waiting) peer.Send(greeting);
-        ASSERT_TRUE(peer.Start());
+        vt::Listener machine;
+        std::thread greet([&] {  // the machine's end: says its greeting and holds the line until joined
+            const int fd = machine.Accept();
+            if (waiting) send(fd, greeting.data(), greeting.size(), MSG_NOSIGNAL);
+            char c;
+            recv(fd, &c, 1, 0);
+            close(fd);
+        });
         int sock = -1;
         vt::CaptureFd cap(1);
-        ASSERT_EQ(SCK_iOpen(&sock, "127.0.0.1", peer.Port() + 65536), 0);
+        EXPECT_EQ(SCK_iOpen(&sock, "127.0.0.1", machine.Port() + 65536), 0);  // (no ASSERT: the thread is joined below)
         auto log = vt::LogMessages(cap.Finish());
         EXPECT_EQ(fcntl(sock, F_GETFL) & ~O_ACCMODE, O_NONBLOCK);
         if (waiting) {
@@ -225,6 +223,7 @@ TEST(Open, TakesOffAtMost256WaitingBytes)
             EXPECT_EQ(log, (Lines{RecvDump(-1), "受信結果=-1", "オープン時のバッファクリア終了"}));
         }
         EXPECT_EQ(SCK_iClose(sock), 0);
+        greet.join();
     }
 }
 
@@ -246,8 +245,8 @@ std::string Sealed(const std::string &frame)
 }
 
 const std::string kY = "\x02Y\x03", kG = "\x02G1\x03", kF = "\x02" "F1\x03", kM = "\x02M0,3,1,81\x03";
-const std::string kAckAns = vt::Peer::Answer(SCK_ACK), kNakAns = vt::Peer::Answer(SCK_NAK);
-const std::string kDleAns = vt::Peer::Answer(SCK_DLE), kOddAns = vt::Peer::Answer('X');
+const std::string kAckAns = vt::Answer(SCK_ACK), kNakAns = vt::Answer(SCK_NAK);
+const std::string kDleAns = vt::Answer(SCK_DLE), kOddAns = vt::Answer('X');
 const std::string kRes = "000000000000100000000000";  // a status reply, 24 bytes
 const std::string kAckByte = "\x06";
 const std::string kAckLine = "送信サイズ=  1 電文=[06 ]";
@@ -715,10 +714,8 @@ TEST(Open, NoSocketToBeHad)
 TEST(Stop, OnTheSocketLine)
 {
     for (bool image : {false, true}) {
-        vt::Peer peer;  // takes the frame and never answers
-        peer.ExpectFrame();
-        ASSERT_TRUE(peer.Start());
-        const int sock = peer.Connect();
+        Pair pair;  // the far end takes the frame and never answers
+        const int sock = pair.link;
         std::string buf = std::string(image ? kM : kY) + '\xEE';
         const int len = static_cast<int>(buf.size()) - 1;
         char rcv[256];
@@ -733,12 +730,10 @@ TEST(Stop, OnTheSocketLine)
         }
         const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         const Lines log = vt::LogMessages(cap.Finish());
-        peer.Stop();
-        close(sock);
         EXPECT_EQ(ret, -1) << image;
         EXPECT_LT(took, 0.8) << image;
         EXPECT_EQ(log, image ? Lines{"イメージ送信成功"} : Sent(kY)) << image;
-        EXPECT_EQ(peer.Frames().size(), 1u) << image;
+        EXPECT_EQ(Pair::Waiting(pair.far).size(), static_cast<size_t>(len) + 1) << image;  // the frame and its check, once
     }
 }
 

@@ -1,8 +1,10 @@
 #include "testutil.h"
 
 #include <fcntl.h>
+#include <iconv.h>
 #include <ftw.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -106,6 +108,46 @@ int ClosedPort()
     }
     if (s >= 0) close(s);
     return port;
+}
+
+Listener::Listener()
+{
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 && listen(fd_, 4) == 0 &&
+        getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &len) == 0) {
+        port_ = ntohs(a.sin_port);
+    }
+}
+
+Listener::~Listener()
+{
+    if (fd_ >= 0) close(fd_);
+}
+
+int Listener::Accept(int ms)
+{
+    pollfd p = {fd_, POLLIN, 0};
+    return poll(&p, 1, ms) > 0 ? accept(fd_, nullptr, nullptr) : -1;
+}
+
+bool Listener::Called() const
+{
+    pollfd p = {fd_, POLLIN, 0};
+    return poll(&p, 1, 0) > 0;
+}
+
+std::string Iconv(const char *to, const char *from, std::string text)
+{
+    iconv_t cd = iconv_open(to, from);
+    char out[512], *ip = text.data(), *op = out;
+    size_t il = text.size(), ol = sizeof out;
+    const size_t rc = iconv(cd, &ip, &il, &op, &ol);
+    iconv_close(cd);
+    return rc == static_cast<size_t>(-1) ? "" : std::string(out, op);
 }
 
 std::string ReadFile(const std::string &path)

@@ -46,6 +46,34 @@ private:
 // a connect to it is refused.
 int ClosedPort();
 
+// A loopback socket listening on a port the system picks; it accepts only
+// when asked, so a run that must end before the machine leaves it untouched.
+class Listener {
+public:
+    Listener();
+    ~Listener();
+    Listener(const Listener &) = delete;
+    Listener &operator=(const Listener &) = delete;
+    int Port() const { return port_; }
+    int Accept(int ms = 10000);  // the next connection, waited for up to `ms`; -1 on failure
+    bool Called() const;  // is a connection waiting?
+
+private:
+    int fd_ = -1, port_ = -1;
+};
+
+// `text` from one character set to another by the C library's converter, as
+// an independent model of the code tables; empty when it cannot convert.
+std::string Iconv(const char *to, const char *from, std::string text);
+
+// `piece` n times over.
+inline std::string Repeat(const std::string &piece, int n)
+{
+    std::string out;
+    for (int i = 0; i < n; i++) out += piece;
+    return out;
+}
+
 std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &bytes);
 

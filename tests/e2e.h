@@ -1,7 +1,7 @@
 // Shared pieces of the end-to-end cases: the real vestrun against its own
 // vestrun-sim, started on a free port for each case.
-#ifndef VESTRUN_SLOW_E2E_H
-#define VESTRUN_SLOW_E2E_H
+#ifndef VESTRUN_E2E_H
+#define VESTRUN_E2E_H
 
 #include <gtest/gtest.h>
 
@@ -12,19 +12,12 @@
 
 #include "bmpread.h"
 #include "simproc.h"
+#include "sample_card.h"
 #include "testutil.h"
 
 namespace e2e {
 
 inline std::string SamplePicture() { return std::string(VESTRUN_SOURCE_DIR) + "/examples/card.bmp"; }
-
-// The sample patient's arguments; the names are Shift_JIS (this file is
-// compiled with the CP932 execution character set), as vestrun takes them.
-inline std::vector<std::string> Args(int a_iPort, const std::string &a_sPicture)
-{
-    return {"127.0.0.1", std::to_string(a_iPort), "0", a_sPicture, "12345", "山田太郎", "ヤマダ　タロウ", "1",
-            "19700101",  "20240401"};
-}
 
 struct Result {
     int iStatus = -1;  // -1: killed by the time limit
@@ -115,19 +108,7 @@ inline std::vector<std::string> Art(const std::string &a_sPath, size_t a_iW = 48
     return out;
 }
 
-// Fixed frames of the run, as they go on the wire.
-constexpr char kClearAll[] = "02 49 03 4A";
-constexpr char kLedOn[] = "02 5A 34 31 32 03 6E";
-constexpr char kLedOff[] = "02 5A 30 31 30 03 68";
-constexpr char kStatus[] = "02 59 03 5A";
-constexpr char kWriteStandby[] = "02 31 32 03 00";
-constexpr char kAppend[] = "02 47 31 03 75";
-constexpr char kRewrite[] = "02 46 31 03 74";
-// The magnetic record of the sample patient, and the card text the stand-in
-// reads from it.
-constexpr char kRecord[] =
-    "02 39 20 20 20 20 20 31 32 33 34 35 0E 54 4F 40 5E 0F 20 0E 40 5B 33 0F 20 20 20 20 20 20 20 20 20 20 20 20 "
-    "31 39 37 30 30 31 30 31 31 1B 4B 3B 33 45 44 42 40 4F 3A 21 21 21 21 21 21 1B 48 32 30 32 34 30 34 30 31 03 64";
+// The card text the stand-in reads from the sample patient's stripe.
 constexpr char kCardText[] = u8"output: append\npatient_number: 12345\nkana_name: ヤマダ タロウ\nbirth_date: 19700101\n"
                              u8"sex: 1\nkanji_name: 山田太郎\nfirst_visit: 20240401\n";
 
