@@ -121,8 +121,8 @@ long FileSize(const std::string &path)
 void vRate(benchmark::State &state)
 {
     const long bytes = FileSize(Path(state));
-    state.counters["MB/s"] = benchmark::Counter(static_cast<double>(bytes) * state.iterations() / 1e6,
-                                                benchmark::Counter::kIsRate);
+    state.counters["MB/s"] =
+        benchmark::Counter(static_cast<double>(bytes) * state.iterations() / 1e6, benchmark::Counter::kIsRate);
     state.SetLabel(state.range(0) == 0 ? "card 480x512 1-bit" : "photo 4000x3000 24-bit");
 }
 

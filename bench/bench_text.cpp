@@ -64,10 +64,7 @@ const std::string &Half()
     return text;
 }
 
-const unsigned char *U(const std::string &s)
-{
-    return reinterpret_cast<const unsigned char *>(s.c_str());
-}
+const unsigned char *U(const std::string &s) { return reinterpret_cast<const unsigned char *>(s.c_str()); }
 
 // Times a_fConvert, which turns the text of a_iInSize bytes into *a_cOut.
 template <typename Convert>
@@ -142,15 +139,9 @@ void IconvOn(benchmark::State &state, const std::string &in)
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * in.size()));
 }
 
-void BM_iconv_CP932_EUCJP_mixed(benchmark::State &state)
-{
-    IconvOn(state, Mixed());
-}
+void BM_iconv_CP932_EUCJP_mixed(benchmark::State &state) { IconvOn(state, Mixed()); }
 
-void BM_iconv_CP932_EUCJP_halfwidth(benchmark::State &state)
-{
-    IconvOn(state, Half());
-}
+void BM_iconv_CP932_EUCJP_halfwidth(benchmark::State &state) { IconvOn(state, Half()); }
 
 BENCHMARK(BM_iSJIStoEUC);
 BENCHMARK(BM_iSJIStoJIS);

@@ -26,7 +26,10 @@ inline void Check(bool a_bOk, const char *a_szWhat)
 }
 
 // a_n bytes of heap, nothing around them.
-inline std::unique_ptr<unsigned char[]> Exact(size_t a_n) { return std::unique_ptr<unsigned char[]>(new unsigned char[a_n ? a_n : 1]); }
+inline std::unique_ptr<unsigned char[]> Exact(size_t a_n)
+{
+    return std::unique_ptr<unsigned char[]>(new unsigned char[a_n ? a_n : 1]);
+}
 
 // The bytes as a C string in an allocation of its own (a NUL inside ends it).
 inline std::vector<unsigned char> Text(const uint8_t *a_p, size_t a_n)
@@ -60,7 +63,8 @@ public:
         for (const char *szName : {"printstyle.txt", "printsetting.txt"}) unlink((m_sPath + "/" + szName).c_str());
         rmdir(m_sPath.c_str());
     }
-    template <class F> void Within(F a_fn) const
+    template <class F>
+    void Within(F a_fn) const
     {
         Check(fchdir(m_iDir) == 0, "cannot step into the private folder");
         a_fn();

@@ -8,8 +8,8 @@
 // Input: the ten arguments, separated by NUL bytes (missing ones are empty).
 #include <string>
 
-#include "fuzz.h"
 #include "frames.h"
+#include "fuzz.h"
 #include "head.h"
 #include "patient.h"
 #include "picture.h"

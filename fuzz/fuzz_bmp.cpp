@@ -7,8 +7,8 @@
 #include <string>
 
 #include "bitmap.h"
-#include "fuzz.h"
 #include "frames.h"
+#include "fuzz.h"
 #include "head.h"
 #include "patient.h"
 #include "picture.h"

@@ -12,8 +12,8 @@
 // before its end.
 #include <cstring>
 
-#include "fuzz.h"
 #include "frames.h"
+#include "fuzz.h"
 #include "head.h"
 #include "patient.h"
 #include "picture.h"

@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "fuzz.h"
 #include "frames.h"
+#include "fuzz.h"
 #include "head.h"
 #include "patient.h"
 #include "picture.h"
@@ -19,7 +19,10 @@
 
 namespace {
 
-bool bTerminated(const std::unique_ptr<unsigned char[]> &a_p, size_t a_n) { return memchr(a_p.get(), 0, a_n) != nullptr; }
+bool bTerminated(const std::unique_ptr<unsigned char[]> &a_p, size_t a_n)
+{
+    return memchr(a_p.get(), 0, a_n) != nullptr;
+}
 
 }  // namespace
 
@@ -41,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         auto half = fz::Exact(iHalf), full = fz::Exact(2 * len + 1);
         fz::Check(zentohan(half.get(), t, code, srclen) == 0, "zentohan failed");
         const int ret = hantozen(full.get(), t, code, srclen, cMode >> 7);
-        fz::Check(bTerminated(half, iHalf) && (ret != 0 || bTerminated(full, 2 * len + 1)), "kana output not terminated");
+        fz::Check(bTerminated(half, iHalf) && (ret != 0 || bTerminated(full, 2 * len + 1)),
+                  "kana output not terminated");
         if (code == 2) {
             const size_t n = srclen <= 0 ? 0 : std::min(len, static_cast<size_t>(srclen));
             fz::Check(ret == 0 && strlen(reinterpret_cast<char *>(half.get())) == n && memcmp(half.get(), t, n) == 0 &&

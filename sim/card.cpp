@@ -66,7 +66,8 @@ std::string SimCharsetText(const std::string &a_cParams)
     sText += "head: " + SimCp932ToUtf8(a_cParams.substr(0, i)) + "\n";
     while (i != std::string::npos && i < a_cParams.size()) {
         const size_t iNext = a_cParams.find(static_cast<char>(SIM_ESC), i + 1);
-        const std::string cPiece = a_cParams.substr(i + 1, iNext == std::string::npos ? std::string::npos : iNext - i - 1);
+        const std::string cPiece =
+            a_cParams.substr(i + 1, iNext == std::string::npos ? std::string::npos : iNext - i - 1);
         const char cCode = cPiece.empty() ? '\0' : cPiece[0];
         const std::string sRest = cPiece.empty() ? "" : SimCp932ToUtf8(cPiece.substr(1));
         if (cCode == 'X') {
@@ -108,9 +109,9 @@ bool SimWritePicture(const SimCard &a_tCard, const std::string &a_sPath, std::st
     PutLe(&cFile, 26, 1, 2);        // planes
     PutLe(&cFile, 28, 1, 2);        // bits per pixel
     PutLe(&cFile, 34, iStride * iHeight, 4);
-    PutLe(&cFile, 38, 11811, 4);    // 300 dots per inch, in dots per metre
+    PutLe(&cFile, 38, 11811, 4);  // 300 dots per inch, in dots per metre
     PutLe(&cFile, 42, 11811, 4);
-    PutLe(&cFile, 46, 2, 4);        // colours in the palette
+    PutLe(&cFile, 46, 2, 4);  // colours in the palette
     PutLe(&cFile, 50, 2, 4);
     PutLe(&cFile, 54, 0x00FFFFFF, 4);  // index 0 white, index 1 (ink) black
 

@@ -10,17 +10,17 @@
 
 // The card as it leaves the machine.
 struct SimCard {
-    bool bAppend = false;    // "G": append card; "F": rewrite
+    bool bAppend = false;  // "G": append card; "F": rewrite
     int iWidth = 0;
     int iHeight = 0;
     int iByteRows = 0;
     // Column form, as the image frames carry it: byte k of column x at
     // x * iByteRows + k, pixel row 8k + j in bit j; a set bit is ink.
     std::vector<unsigned char> cPicture;
-    bool bStripe = false;    // a magnetic record was written onto it
-    std::string cStripe;     // the 69 bytes written
-    bool bCharset = false;   // a character set frame had come
-    std::string cCharset;    // its parameters
+    bool bStripe = false;   // a magnetic record was written onto it
+    std::string cStripe;    // the 69 bytes written
+    bool bCharset = false;  // a character set frame had come
+    std::string cCharset;   // its parameters
 };
 
 // card.txt: "key: value" lines.

@@ -105,10 +105,10 @@ Steps PlanNoResult(char a_cLetter, const SimReply &a_tReply, int, std::mt19937 *
 
 Steps PlanSlow(char a_cLetter, const SimReply &a_tReply, int a_iMs, std::mt19937 *)
 {
-    return Bent(a_cLetter, a_tReply,
-                {Step(a_iMs, a_tReply.cResult,
-                      "result reply " + Bytes(a_tReply.cResult.size()) + " after " + std::to_string(a_iMs) + " ms",
-                      true)});
+    return Bent(
+        a_cLetter, a_tReply,
+        {Step(a_iMs, a_tReply.cResult,
+              "result reply " + Bytes(a_tReply.cResult.size()) + " after " + std::to_string(a_iMs) + " ms", true)});
 }
 
 Steps PlanShortResult(char a_cLetter, const SimReply &a_tReply, int, std::mt19937 *)
@@ -146,10 +146,10 @@ Steps PlanSplit(char a_cLetter, const SimReply &a_tReply, int, std::mt19937 *)
     }
     Steps tSteps;
     for (size_t i = 0; i < cAll.size(); i++) {
-        tSteps.push_back(Step(static_cast<int>(i) * SIM_SPLIT_GAP_MS, cAll.substr(i, 1),
-                              i == 0 ? "reply split into " + std::to_string(cAll.size()) + " one-byte pieces"
-                                     : std::string(),
-                              bResult && i + 1 == cAll.size()));
+        tSteps.push_back(
+            Step(static_cast<int>(i) * SIM_SPLIT_GAP_MS, cAll.substr(i, 1),
+                 i == 0 ? "reply split into " + std::to_string(cAll.size()) + " one-byte pieces" : std::string(),
+                 bResult && i + 1 == cAll.size()));
     }
     return tSteps;
 }

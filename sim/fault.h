@@ -56,14 +56,14 @@ struct SimFault {
 const SimFault *SimFaultFind(const std::string &a_sName);
 
 struct SimFaultRule {
-    std::string sText;     // the rule as given, for the log
-    bool bAny = false;     // KEY "*"
+    std::string sText;  // the rule as given, for the log
+    bool bAny = false;  // KEY "*"
     char cLetter = 0;
-    std::string cPrefix;   // parameter prefix after the letter
-    int iNth = 1;          // 1-based receipt, or SIM_EVERY
+    std::string cPrefix;  // parameter prefix after the letter
+    int iNth = 1;         // 1-based receipt, or SIM_EVERY
     const SimFault *tFault = nullptr;
-    int iArg = 0;          // ms for slow and late
-    int iSeen = 0;         // matching receipts so far in this connection
+    int iArg = 0;   // ms for slow and late
+    int iSeen = 0;  // matching receipts so far in this connection
 };
 
 // Parses one rule; false with a reason in a_sErr when it is malformed.

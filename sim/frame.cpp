@@ -71,8 +71,7 @@ SimUnit CompleteFrame(const std::string &a_cFrame)
 
 }  // namespace
 
-void SimFrameFeed(SimFrameParser *a_tParser, const unsigned char *a_cData, size_t a_iLen,
-                  std::vector<SimUnit> *a_tOut)
+void SimFrameFeed(SimFrameParser *a_tParser, const unsigned char *a_cData, size_t a_iLen, std::vector<SimUnit> *a_tOut)
 {
     for (size_t i = 0; i < a_iLen; i++) {
         const unsigned char c = a_cData[i];

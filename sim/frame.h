@@ -29,8 +29,8 @@ enum SimUnitKind {
 
 enum SimFrameCheck {
     SIM_FRAME_OK,
-    SIM_FRAME_BAD_BCC,   // the block check does not match
-    SIM_FRAME_NO_LETTER, // STX ETX BCC: nothing between
+    SIM_FRAME_BAD_BCC,    // the block check does not match
+    SIM_FRAME_NO_LETTER,  // STX ETX BCC: nothing between
 };
 
 struct SimUnit {
@@ -63,8 +63,7 @@ struct SimFrameParser {
 // Takes the next a_iLen bytes off the wire; every unit completed by them is
 // appended to a_tOut in wire order. A run of stray bytes is one unit, reported
 // when a frame or an ACK follows it, or by SimFrameFinish.
-void SimFrameFeed(SimFrameParser *a_tParser, const unsigned char *a_cData, size_t a_iLen,
-                  std::vector<SimUnit> *a_tOut);
+void SimFrameFeed(SimFrameParser *a_tParser, const unsigned char *a_cData, size_t a_iLen, std::vector<SimUnit> *a_tOut);
 
 // The end of the wire: reports a run of stray bytes still open.
 void SimFrameFinish(SimFrameParser *a_tParser, std::vector<SimUnit> *a_tOut);

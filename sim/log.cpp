@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <ctime>
 
-
 static bool g_bQuiet = false;
 
 void SimLogQuiet(bool a_bQuiet) { g_bQuiet = a_bQuiet; }

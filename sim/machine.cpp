@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "bytes.h"
 #include "card.h"
 #include "frame.h"
 #include "log.h"
-#include "bytes.h"
 
 namespace {
 
@@ -88,8 +88,7 @@ SimOutcome Accept(const SimMachine &a_tMachine, char a_cLetter, std::string a_sN
 {
     SimOutcome tOut;
     tOut.tReply.cCode = SIM_ACK;
-    tOut.tReply.cResult =
-        SimStatusBlock(a_tMachine, a_cLetter, CardChar(a_tMachine.eCard), CoverChar(a_tMachine));
+    tOut.tReply.cResult = SimStatusBlock(a_tMachine, a_cLetter, CardChar(a_tMachine.eCard), CoverChar(a_tMachine));
     tOut.sNote = std::move(a_sNote);
     return tOut;
 }
@@ -113,8 +112,7 @@ void ClearBuffers(SimMachine *a_tMachine)
 
 bool HasInk(const SimMachine &a_tMachine)
 {
-    return std::any_of(a_tMachine.cPicture.begin(), a_tMachine.cPicture.end(),
-                       [](unsigned char c) { return c != 0; });
+    return std::any_of(a_tMachine.cPicture.begin(), a_tMachine.cPicture.end(), [](unsigned char c) { return c != 0; });
 }
 
 SimOutcome StatusRequest(SimMachine *a_tMachine)
@@ -139,8 +137,10 @@ SimOutcome StatusRequest(SimMachine *a_tMachine)
     tOut.tReply.cCode = SIM_ACK;
     tOut.tReply.cResult = SimStatusBlock(*a_tMachine, 'Y', cCard, cCover);
     tOut.sNote = "status request " + std::to_string(iN) + ": " +
-                  (cCard == '0' ? "no card" : cCard == '1' ? "card ready" : "card waiting to be taken") +
-                  (cCover == '1' ? ", cover open" : ", cover closed");
+                 (cCard == '0'   ? "no card"
+                  : cCard == '1' ? "card ready"
+                                 : "card waiting to be taken") +
+                 (cCover == '1' ? ", cover open" : ", cover closed");
     return tOut;
 }
 
@@ -159,13 +159,12 @@ SimOutcome LoadImage(SimMachine *a_tMachine, char a_cLetter, const std::string &
                       " byte-rows)");
     }
     for (int x = 0; x < tFrame.iCols; x++) {
-        std::copy_n(tFrame.cData.begin() + static_cast<long>(x) * tFrame.iBytes, tFrame.iBytes,
-                    a_tMachine->cPicture.begin() +
-                        static_cast<long>(tFrame.iCol + x) * a_tMachine->iByteRows + tFrame.iRow);
+        std::copy_n(
+            tFrame.cData.begin() + static_cast<long>(x) * tFrame.iBytes, tFrame.iBytes,
+            a_tMachine->cPicture.begin() + static_cast<long>(tFrame.iCol + x) * a_tMachine->iByteRows + tFrame.iRow);
     }
     return Accept(*a_tMachine, a_cLetter, "picture loaded");
 }
-
 
 // The refusal of a command that takes no parameters but came with some.
 bool Bare(const std::string &a_cParams, const char *a_szNoun, SimOutcome *a_tOut)
@@ -303,7 +302,9 @@ SimOutcome Charset(SimMachine *a_tMachine, char a_cLetter, const std::string &a_
 std::string DescribeLed(char a_cLetter, const std::string &a_cParams)
 {
     return a_cLetter + SimPrintable(a_cParams) +
-           (a_cParams == "412" ? " (LED on)" : a_cParams == "010" ? " (LED off)" : " (LED)");
+           (a_cParams == "412"   ? " (LED on)"
+            : a_cParams == "010" ? " (LED off)"
+                                 : " (LED)");
 }
 
 std::string DescribeImage(char a_cLetter, const std::string &a_cParams)
@@ -411,7 +412,7 @@ bool SimParseImage(char a_cLetter, const std::string &a_cParams, SimImageFrame *
         const size_t iPerCol = 2 * static_cast<size_t>(tFrame.iBytes);
         if (iChars == 0 || iChars % iPerCol != 0) {
             *a_sErr = "image text of " + std::to_string(iChars) + " characters is no whole number of columns of " +
-                       std::to_string(iPerCol);
+                      std::to_string(iPerCol);
             return false;
         }
         tFrame.iCols = static_cast<int>(iChars / iPerCol);
@@ -453,7 +454,6 @@ std::string SimStatusBlock(const SimMachine &a_tMachine, char a_cLetter, char a_
     cState[SIM_STATUS_COVER - 2] = a_cCover;
     return SimFrameBuild(a_cLetter, cState);
 }
-
 
 SimOutcome SimMachineAnswer(SimMachine *a_tMachine, char a_cLetter, const std::string &a_cParams)
 {

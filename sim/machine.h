@@ -39,7 +39,7 @@ struct SimMachine {
     SimCardState eCard = SIM_CARD_NONE;
     bool bRecord = false;  // a magnetic record waits in the buffer ("9")
     std::string cRecord;
-    bool bWritten = false; // the record has been written onto the card ("1")
+    bool bWritten = false;  // the record has been written onto the card ("1")
     std::string cStripe;
     bool bCharset = false;
     std::string cCharset;
@@ -48,17 +48,17 @@ struct SimMachine {
 // What the machine makes of one good frame.
 struct SimOutcome {
     SimReply tReply;
-    std::string sNote;    // what it did or why it refused, for the log
-    bool bCardOut = false; // the card went out: tCard holds it
+    std::string sNote;      // what it did or why it refused, for the log
+    bool bCardOut = false;  // the card went out: tCard holds it
     SimCard tCard;
 };
 
 // One image frame ("M" or "C") taken apart.
 struct SimImageFrame {
-    int iCol = 0;     // first column
-    int iRow = 0;     // first byte-row
-    int iBytes = 0;   // bytes per column
-    int iCols = 0;    // columns carried
+    int iCol = 0;                      // first column
+    int iRow = 0;                      // first byte-row
+    int iBytes = 0;                    // bytes per column
+    int iCols = 0;                     // columns carried
     std::vector<unsigned char> cData;  // iCols * iBytes bytes, column after column
 };
 

@@ -29,7 +29,8 @@ struct Valued {
 bool TakeListen(const std::string &a_sVal, SimConfig *a_tConfig, std::string *)
 {
     const size_t iColon = a_sVal.rfind(':');
-    if (iColon == std::string::npos || iColon == 0 || !ParseInt(a_sVal.substr(iColon + 1), 0, 65535, &a_tConfig->iPort)) {
+    if (iColon == std::string::npos || iColon == 0 ||
+        !ParseInt(a_sVal.substr(iColon + 1), 0, 65535, &a_tConfig->iPort)) {
         return false;
     }
     a_tConfig->sHost = a_sVal.substr(0, iColon);

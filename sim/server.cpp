@@ -21,12 +21,12 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
 #include "card.h"
+#include "fault.h"
 #include "frame.h"
 #include "log.h"
 #include "machine.h"
-#include "bytes.h"
-#include "fault.h"
 
 namespace {
 
@@ -155,9 +155,9 @@ void HandleFrame(Server *a_tSrv, const SimUnit &a_tUnit)
     // the frame before is not sent any more, except a late answer, which the
     // machine sends all the same.
     const size_t iPending = tConn.tQueue.size();
-    tConn.tQueue.erase(std::remove_if(tConn.tQueue.begin(), tConn.tQueue.end(),
-                                      [](const Pending &a_tP) { return !a_tP.tStep.bKept; }),
-                       tConn.tQueue.end());
+    tConn.tQueue.erase(
+        std::remove_if(tConn.tQueue.begin(), tConn.tQueue.end(), [](const Pending &a_tP) { return !a_tP.tStep.bKept; }),
+        tConn.tQueue.end());
     if (tConn.tQueue.size() < iPending) {
         SimLog("new frame: %zu reply piece(s) still pending for the last frame dropped",
                iPending - tConn.tQueue.size());
@@ -166,12 +166,12 @@ void HandleFrame(Server *a_tSrv, const SimUnit &a_tUnit)
 
     if (a_tUnit.eCheck != SIM_FRAME_OK) {
         const std::string cBody = a_tUnit.cBytes.substr(0, a_tUnit.cBytes.size() - 1);
-        SimLog("recv frame %s: %s -> NAK", SimHex(a_tUnit.cBytes, 24).c_str(),
-               a_tUnit.eCheck == SIM_FRAME_NO_LETTER
-                   ? "no command letter"
-                   : ("bad block check (" + SimHex(std::string(1, static_cast<char>(SimFrameBcc(cBody)))) +
-                      " expected)")
-                         .c_str());
+        SimLog(
+            "recv frame %s: %s -> NAK", SimHex(a_tUnit.cBytes, 24).c_str(),
+            a_tUnit.eCheck == SIM_FRAME_NO_LETTER
+                ? "no command letter"
+                : ("bad block check (" + SimHex(std::string(1, static_cast<char>(SimFrameBcc(cBody)))) + " expected)")
+                      .c_str());
         SimReply tNak;
         tNak.cCode = SIM_NAK;
         Enqueue(&tConn, SimPlan(a_tUnit.cLetter ? a_tUnit.cLetter : '?', tNak, nullptr, 0, &a_tSrv->tRng));
@@ -179,8 +179,7 @@ void HandleFrame(Server *a_tSrv, const SimUnit &a_tUnit)
         return;
     }
 
-    SimLog("recv %s [%s]", SimDescribe(a_tUnit.cLetter, a_tUnit.cParams).c_str(),
-           SimHex(a_tUnit.cBytes, 16).c_str());
+    SimLog("recv %s [%s]", SimDescribe(a_tUnit.cLetter, a_tUnit.cParams).c_str(), SimHex(a_tUnit.cBytes, 16).c_str());
     SimFaultRule *tRule = SimFaultMatch(&a_tSrv->tConfig->tFaults, a_tUnit.cLetter, a_tUnit.cParams);
     const SimFault *tFault = tRule ? tRule->tFault : nullptr;
     if (tRule) {
@@ -222,8 +221,7 @@ void HandleUnits(Server *a_tSrv, const std::vector<SimUnit> &a_tUnits)
             a_tSrv->tConn.bAwaitAck = false;
             break;
         case SIM_UNIT_GARBAGE:
-            SimLog("recv %zu stray byte(s) outside any frame: %s", tUnit.iCount,
-                   SimHex(tUnit.cBytes).c_str());
+            SimLog("recv %zu stray byte(s) outside any frame: %s", tUnit.iCount, SimHex(tUnit.cBytes).c_str());
             break;
         case SIM_UNIT_BROKEN:
             SimLog("frame cut short by a new STX after %zu bytes: %s", tUnit.iCount, SimHex(tUnit.cBytes).c_str());
@@ -320,8 +318,8 @@ void AcceptConn(Server *a_tSrv)
 {
     struct sockaddr_in tPeer;
     socklen_t iLen = sizeof tPeer;
-    const int iFd = accept4(a_tSrv->iListen, reinterpret_cast<struct sockaddr *>(&tPeer), &iLen,
-                            SOCK_NONBLOCK | SOCK_CLOEXEC);
+    const int iFd =
+        accept4(a_tSrv->iListen, reinterpret_cast<struct sockaddr *>(&tPeer), &iLen, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (iFd < 0) {
         return;  // the caller went away before we took it, or the table is full: try again later
     }

@@ -45,8 +45,8 @@ public:
         size_t iInLeft = cIn.size();
         size_t iOutLeft = cOut.size();
         iconv(m_tCd, nullptr, nullptr, nullptr, nullptr);
-        const bool bOk = iconv(m_tCd, &pIn, &iInLeft, &pOut, &iOutLeft) != static_cast<size_t>(-1) &&
-                         iInLeft == 0 && iconv(m_tCd, nullptr, nullptr, &pOut, &iOutLeft) != static_cast<size_t>(-1);
+        const bool bOk = iconv(m_tCd, &pIn, &iInLeft, &pOut, &iOutLeft) != static_cast<size_t>(-1) && iInLeft == 0 &&
+                         iconv(m_tCd, nullptr, nullptr, &pOut, &iOutLeft) != static_cast<size_t>(-1);
         if (bOk) {
             a_sOut->assign(cOut.data(), static_cast<size_t>(pOut - cOut.data()));
         }

@@ -27,7 +27,6 @@ struct FreeDeleter {
 };
 using Block = std::unique_ptr<unsigned char, FreeDeleter>;
 
-
 // The library's messages on standard error, each written from one place.
 constexpr char MSG_DATA_ALLOC[] = "CreateImageDatBuff:Allocation error\n";
 constexpr char MSG_HEADER_ALLOC[] = "CreatImageHeader:Allocation error\n";
@@ -40,13 +39,21 @@ void vSay(const char *a_szMsg) { fputs(a_szMsg, stderr); }
 // a_szWho cannot lay out a picture of a_iBits bits per pixel.
 void vSayBits(const char *a_szWho, uint32_t a_iBits)
 {
-    fprintf(stderr, "%s:\x94\x46\x8E\xAF\x82\xC5\x82\xAB\x82\xC8\x82\xA2\x83\x43\x83\x81\x81\x5B\x83\x57(%dbit)\n" /* %s:認識できないイメージ(%dbit)\n */, a_szWho, static_cast<int>(a_iBits));
+    fprintf(
+        stderr,
+        "%s:\x94\x46\x8E\xAF\x82\xC5\x82\xAB\x82\xC8\x82\xA2\x83\x43\x83\x81\x81\x5B\x83\x57(%dbit)\n" /* %s:認識できないイメージ(%dbit)\n */
+        ,
+        a_szWho, static_cast<int>(a_iBits));
 }
 
 // a_szWho has no column a_iCol.
 void vSayNoColumn(const char *a_szWho, int a_iCol)
 {
-    fprintf(stderr, "%s:%d\x94\xD4\x96\xDA\x97\xF1\x83\x66\x81\x5B\x83\x5E\x82\xCD\x91\xB6\x8D\xDD\x82\xB5\x82\xDC\x82\xB9\x82\xF1.\n" /* %s:%d番目列データは存在しません.\n */, a_szWho, a_iCol);
+    fprintf(
+        stderr,
+        "%s:%d\x94\xD4\x96\xDA\x97\xF1\x83\x66\x81\x5B\x83\x5E\x82\xCD\x91\xB6\x8D\xDD\x82\xB5\x82\xDC\x82\xB9\x82\xF1.\n" /* %s:%d番目列データは存在しません.\n */
+        ,
+        a_szWho, a_iCol);
 }
 
 // malloc(0) may give null; a block of nothing is still a valid block.
@@ -435,8 +442,8 @@ int iBmpRows(BmpReader &a_tIn, const BmpGeometry &a_tGeo, Image *a_img, Block &a
             return -1;
         }
     }
-    a_data.reset(CreateImageDatBuff(static_cast<int>(a_tGeo.iWidth), static_cast<int>(iHeight),
-                                    static_cast<int>(a_tGeo.iBits)));
+    a_data.reset(
+        CreateImageDatBuff(static_cast<int>(a_tGeo.iWidth), static_cast<int>(iHeight), static_cast<int>(a_tGeo.iBits)));
     if (!a_data) {
         return -1;
     }
@@ -579,9 +586,14 @@ unsigned char *GetImageCol(Image *src, int col, int *bytes)
     }
     // The byte of the row that holds the column, as the operator would see it
     // in a message: counted from 0, so column 0 and below give a negative index.
-    const int64_t iIndex = (iBits <= 8) ? (static_cast<int64_t>(col) * iBits + 7) / 8 - 1 : static_cast<int64_t>(col) - 1;
+    const int64_t iIndex =
+        (iBits <= 8) ? (static_cast<int64_t>(col) * iBits + 7) / 8 - 1 : static_cast<int64_t>(col) - 1;
     if (col < 1 || static_cast<int64_t>(col) > static_cast<int64_t>(src->width)) {
-        fprintf(stderr, "GetImageCol:\x83\x43\x83\x93\x83\x66\x83\x62\x83\x4E\x83\x58\x8C\x76\x8E\x5A\x83\x47\x83\x89\x81\x5B(%lld)\n" /* GetImageCol:インデックス計算エラー(%lld)\n */, static_cast<long long>(iIndex));
+        fprintf(
+            stderr,
+            "GetImageCol:\x83\x43\x83\x93\x83\x66\x83\x62\x83\x4E\x83\x58\x8C\x76\x8E\x5A\x83\x47\x83\x89\x81\x5B(%lld)\n" /* GetImageCol:インデックス計算エラー(%lld)\n */
+            ,
+            static_cast<long long>(iIndex));
         return nullptr;
     }
     Sizes s;
@@ -621,7 +633,8 @@ unsigned char *GetDatCol(Image *img, int col, int *bytes)
             iColBytes = -1;
         }
     }
-    if (iColBytes < 0 || img->data == nullptr || col < 0 || static_cast<int64_t>(col) >= static_cast<int64_t>(img->width)) {
+    if (iColBytes < 0 || img->data == nullptr || col < 0 ||
+        static_cast<int64_t>(col) >= static_cast<int64_t>(img->width)) {
         vSayNoColumn("GetDatCol", col);
         return nullptr;
     }

@@ -2,10 +2,7 @@
 #include "head.h"
 #include "jiscode.h"
 
-static inline bool bEucByte(unsigned char c)
-{
-    return c >= 0xA1 && c <= 0xFE;
-}
+static inline bool bEucByte(unsigned char c) { return c >= 0xA1 && c <= 0xFE; }
 
 int iEUCtoJIS(const unsigned char *c_bf, unsigned char *c_rt)
 {

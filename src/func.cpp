@@ -21,8 +21,8 @@
 int iLogFormat(char *a_szOut, size_t a_iSize, const struct tm *a_tTm, const char *a_szMsg)
 {
     // " 3/ 5 09:07:02 ": month and day padded with a blank, no year, no zone.
-    return snprintf(a_szOut, a_iSize, "%2d/%2d %02d:%02d:%02d %s\n", a_tTm->tm_mon + 1, a_tTm->tm_mday,
-                    a_tTm->tm_hour, a_tTm->tm_min, a_tTm->tm_sec, a_szMsg ? a_szMsg : "");
+    return snprintf(a_szOut, a_iSize, "%2d/%2d %02d:%02d:%02d %s\n", a_tTm->tm_mon + 1, a_tTm->tm_mday, a_tTm->tm_hour,
+                    a_tTm->tm_min, a_tTm->tm_sec, a_szMsg ? a_szMsg : "");
 }
 
 void vLogAdd(const char *a_szMsg)
@@ -143,11 +143,11 @@ namespace {
 
 // The era names and units are card text: written as Shift_JIS bytes.
 struct T_ERA {
-    long lFrom;            // first day, YYYYMMDD
-    long lTo;              // last day, YYYYMMDD
+    long lFrom;  // first day, YYYYMMDD
+    long lTo;    // last day, YYYYMMDD
     const char *szKanji;
     const char *szLetter;
-    long lOffset;          // era year = Western year - offset
+    long lOffset;  // era year = Western year - offset
 };
 
 constexpr T_ERA kEras[] = {
@@ -158,9 +158,9 @@ constexpr T_ERA kEras[] = {
     {20190501, 99999999, "\x97\xDF\x98\x61", "R", 2018},  // 令和
 };
 
-constexpr const char *NEN = "\x94\x4E";   // 年
-constexpr const char *GATSU = "\x8C\x8E"; // 月
-constexpr const char *NICHI = "\x93\xFA"; // 日
+constexpr const char *NEN = "\x94\x4E";    // 年
+constexpr const char *GATSU = "\x8C\x8E";  // 月
+constexpr const char *NICHI = "\x93\xFA";  // 日
 
 }  // namespace
 

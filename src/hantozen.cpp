@@ -23,10 +23,9 @@ constexpr unsigned char HALF_HANDAKUTEN = 0xDF;  // ﾟ
 // ---- plain table -----------------------------------------------------------
 constexpr unsigned char kSeihan[] = {
     // ｱｲｳｴｵ ｶｷｸｹｺ ｻｼｽｾｿ ﾀﾁﾂﾃﾄ ﾅﾆﾇﾈﾉ ﾊﾋﾌﾍﾎ ﾏﾐﾑﾒﾓ ﾔﾕﾖ ﾗﾘﾙﾚﾛ ﾜ       (0-43)
-    0xB1, 0xB2, 0xB3, 0xB4, 0xB5, 0xB6, 0xB7, 0xB8, 0xB9, 0xBA, 0xBB, 0xBC, 0xBD, 0xBE, 0xBF,
-    0xC0, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7, 0xC8, 0xC9, 0xCA, 0xCB, 0xCC, 0xCD, 0xCE,
-    0xCF, 0xD0, 0xD1, 0xD2, 0xD3, 0xD4, 0xD5, 0xD6, 0xD7, 0xD8, 0xD9, 0xDA, 0xDB, 0xDC,
-    0xA6, 0xDD,                    // ｦ ﾝ                           (44-45)
+    0xB1, 0xB2, 0xB3, 0xB4, 0xB5, 0xB6, 0xB7, 0xB8, 0xB9, 0xBA, 0xBB, 0xBC, 0xBD, 0xBE, 0xBF, 0xC0,
+    0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7, 0xC8, 0xC9, 0xCA, 0xCB, 0xCC, 0xCD, 0xCE, 0xCF, 0xD0,
+    0xD1, 0xD2, 0xD3, 0xD4, 0xD5, 0xD6, 0xD7, 0xD8, 0xD9, 0xDA, 0xDB, 0xDC, 0xA6, 0xDD,  // ｦ ﾝ                           (44-45)
     0xA7, 0xA8, 0xA9, 0xAA, 0xAB,  // ｧｨｩｪｫ                        (46-50)
     0xAF,                          // ｯ                             (51)
     0xAC, 0xAD, 0xAE,              // ｬｭｮ                           (52-54)
@@ -67,8 +66,7 @@ constexpr unsigned char kSjisSeizen[] = {
     // ゛ ゜ （ ） ・
     0x81, 0x4A, 0x81, 0x4B, 0x81, 0x69, 0x81, 0x6A, 0x81, 0x45,
     // ideographic space
-    0x81, 0x40,
-    0};
+    0x81, 0x40, 0};
 
 // EUC-JP has no half-width partner for the ideographic space: one entry fewer.
 constexpr unsigned char kEucSeizen[] = {
@@ -99,15 +97,14 @@ constexpr unsigned char kEucSeizen[] = {
     // ー 、 。 「 」
     0xA1, 0xBC, 0xA1, 0xA2, 0xA1, 0xA3, 0xA1, 0xD6, 0xA1, 0xD7,
     // ゛ ゜ （ ） ・
-    0xA1, 0xAB, 0xA1, 0xAC, 0xA1, 0xCA, 0xA1, 0xCB, 0xA1, 0xA6,
-    0};
+    0xA1, 0xAB, 0xA1, 0xAC, 0xA1, 0xCA, 0xA1, 0xCB, 0xA1, 0xA6, 0};
 
 // ---- voiced table ------------------------------------------------------------
 constexpr unsigned char kDakhan[] = {
     // ｶｷｸｹｺ ｻｼｽｾｿ ﾀﾁﾂﾃﾄ                                           (0-14)
-    0xB6, 0xB7, 0xB8, 0xB9, 0xBA, 0xBB, 0xBC, 0xBD, 0xBE, 0xBF, 0xC0, 0xC1, 0xC2, 0xC3, 0xC4,
-    0xCA, 0xCB, 0xCC, 0xCD, 0xCE,  // ﾊﾋﾌﾍﾎ                          (15-19)
-    0xB3,                          // ｳ                              (20)
+    0xB6, 0xB7, 0xB8, 0xB9, 0xBA, 0xBB, 0xBC, 0xBD, 0xBE, 0xBF,
+    0xC0, 0xC1, 0xC2, 0xC3, 0xC4, 0xCA, 0xCB, 0xCC, 0xCD, 0xCE,  // ﾊﾋﾌﾍﾎ                          (15-19)
+    0xB3,                                                        // ｳ                              (20)
     0};
 
 constexpr unsigned char kSjisDakzen[] = {
@@ -120,8 +117,7 @@ constexpr unsigned char kSjisDakzen[] = {
     // バビブベボ
     0x83, 0x6F, 0x83, 0x72, 0x83, 0x75, 0x83, 0x78, 0x83, 0x7B,
     // ヴ
-    0x83, 0x94,
-    0};
+    0x83, 0x94, 0};
 
 constexpr unsigned char kEucDakzen[] = {
     // ガギグゲゴ
@@ -133,8 +129,7 @@ constexpr unsigned char kEucDakzen[] = {
     // バビブベボ
     0xA5, 0xD0, 0xA5, 0xD3, 0xA5, 0xD6, 0xA5, 0xD9, 0xA5, 0xDC,
     // ヴ
-    0xA5, 0xF4,
-    0};
+    0xA5, 0xF4, 0};
 
 // The unvoiced bases of the voiced letters, for text that keeps the mark apart.
 constexpr unsigned char kSjisDakzensei[] = {
@@ -147,8 +142,7 @@ constexpr unsigned char kSjisDakzensei[] = {
     // ハヒフヘホ
     0x83, 0x6E, 0x83, 0x71, 0x83, 0x74, 0x83, 0x77, 0x83, 0x7A,
     // ウ
-    0x83, 0x45,
-    0};
+    0x83, 0x45, 0};
 
 constexpr unsigned char kEucDakzensei[] = {
     // カキクケコ
@@ -160,22 +154,23 @@ constexpr unsigned char kEucDakzensei[] = {
     // ハヒフヘホ
     0xA5, 0xCF, 0xA5, 0xD2, 0xA5, 0xD5, 0xA5, 0xD8, 0xA5, 0xDB,
     // ウ
-    0xA5, 0xA6,
-    0};
+    0xA5, 0xA6, 0};
 
 // ---- semi-voiced table -------------------------------------------------------
 constexpr unsigned char kHathan[] = {0xCA, 0xCB, 0xCC, 0xCD, 0xCE, 0};  // ﾊﾋﾌﾍﾎ
 
 constexpr unsigned char kSjisHatzen[] = {0x83, 0x70, 0x83, 0x73, 0x83, 0x76, 0x83, 0x79, 0x83, 0x7C, 0};  // パピプペポ
-constexpr unsigned char kEucHatzen[] = {0xA5, 0xD1, 0xA5, 0xD4, 0xA5, 0xD7, 0xA5, 0xDA, 0xA5, 0xDD, 0};   // パピプペポ
-constexpr unsigned char kSjisHatzensei[] = {0x83, 0x6E, 0x83, 0x71, 0x83, 0x74, 0x83, 0x77, 0x83, 0x7A, 0};  // ハヒフヘホ
-constexpr unsigned char kEucHatzensei[] = {0xA5, 0xCF, 0xA5, 0xD2, 0xA5, 0xD5, 0xA5, 0xD8, 0xA5, 0xDB, 0};  // ハヒフヘホ
+constexpr unsigned char kEucHatzen[] = {0xA5, 0xD1, 0xA5, 0xD4, 0xA5, 0xD7, 0xA5, 0xDA, 0xA5, 0xDD, 0};  // パピプペポ
+constexpr unsigned char kSjisHatzensei[] = {0x83, 0x6E, 0x83, 0x71, 0x83, 0x74,
+                                            0x83, 0x77, 0x83, 0x7A, 0};  // ハヒフヘホ
+constexpr unsigned char kEucHatzensei[] = {0xA5, 0xCF, 0xA5, 0xD2, 0xA5, 0xD5,
+                                           0xA5, 0xD8, 0xA5, 0xDB, 0};  // ハヒフヘホ
 
 // ---- the separate full-width marks -------------------------------------------
-constexpr unsigned char kSjisDakuten[] = {0x81, 0x4A, 0};      // ゛
-constexpr unsigned char kSjisHandakuten[] = {0x81, 0x4B, 0};   // ゜
-constexpr unsigned char kEucDakuten[] = {0xA1, 0xAB, 0};       // ゛
-constexpr unsigned char kEucHandakuten[] = {0xA1, 0xAC, 0};    // ゜
+constexpr unsigned char kSjisDakuten[] = {0x81, 0x4A, 0};     // ゛
+constexpr unsigned char kSjisHandakuten[] = {0x81, 0x4B, 0};  // ゜
+constexpr unsigned char kEucDakuten[] = {0xA1, 0xAB, 0};      // ゛
+constexpr unsigned char kEucHandakuten[] = {0xA1, 0xAC, 0};   // ゜
 
 // Entries of a table (the terminating NUL is not one).
 template <size_t N>
@@ -263,10 +258,7 @@ constexpr HanIndex kSeiIdx = tHanIndex(kSeihan);
 constexpr HanIndex kDakIdx = tHanIndex(kDakhan);
 constexpr HanIndex kHatIdx = tHanIndex(kHathan);
 
-inline bool bHalfKana(unsigned char c)
-{
-    return c >= 0xA1 && c <= 0xDF;
-}
+inline bool bHalfKana(unsigned char c) { return c >= 0xA1 && c <= 0xDF; }
 
 // One side (Shift_JIS or EUC-JP) of the tables, chosen once per call.
 struct FullSide {
@@ -280,10 +272,10 @@ struct FullSide {
     const unsigned char *cHandakuten;
 };
 
-constexpr FullSide kSjisSide = {kSjisSeizen, iFullN(kSjisSeizen), kSjisDakzen, kSjisDakzensei,
-                                kSjisHatzen, kSjisHatzensei, kSjisDakuten, kSjisHandakuten};
-constexpr FullSide kEucSide = {kEucSeizen, iFullN(kEucSeizen), kEucDakzen, kEucDakzensei,
-                               kEucHatzen, kEucHatzensei, kEucDakuten, kEucHandakuten};
+constexpr FullSide kSjisSide = {kSjisSeizen, iFullN(kSjisSeizen), kSjisDakzen,  kSjisDakzensei,
+                                kSjisHatzen, kSjisHatzensei,      kSjisDakuten, kSjisHandakuten};
+constexpr FullSide kEucSide = {kEucSeizen, iFullN(kEucSeizen), kEucDakzen,  kEucDakzensei,
+                               kEucHatzen, kEucHatzensei,      kEucDakuten, kEucHandakuten};
 
 // The voicing mark after the half-width letter that a_cSeq begins with (in
 // EUC-JP, SS2 and the letter): JTP_DAKUTEN, JTP_HANDAKUTEN or JTP_SEITEN.

@@ -6,25 +6,18 @@
 
 namespace jiscode {
 
-inline bool bSjisLead(unsigned char c)
-{
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
+inline bool bSjisLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
 // A byte that may follow a Shift_JIS lead byte. Anything else after a lead
 // byte (a control byte, a blank, a comma, the terminator) means the character
 // was cut short; such a byte must stay a character of its own.
-inline bool bSjisTrail(unsigned char c)
-{
-    return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC);
-}
+inline bool bSjisTrail(unsigned char c) { return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC); }
 
 // Heavy box-drawing characters 28 2C - 28 36 are written in row 12, where the
 // card's character set keeps them; every other code of row 8 stays put.
 inline void vBoxRemap(unsigned char &a_cRow, unsigned char &a_cCell)
 {
-    static constexpr unsigned char kCell[11] = {0x25, 0x27, 0x33, 0x37, 0x3F, 0x3B,
-                                                0x47, 0x57, 0x4F, 0x5F, 0x6F};
+    static constexpr unsigned char kCell[11] = {0x25, 0x27, 0x33, 0x37, 0x3F, 0x3B, 0x47, 0x57, 0x4F, 0x5F, 0x6F};
     if (a_cRow == 0x28 && a_cCell >= 0x2C && a_cCell <= 0x36) {
         a_cRow = 0x2C;
         a_cCell = kCell[a_cCell - 0x2C];

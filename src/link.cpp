@@ -27,7 +27,7 @@ constexpr long long kAfterAckUs = 1000000;      // closing ACK -> next command
 constexpr long long kFirstWindowUs = 1000000;   // image frame: first reply window
 constexpr long long kResultWindowUs = 3500000;  // image frame: result reply window
 
-constexpr int kFirstLen = 10;    // first reply: the answer code is its tenth byte
+constexpr int kFirstLen = 10;  // first reply: the answer code is its tenth byte
 constexpr int kAnswerAt = 9;
 constexpr int kResultLen = 256;  // result reply
 constexpr int kLineBuf = 1024;   // a dump line of up to 333 bytes fits on the stack
@@ -38,10 +38,7 @@ constexpr int kLeftoverReads = 64;
 
 using Reply = std::array<char, kResultLen>;
 
-void vLog(const LnkLine &a_tLine, const char *a_szText)
-{
-    a_tLine.pOps->vLog(a_tLine.pCtx, a_szText);
-}
+void vLog(const LnkLine &a_tLine, const char *a_szText) { a_tLine.pOps->vLog(a_tLine.pCtx, a_szText); }
 
 // A pause of the exchange. False when a stop of the run was asked for: the
 // exchange then ends where it is, with nothing more sent or logged.
@@ -273,7 +270,8 @@ int LNK_iSendRecv(const LnkLine &a_tLine, char *a_cSnd, int a_iSndLen, char *a_c
             }
         } else if (iRet != 0) {
             // Nothing to send again, and nothing came the first time.
-            vLog(a_tLine, "\x81\x7E \x91\x97\x90\x4D\x8E\xB8\x94\x73\x83\x8A\x83\x67\x83\x89\x83\x43" /* × 送信失敗リトライ */);
+            vLog(a_tLine,
+                 "\x81\x7E \x91\x97\x90\x4D\x8E\xB8\x94\x73\x83\x8A\x83\x67\x83\x89\x83\x43" /* × 送信失敗リトライ */);
             if (!bPause(a_tLine, kRetryUs)) {
                 return -1;
             }
@@ -287,7 +285,8 @@ int LNK_iSendRecv(const LnkLine &a_tLine, char *a_cSnd, int a_iSndLen, char *a_c
         iRet = LNK_iRecv(a_tLine, cRcv.data(), &iLen, 0);
         Answer eAns = kAnsAgain;
         if (iRet != 0) {
-            vLog(a_tLine, "\x81\x7E \x8E\xF3\x90\x4D\x8E\xB8\x94\x73\x83\x8A\x83\x67\x83\x89\x83\x43" /* × 受信失敗リトライ */);
+            vLog(a_tLine,
+                 "\x81\x7E \x8E\xF3\x90\x4D\x8E\xB8\x94\x73\x83\x8A\x83\x67\x83\x89\x83\x43" /* × 受信失敗リトライ */);
         } else {
             eAns = eJudge(a_tLine, cRcv);
         }
@@ -322,7 +321,8 @@ int LNK_iSendImage(const LnkLine &a_tLine, char *a_cSnd, int a_iSndLen, char *a_
                 vTakeOffLeftovers(a_tLine);
             }
             if (a_tLine.pOps->iSend(a_tLine.pCtx, a_cSnd, static_cast<size_t>(iSndLen)) != 0) {
-                vLog(a_tLine, "\x81\x7E SCK_iSendImage \x91\x97\x90\x4D\x8E\xB8\x94\x73" /* × SCK_iSendImage 送信失敗 */);
+                vLog(a_tLine,
+                     "\x81\x7E SCK_iSendImage \x91\x97\x90\x4D\x8E\xB8\x94\x73" /* × SCK_iSendImage 送信失敗 */);
                 return -1;
             }
             vLog(a_tLine, "\x83\x43\x83\x81\x81\x5B\x83\x57\x91\x97\x90\x4D\x90\xAC\x8C\xF7" /* イメージ送信成功 */);
@@ -333,7 +333,8 @@ int LNK_iSendImage(const LnkLine &a_tLine, char *a_cSnd, int a_iSndLen, char *a_
         }
         Answer eAns = kAnsAgain;
         if (iGot == 0) {
-            vLog(a_tLine, "\x81\x7E \x8E\xF3\x90\x4D\x8E\xB8\x94\x73\x83\x8A\x83\x67\x83\x89\x83\x43" /* × 受信失敗リトライ */);
+            vLog(a_tLine,
+                 "\x81\x7E \x8E\xF3\x90\x4D\x8E\xB8\x94\x73\x83\x8A\x83\x67\x83\x89\x83\x43" /* × 受信失敗リトライ */);
         } else {
             eAns = eJudge(a_tLine, cRcv);
         }

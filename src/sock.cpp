@@ -66,10 +66,7 @@ void vPause(void *, long long a_llUs)
     }
 }
 
-int iSockOf(void *a_pCtx)
-{
-    return static_cast<int>(reinterpret_cast<intptr_t>(a_pCtx));
-}
+int iSockOf(void *a_pCtx) { return static_cast<int>(reinterpret_cast<intptr_t>(a_pCtx)); }
 
 // Puts every byte of the frame on the wire. A send may take only part of it
 // when the socket's buffer is full; the rest follows as room comes free, so
@@ -125,17 +122,11 @@ void vWaitReadable(void *a_pCtx, long long a_llUs)
     poll(&tPfd, 1, static_cast<int>(a_llUs / 1000 + 1));
 }
 
-void vLogLine(void *, const char *a_szLine)
-{
-    vLogAdd(a_szLine);
-}
+void vLogLine(void *, const char *a_szLine) { vLogAdd(a_szLine); }
 
 constexpr LnkOps kSocketOps = {iSendAll, iRecvNow, vWaitReadable, vPause, llNowUs, vLogLine};
 
-LnkLine tLineOf(int a_iSocket)
-{
-    return g_pReroute != nullptr ? *g_pReroute : LNK_tSocketLine(a_iSocket);
-}
+LnkLine tLineOf(int a_iSocket) { return g_pReroute != nullptr ? *g_pReroute : LNK_tSocketLine(a_iSocket); }
 
 // The first IPv4 address of a host name or dotted address.
 bool bResolve(const char *a_cHost, in_addr *a_tOut)
@@ -226,8 +217,12 @@ int SCK_iHexDump(char *a_szOut, size_t a_iSize, const unsigned char *a_cData, in
 int SCK_iDumpLine(char *a_szOut, size_t a_iSize, int a_iDir, int a_iCount, const unsigned char *a_cData, int a_iLen)
 {
     char cHead[64];
-    int iHead = snprintf(cHead, sizeof cHead, a_iDir == SCK_DUMP_RECV ? "\x8E\xF3\x90\x4D\x83\x54\x83\x43\x83\x59=%3d \x93\x64\x95\xB6=[" /* 受信サイズ=%3d 電文=[ */ : "\x91\x97\x90\x4D\x83\x54\x83\x43\x83\x59=%3d \x93\x64\x95\xB6=[" /* 送信サイズ=%3d 電文=[ */,
-                         a_iCount);
+    int iHead =
+        snprintf(cHead, sizeof cHead,
+                 a_iDir == SCK_DUMP_RECV
+                     ? "\x8E\xF3\x90\x4D\x83\x54\x83\x43\x83\x59=%3d \x93\x64\x95\xB6=[" /* 受信サイズ=%3d 電文=[ */
+                     : "\x91\x97\x90\x4D\x83\x54\x83\x43\x83\x59=%3d \x93\x64\x95\xB6=[" /* 送信サイズ=%3d 電文=[ */,
+                 a_iCount);
     if (iHead < 0) {
         return -1;
     }
@@ -255,10 +250,7 @@ int SCK_iDumpLine(char *a_szOut, size_t a_iSize, int a_iDir, int a_iCount, const
     return static_cast<int>(llNeed);
 }
 
-int SCK_iSend(int a_iSocket, char *a_cSend, int a_iLen)
-{
-    return LNK_iSend(tLineOf(a_iSocket), a_cSend, a_iLen);
-}
+int SCK_iSend(int a_iSocket, char *a_cSend, int a_iLen) { return LNK_iSend(tLineOf(a_iSocket), a_cSend, a_iLen); }
 
 int SCK_iRecv(int a_iSocket, char *a_cRecv, int *a_iLen, int a_iFlg)
 {
@@ -304,7 +296,8 @@ int SCK_iOpen(int *a_iSocket, const char *a_cHost, int a_iPort)
     std::array<char, kGreetingLen> cRcv{};
     int iLen = kGreetingLen;
     SCK_iRecv(iSock, cRcv.data(), &iLen, 0);
-    vLogAdd("\x83\x49\x81\x5B\x83\x76\x83\x93\x8E\x9E\x82\xCC\x83\x6F\x83\x62\x83\x74\x83\x40\x83\x4E\x83\x8A\x83\x41\x8F\x49\x97\xB9" /* オープン時のバッファクリア終了 */);
+    vLogAdd(
+        "\x83\x49\x81\x5B\x83\x76\x83\x93\x8E\x9E\x82\xCC\x83\x6F\x83\x62\x83\x74\x83\x40\x83\x4E\x83\x8A\x83\x41\x8F\x49\x97\xB9" /* オープン時のバッファクリア終了 */);
     return 0;
 }
 
@@ -330,22 +323,10 @@ LnkLine LNK_tSocketLine(int a_iSocket)
     return {&kSocketOps, reinterpret_cast<void *>(static_cast<intptr_t>(a_iSocket))};
 }
 
-void LNK_vReroute(const LnkLine *a_pLine)
-{
-    g_pReroute = a_pLine;
-}
+void LNK_vReroute(const LnkLine *a_pLine) { g_pReroute = a_pLine; }
 
-void SCK_vRequestStop(int a_iSig)
-{
-    g_iStopSig = a_iSig;
-}
+void SCK_vRequestStop(int a_iSig) { g_iStopSig = a_iSig; }
 
-int SCK_iStopRequested(void)
-{
-    return static_cast<int>(g_iStopSig);
-}
+int SCK_iStopRequested(void) { return static_cast<int>(g_iStopSig); }
 
-void SCK_vStopDone(void)
-{
-    g_iStopSig = 0;
-}
+void SCK_vStopDone(void) { g_iStopSig = 0; }

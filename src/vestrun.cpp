@@ -21,7 +21,9 @@ namespace {
 constexpr char kUsage[] =
     "Usage : vestrun [\x83\x7A\x83\x58\x83\x67\x96\xBC] [\x83\x7C\x81\x5B\x83\x67\x94\xD4\x8D\x86] [\x88\xF3\x8E\x9A\x8C\x60\x8E\xAE] [bmp\x83\x74\x83\x40\x83\x43\x83\x8B] [\x8A\xB3\x8E\xD2\x94\xD4\x8D\x86] [\x8A\xB3\x8E\xD2\x96\xBC] [\x83\x4A\x83\x69\x8E\x81\x96\xBC] [\x90\xB6\x94\x4E\x8C\x8E\x93\xFA] [\x90\xAB\x95\xCA] " /* Usage : vestrun [ホスト名] [ポート番号] [印字形式] [bmpファイル] [患者番号] [患者名] [カナ氏名] [生年月日] [性別]  */
     "[\x8F\x89\x90\x66\x93\xFA] " /* [初診日]  */;
-constexpr char kNoPicture[] = "\x81\x7E bmp\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x93\xC7\x82\xDD\x8D\x9E\x82\xDE\x82\xB1\x82\xC6\x82\xAA\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1\x81\x42\x8F\x88\x97\x9D\x95\x73\x89\xC2\x94\x5Cn" /* × bmpファイルを読み込むことができません。処理不可能n */;
+constexpr char kNoPicture[] =
+    "\x81\x7E bmp\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x93\xC7\x82\xDD\x8D\x9E\x82\xDE\x82\xB1\x82\xC6\x82\xAA\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1\x81\x42\x8F\x88\x97\x9D\x95\x73\x89\xC2\x94\x5Cn" /* × bmpファイルを読み込むことができません。処理不可能n */
+    ;
 // Pause between two passes of the wait for a card, with the LED lit.
 constexpr unsigned kCardWaitSec = 3;
 
@@ -151,12 +153,13 @@ void vOutputSet()
 // would put a wrong stripe on the card.
 bool bArgsTake(int a_iArgc, char **a_szArgv)
 {
-    printf("1=%s\n2=%s\n3=%s\n4=%s\n5=%s\n6=%s\n7=%s\n8=%s\n9=%s\n10=%s\n", a_szArgv[1], a_szArgv[2],
-           a_szArgv[3], a_szArgv[4], a_szArgv[5], a_szArgv[6], a_szArgv[7], a_szArgv[8], a_szArgv[9], a_szArgv[10]);
+    printf("1=%s\n2=%s\n3=%s\n4=%s\n5=%s\n6=%s\n7=%s\n8=%s\n9=%s\n10=%s\n", a_szArgv[1], a_szArgv[2], a_szArgv[3],
+           a_szArgv[4], a_szArgv[5], a_szArgv[6], a_szArgv[7], a_szArgv[8], a_szArgv[9], a_szArgv[10]);
     int iBad = iArgCheck(a_iArgc, a_szArgv);
     if (iBad != 0) {
         char cLog[64];
-        snprintf(cLog, sizeof cLog, "\x81\x7E \x88\xF8\x90\x94%d\x82\xAA\x95\x73\x90\xB3\x82\xC5\x82\xB7" /* × 引数%dが不正です */, iBad);
+        snprintf(cLog, sizeof cLog,
+                 "\x81\x7E \x88\xF8\x90\x94%d\x82\xAA\x95\x73\x90\xB3\x82\xC5\x82\xB7" /* × 引数%dが不正です */, iBad);
         vLogAdd(cLog);
         return false;
     }
@@ -180,12 +183,17 @@ int iRunClose(int a_iSock, bool a_bIssued)
     }
     if (iStopSig != 0) {
         char cLog[64];
-        snprintf(cLog, sizeof cLog, "\x81\x7E \x92\x86\x92\x66\x82\xB3\x82\xEA\x82\xDC\x82\xB5\x82\xBD\x81\x69\x83\x56\x83\x4F\x83\x69\x83\x8B%d\x81\x6A" /* × 中断されました（シグナル%d） */, iStopSig);
+        snprintf(
+            cLog, sizeof cLog,
+            "\x81\x7E \x92\x86\x92\x66\x82\xB3\x82\xEA\x82\xDC\x82\xB5\x82\xBD\x81\x69\x83\x56\x83\x4F\x83\x69\x83\x8B%d\x81\x6A" /* × 中断されました（シグナル%d） */
+            ,
+            iStopSig);
         vLogAdd(cLog);
         SCK_vStopDone();  // the reset gets its full waits
     }
     // The socket is left to the end of the process; the reset goes first.
-    vLogAdd("\x90\xD8\x92\x66\x81\x69\x83\x76\x83\x8A\x83\x93\x83\x5E\x81\x5B\x83\x8A\x83\x5A\x83\x62\x83\x67\x81\x6A" /* 切断（プリンターリセット） */);
+    vLogAdd(
+        "\x90\xD8\x92\x66\x81\x69\x83\x76\x83\x8A\x83\x93\x83\x5E\x81\x5B\x83\x8A\x83\x5A\x83\x62\x83\x67\x81\x6A" /* 切断（プリンターリセット） */);
     m_iPrtReset(a_iSock);
     return iStopSig != 0 ? 128 + iStopSig : 0;
 }

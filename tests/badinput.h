@@ -48,7 +48,8 @@ inline std::string Join(const std::vector<std::string> &a_vLines)
 
 // Leaves the row for the table when asked to. Called last in a case, so that
 // the verdict is the case's own.
-inline void Emit(const std::string &a_sId, const std::string &a_sGroup, const std::string &a_sInput, const Seen &a_tSeen)
+inline void Emit(const std::string &a_sId, const std::string &a_sGroup, const std::string &a_sInput,
+                 const Seen &a_tSeen)
 {
     const char *szDir = getenv("VESTRUN_BADINPUT_ROWS");
     if (szDir == nullptr || *szDir == '\0') {

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "bmpread.h"
-#include "simproc.h"
 #include "sample_card.h"
+#include "simproc.h"
 #include "testutil.h"
 
 namespace e2e {
@@ -109,8 +109,9 @@ inline std::vector<std::string> Art(const std::string &a_sPath, size_t a_iW = 48
 }
 
 // The card text the stand-in reads from the sample patient's stripe.
-constexpr char kCardText[] = u8"output: append\npatient_number: 12345\nkana_name: ヤマダ タロウ\nbirth_date: 19700101\n"
-                             u8"sex: 1\nkanji_name: 山田太郎\nfirst_visit: 20240401\n";
+constexpr char kCardText[] =
+    u8"output: append\npatient_number: 12345\nkana_name: ヤマダ タロウ\nbirth_date: 19700101\n"
+    u8"sex: 1\nkanji_name: 山田太郎\nfirst_visit: 20240401\n";
 
 }  // namespace e2e
 

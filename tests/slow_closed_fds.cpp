@@ -71,14 +71,13 @@ TEST_P(ClosedFds, OnlyFramesOnTheWireAndTheCardGoesOut)
     // Only the run's frames reached the machine: nothing came between them
     // (the stand-in logs such bytes as stray), and the commands are the run's.
     EXPECT_EQ(m.tSim.Stderr().find("stray"), std::string::npos) << m.tSim.Stderr().substr(0, 400);
-    const std::vector<std::string> want = {sample::kClearAll, sample::kLedOn,  sample::kStatus, sample::Record(),
+    const std::vector<std::string> want = {sample::kClearAll,     sample::kLedOn,  sample::kStatus, sample::Record(),
                                            sample::kWriteStandby, sample::kAppend, sample::kLedOff};
     EXPECT_EQ(e2e::Commands(m.Frames()), want);
     EXPECT_EQ(vt::ToHex(vt::ReadFile(m.Card("stripe.bin"))), sample::Record().substr(6, 69 * 3 - 1));
 }
 
-INSTANTIATE_TEST_SUITE_P(Run, ClosedFds,
-                         ::testing::Values(Closed{"Stdout", {1}}, Closed{"AllThree", {0, 1, 2}}),
+INSTANTIATE_TEST_SUITE_P(Run, ClosedFds, ::testing::Values(Closed{"Stdout", {1}}, Closed{"AllThree", {0, 1, 2}}),
                          [](const auto &a_tInfo) { return std::string(a_tInfo.param.szName); });
 
 }  // namespace

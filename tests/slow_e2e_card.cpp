@@ -40,7 +40,8 @@ TEST(EndToEnd, CardGoesOutWithEveryFrameInOrder)
         want.push_back(frames[i]);
         want.push_back("06");
     }
-    for (const std::string &f : std::vector<std::string>{sample::kLedOn, sample::kStatus, sample::Record(), sample::kWriteStandby, sample::kAppend, sample::kLedOff}) {
+    for (const std::string &f : std::vector<std::string>{sample::kLedOn, sample::kStatus, sample::Record(),
+                                                         sample::kWriteStandby, sample::kAppend, sample::kLedOff}) {
         want.push_back(f);
         want.push_back("06");
     }
@@ -99,7 +100,8 @@ TEST(EndToEnd, NamesAndPictureReadBackAsTyped)
 TEST(EndToEnd, WaitForACardGoesRoundUntilOneIsReady)
 {
     e2e::Machine m;
-    ASSERT_TRUE(m.Start({"--fault", "Y#1:short-result", "--card-waiting", "2", "--cover-open", "3", "--card-after", "4"}));
+    ASSERT_TRUE(
+        m.Start({"--fault", "Y#1:short-result", "--card-waiting", "2", "--cover-open", "3", "--card-after", "4"}));
     e2e::Result r = e2e::Vestrun(sample::Args(m.Port(), e2e::SamplePicture()));
 
     EXPECT_EQ(r.iStatus, 0) << r.sErr;
@@ -109,7 +111,9 @@ TEST(EndToEnd, WaitForACardGoesRoundUntilOneIsReady)
         want.push_back(sample::kStatus);
         want.push_back(sample::kLedOn);
     }
-    for (const std::string &f : std::vector<std::string>{sample::kStatus, sample::Record(), sample::kWriteStandby, sample::kAppend, sample::kLedOff}) want.push_back(f);
+    for (const std::string &f : std::vector<std::string>{sample::kStatus, sample::Record(), sample::kWriteStandby,
+                                                         sample::kAppend, sample::kLedOff})
+        want.push_back(f);
     EXPECT_EQ(e2e::Commands(m.Frames()), want);
     EXPECT_EQ(r.Count("× ステータスチェック失敗"), 1);  // zero fill never reads as "card ready"
     EXPECT_EQ(r.Count("発行機に抜き取り待ちのカ－ドがあります"), 1);

@@ -2,8 +2,8 @@
 // on the real clock, a machine that hangs up in a reply window, a far end
 // that takes nothing. Every rule of the exchanges is shown on the fake line
 // (test_link); here only that the socket line really waits.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -50,7 +50,8 @@ struct Machine {
             pollfd p = {fd, POLLIN, 0};
             char c;
             const double left = end - Now();
-            if (left <= 0 || poll(&p, 1, static_cast<int>(left * 1000) + 1) <= 0 || recv(fd, &c, 1, 0) != 1) return false;
+            if (left <= 0 || poll(&p, 1, static_cast<int>(left * 1000) + 1) <= 0 || recv(fd, &c, 1, 0) != 1)
+                return false;
             if (unit.empty()) units.emplace_back("", Now());
             unit += c;
             const size_t etx = unit.find('\x03');

@@ -38,8 +38,9 @@ class Usage : public ::testing::TestWithParam<size_t> {};
 
 TEST_P(Usage, OnlyTheUsageLine)
 {
-    const std::string kUsage = "Usage : vestrun [ホスト名] [ポート番号] [印字形式] [bmpファイル] [患者番号] [患者名] "
-                               "[カナ氏名] [生年月日] [性別] [初診日] \n";
+    const std::string kUsage =
+        "Usage : vestrun [ホスト名] [ポート番号] [印字形式] [bmpファイル] [患者番号] [患者名] "
+        "[カナ氏名] [生年月日] [性別] [初診日] \n";
     badin::Listener tListen;
     auto args = sample::Args(tListen.Port(), "p.bmp");
     args.resize(GetParam());
@@ -85,7 +86,10 @@ std::string Pic(int64_t a_iW, int64_t a_iH, uint16_t a_iBits, uint32_t a_iInfo =
 }
 
 // The 16 x 8 file whose header claims what its few bytes of pixels cannot hold.
-std::string Claims(size_t a_iAt, uint32_t a_iVal, bool a_b16 = false) { return Patched(Mono16x8(), a_iAt, a_iVal, a_b16); }
+std::string Claims(size_t a_iAt, uint32_t a_iVal, bool a_b16 = false)
+{
+    return Patched(Mono16x8(), a_iAt, a_iVal, a_b16);
+}
 
 struct Row {
     const char *szId, *szWhat;
@@ -127,8 +131,9 @@ TEST_P(Refused, OneLineAndNothingSent)
     std::string sErr = r.sErr;
     for (size_t i; (i = sErr.find(sPath)) != std::string::npos;) sErr.replace(i, sPath.size(), "FILE");
     EXPECT_EQ(sErr, c.sErr);
-    const char *szGroup = c.szId[0] == 'A' ? "Argument limits (one over)"
-                          : c.szId[0] == 'N' ? "Names and stripe text" : "Bitmap files";
+    const char *szGroup = c.szId[0] == 'A'   ? "Argument limits (one over)"
+                          : c.szId[0] == 'N' ? "Names and stripe text"
+                                             : "Bitmap files";
     badin::Emit(c.szId, szGroup, c.szWhat, Seen{Exit(r), badin::Join(r.AfterEcho()), sErr, tListen.Nothing()});
 }
 
@@ -141,7 +146,8 @@ const char *const kBits0 = "0 bits per pixel; the reader takes 1, 4, 8, 24 or 32
 
 std::string NotTaken(const char *a_szFound)
 {
-    return std::string("vestrun: FILE: ") + a_szFound + "; the machine takes 1 bit per pixel, at most 480 x 512 pixels\n";
+    return std::string("vestrun: FILE: ") + a_szFound +
+           "; the machine takes 1 bit per pixel, at most 480 x 512 pixels\n";
 }
 
 const Row kRows[] = {
@@ -161,41 +167,53 @@ const Row kRows[] = {
     {"N05", "6 kanji name: ETX (03) inside", 6, "山田\x03太郎"},
     {"N06", "6 kanji name: ESC H inside (would close the kanji field early)", 6, "山田\x1BH太郎"},
     {"N07", "7 kana name: SO and SI inside", 7, "ヤマ\x0E\x0Fダ"},
-    {"N08", "5 patient number: STX (02) inside", 5, "123\x02" "45"},
+    {"N08", "5 patient number: STX (02) inside", 5,
+     "123\x02"
+     "45"},
     {"N09", "8 sex: ETX (03)", 8, "\x03"},
     {"N10", "9 birth date: a tab inside", 9, "1970\t0101"},
-    {"N11", "10 first visit: DEL (7F) inside", 10, "2024\x7F" "0401"},
+    {"N11", "10 first visit: DEL (7F) inside", 10,
+     "2024\x7F"
+     "0401"},
     {"B01", "no such file", 0, "", nullptr, "Error: FILE could not read."},
     {"B02", "a folder", 0, "", nullptr, kRead, true},
     {"B03", "a path of 5000 bytes", 0, "", nullptr, "Error: FILE could not read.", false, 5000},
     {"B04", "empty file", 0, "", [] { return std::string(); }, kRead},
     {"B05", "signature BA", 0, "", [] { return "BA" + Mono16x8().substr(2); }, "Error: FILE is not Bitmap file."},
     {"B06", "info header cut after 10 of its 40 bytes", 0, "", [] { return Mono16x8().substr(0, 28); }, kRead},
-    {"B07", "info header length 11", 0, "", [] { return Claims(kInfoLen, 11); }, Unread("an info header of 11 bytes; the reader takes 12, or 16 and more")},
-    {"B08", "info header length 13", 0, "", [] { return Claims(kInfoLen, 13); }, Unread("an info header of 13 bytes; the reader takes 12, or 16 and more")},
+    {"B07", "info header length 11", 0, "", [] { return Claims(kInfoLen, 11); },
+     Unread("an info header of 11 bytes; the reader takes 12, or 16 and more")},
+    {"B08", "info header length 13", 0, "", [] { return Claims(kInfoLen, 13); },
+     Unread("an info header of 13 bytes; the reader takes 12, or 16 and more")},
     {"B09", "info header length 2^32-1", 0, "", [] { return Claims(kInfoLen, 0xFFFFFFFFu); }, kRead},
-    {"B10", "pixel rows cut short by 5 bytes", 0, "", [] { return Mono16x8().substr(0, Mono16x8().size() - 5); }, kRead},
+    {"B10", "pixel rows cut short by 5 bytes", 0, "", [] { return Mono16x8().substr(0, Mono16x8().size() - 5); },
+     kRead},
     {"B11", "pixel-data offset 2^32-1", 0, "", [] { return Claims(kOffData, 0xFFFFFFFFu); }, kRead},
     {"B12", "pixel-data offset at the end of the file (the colour table eats the rows)", 0, "",
      [] { return Claims(kOffData, static_cast<uint32_t>(Mono16x8().size())); }, kRead},
     {"B13", "width 2^31-1 and 8 rows (2 GiB of pixels)", 0, "", [] { return Claims(kWidth, 0x7FFFFFFFu); }, kTooLarge},
     {"B14", "width -8", 0, "", [] { return Claims(kWidth, static_cast<uint32_t>(-8)); }, kTooLarge},
-    {"B15", "height -8 (rows stored top down)", 0, "", [] { return Claims(kHeight, static_cast<uint32_t>(-8)); }, kTooLarge},
+    {"B15", "height -8 (rows stored top down)", 0, "", [] { return Claims(kHeight, static_cast<uint32_t>(-8)); },
+     kTooLarge},
     {"B16", "32 bits, 2^30 x 1 (the 32-bit size wraps to 0)", 0, "",
      [] { return Patched(Patched(Claims(kBits, 32, true), kWidth, 0x40000000u), kHeight, 1); }, kTooLarge},
     {"B17", "bit count 0", 0, "", [] { return Claims(kBits, 0, true); }, Unread(kBits0)},
-    {"B18", "bit count 16", 0, "", [] { return Pic(16, 8, 16); }, Unread("16 bits per pixel; the reader takes 1, 4, 8, 24 or 32")},
-    {"B19", "bit count 64", 0, "", [] { return Claims(kBits, 64, true); }, Unread("64 bits per pixel; the reader takes 1, 4, 8, 24 or 32")},
+    {"B18", "bit count 16", 0, "", [] { return Pic(16, 8, 16); },
+     Unread("16 bits per pixel; the reader takes 1, 4, 8, 24 or 32")},
+    {"B19", "bit count 64", 0, "", [] { return Claims(kBits, 64, true); },
+     Unread("64 bits per pixel; the reader takes 1, 4, 8, 24 or 32")},
     {"B20", "4 bits, 16 x 8", 0, "", [] { return Pic(16, 8, 4); }, NotTaken("4 bits per pixel, 16 x 8 pixels")},
     {"B21", "24 bits, 16 x 8", 0, "", [] { return Pic(16, 8, 24); }, NotTaken("24 bits per pixel, 16 x 8 pixels")},
     {"B22", "1 bit, 481 x 8 (one column too wide)", 0, "", [] { return Pic(481, 8, 1); },
      NotTaken("1 bits per pixel, 481 x 8 pixels")},
     {"B23", "1 bit, 8 x 513 (one row too high)", 0, "", [] { return Pic(8, 513, 1); },
      NotTaken("1 bits per pixel, 8 x 513 pixels")},
-    {"B24", "core header, 1 bit, 481 x 1", 0, "", [] { return Pic(481, 1, 1, 12); }, NotTaken("1 bits per pixel, 481 x 1 pixels")},
-    {"B25", "core header, bit count 0", 0, "", [] { return Patched(Pic(8, 8, 1, 12), kCoreBits, 0, true); }, Unread(kBits0)},
-    {"B26", "core header, 1 bit, 8 x 65535 with 8 rows", 0, "", [] { return Patched(Pic(8, 8, 1, 12), kCoreHeight, 65535, true); },
-     kRead},
+    {"B24", "core header, 1 bit, 481 x 1", 0, "", [] { return Pic(481, 1, 1, 12); },
+     NotTaken("1 bits per pixel, 481 x 1 pixels")},
+    {"B25", "core header, bit count 0", 0, "", [] { return Patched(Pic(8, 8, 1, 12), kCoreBits, 0, true); },
+     Unread(kBits0)},
+    {"B26", "core header, 1 bit, 8 x 65535 with 8 rows", 0, "",
+     [] { return Patched(Pic(8, 8, 1, 12), kCoreHeight, 65535, true); }, kRead},
     {"B27", "colour table cut short", 0, "", [] { return Mono16x8().substr(0, kPalette + 5); }, kRead},
     {"B28", "24 bits, 65536 x 10923 (rows past 2^31 bytes)", 0, "",
      [] { return Patched(Patched(Claims(kBits, 24, true), kWidth, 0x10000), kHeight, 0x2AAB); }, kTooLarge},
@@ -248,24 +266,34 @@ Stripe With(std::function<void(Stripe &)> a_fSet)
 
 const StripeRow kStripeRows[] = {
     {"L03", "5 patient number: 10 digits", {{5, "1234567890"}}, With([](Stripe &s) { s.sNumber = "1234567890"; })},
-    {"L04", "6 kanji name: 127 bytes, 山 x 63 and a", {{6, Repeat("山", 63) + "a"}},
-     With([](Stripe &s) { s.sKanji = Repeat("\x3B\x33", 7); })},
-    {"L05", "7 kana name: 127 bytes, ヤ x 63 and A", {{7, Repeat("ヤ", 63) + "A"}},
-     With([](Stripe &s) { s.sKana = "\x0E" + std::string(22, '\x54') + "\x0F"; })},
+    {"L04", "6 kanji name: 127 bytes, 山 x 63 and a", {{6, Repeat("山", 63) + "a"}}, With([](Stripe &s) {
+         s.sKanji = Repeat("\x3B\x33", 7);
+     })},
+    {"L05", "7 kana name: 127 bytes, ヤ x 63 and A", {{7, Repeat("ヤ", 63) + "A"}}, With([](Stripe &s) {
+         s.sKana = "\x0E" + std::string(22, '\x54') + "\x0F";
+     })},
     {"L06", "8 sex: 1 byte, \"2\"", {{8, "2"}}, With([](Stripe &s) { s.sSex = "2"; })},
-    {"L07", "9 birth date: 15 bytes, 19991231 (Fri.)", {{9, "19991231 (Fri.)"}},
-     With([](Stripe &s) { s.sBirth = "19991231"; })},
+    {"L07", "9 birth date: 15 bytes, 19991231 (Fri.)", {{9, "19991231 (Fri.)"}}, With([](Stripe &s) {
+         s.sBirth = "19991231";
+     })},
     {"L08", "10 first visit: 15 bytes, 20240401T093000", {{10, "20240401T093000"}}, Stripe()},
-    {"K01", "7 kana name: lone half-width voicing marks ﾞﾟ", {{7, "ﾞﾟ"}},
-     With([](Stripe &s) { s.sKana = vt::Hex("0E 5E 5F 0F 20 0E 0F") + std::string(17, ' '); })},
-    {"K02", "7 kana name: ヵヶヮヰヱ, which have no half-width form (their JIS codes go on)", {{7, "ヵヶヮヰヱ"}},
+    {"K01", "7 kana name: lone half-width voicing marks ﾞﾟ", {{7, "ﾞﾟ"}}, With([](Stripe &s) {
+         s.sKana = vt::Hex("0E 5E 5F 0F 20 0E 0F") + std::string(17, ' ');
+     })},
+    {"K02",
+     "7 kana name: ヵヶヮヰヱ, which have no half-width form (their JIS codes go on)",
+     {{7, "ヵヶヮヰヱ"}},
      With([](Stripe &s) { s.sKana = vt::Hex("0E 25 75 25 76 25 6E 25 70 25 71 0F 20 0E 0F") + std::string(9, ' '); })},
-    {"K03", "6 and 7: アイウ in UTF-8, which happens to read as Shift_JIS", {{6, u8"アイウ"}, {7, u8"アイウ"}},
+    {"K03",
+     "6 and 7: アイウ in UTF-8, which happens to read as Shift_JIS",
+     {{6, u8"アイウ"}, {7, u8"アイウ"}},
      With([](Stripe &s) {
          s.sKana = vt::Hex("0E 65 62 22 65 62 24 65 62 26 0F 20 0E 0F") + std::string(10, ' ');
          s.sKanji = vt::Hex("65 62 A2 65 62 A4 65 62 A6") + std::string(5, '!');
      })},
-    {"K04", "6 kanji name: half-width katakana ﾔﾏﾀﾞ ﾀﾛｳ (single bytes go on unchanged)", {{6, "ﾔﾏﾀﾞ ﾀﾛｳ"}},
+    {"K04",
+     "6 kanji name: half-width katakana ﾔﾏﾀﾞ ﾀﾛｳ (single bytes go on unchanged)",
+     {{6, "ﾔﾏﾀﾞ ﾀﾛｳ"}},
      With([](Stripe &s) { s.sKanji = vt::Hex("D4 CF C0 DE 20 C0 DB B3") + std::string(6, '!'); })},
 };
 INSTANTIATE_TEST_SUITE_P(BadInput, Stripes, ::testing::ValuesIn(kStripeRows),
@@ -283,8 +311,14 @@ constexpr char kLetterDate[] = "H 1/ 1/ 8";
 // The "A" frame of kGoodLayout for the patient below, from the letter on.
 std::string Good(const std::string &a_sBirth, const std::string &a_sSex)
 {
-    return "A0,10,20,\x1B" "EK12345\x1BX100\x1BY050\x1B" "EK山田太郎\x1BX100\x1BY080\x1B" "EK" + a_sBirth +
-           "\x1BX200\x1BY080\x1B" "EK" + a_sSex;
+    return "A0,10,20,\x1B"
+           "EK12345\x1BX100\x1BY050\x1B"
+           "EK山田太郎\x1BX100\x1BY080\x1B"
+           "EK" +
+           a_sBirth +
+           "\x1BX200\x1BY080\x1B"
+           "EK" +
+           a_sSex;
 }
 
 // A settings file: its bytes, or a folder in its place, or nothing.
@@ -352,41 +386,48 @@ const std::string kLayoutJunk = std::string("\0junk\n", 6) + "\xFF\xFE,\x1B\x1B,
 
 const SetRow kSetRows[] = {
     {"S01", "missing", kMissing, Bytes(kGoodLayout), kNoStyle, ""},
-    {"S02", "empty (letter era with slashes, long sex words)", Bytes(""), Bytes(kGoodLayout), kSentLong, Good(kLetterDate, "男性")},
-    {"S03", "a first line of 200 bytes: its pieces count as lines 0 and 1", 
+    {"S02", "empty (letter era with slashes, long sex words)", Bytes(""), Bytes(kGoodLayout), kSentLong,
+     Good(kLetterDate, "男性")},
+    {"S03", "a first line of 200 bytes: its pieces count as lines 0 and 1",
      Bytes(std::string(200, 'x') + ",\n1,\n0,\n"), Bytes(kGoodLayout), kSentLong, Good(kLetterDate, "男性")},
-    {"S04", "no trailing commas", Bytes("x\n1\n0\n"), Bytes(kGoodLayout), kSentShort,
-     Good(kKanjiDate, "男")},
-    {"S05", "Windows line ends", Bytes("x,\r\n1,\r\n0,\r\n"), Bytes(kGoodLayout), kSentShort,
-     Good(kKanjiDate, "男")},
+    {"S04", "no trailing commas", Bytes("x\n1\n0\n"), Bytes(kGoodLayout), kSentShort, Good(kKanjiDate, "男")},
+    {"S05", "Windows line ends", Bytes("x,\r\n1,\r\n0,\r\n"), Bytes(kGoodLayout), kSentShort, Good(kKanjiDate, "男")},
     {"S06", "huge numbers (only the first character counts)",
      Bytes("x,\n99999999999999999999,\n-99999999999999999999,\n"), Bytes(kGoodLayout), kSentLong,
      Good(kLetterDate, "男性")},
     {"S07", "a folder of that name", kFolder, Bytes(kGoodLayout), kNoStyle, ""},
     {"T01", "missing", Bytes(kGoodStyle), kMissing, kNoLayout, ""},
     {"T02", "empty", Bytes(kGoodStyle), Bytes(""), kSentShort, "A"},
-    {"T03", "a first line of 204 bytes: its second piece becomes line 1",
-     Bytes(kGoodStyle), Bytes("0," + std::string(200, 'A') + ",\n100,50,K,\n"), kSentShort,
-     "A0," + std::string(75, 'A') + "\x1BX100\x1BY050\x1B" "EK山田太郎"},
+    {"T03", "a first line of 204 bytes: its second piece becomes line 1", Bytes(kGoodStyle),
+     Bytes("0," + std::string(200, 'A') + ",\n100,50,K,\n"), kSentShort,
+     "A0," + std::string(75, 'A') +
+         "\x1BX100\x1BY050\x1B"
+         "EK山田太郎"},
     {"T04", "no trailing commas: the last field keeps its line feed", Bytes(kGoodStyle),
      Bytes("0\n10,20,K\n100,50,K\n"), kSentShort,
-     "A0\n,10,20,\x1B" "EK\n12345\x1BX100\x1BY050\x1B" "EK\n山田太郎"},
-    {"T05", "Windows line ends after trailing commas", Bytes(kGoodStyle),
-     Bytes("0,\r\n10,20,K,\r\n100,50,K,\r\n"), kSentShort,
-     "A0,10,20,\x1B" "EK12345\x1BX100\x1BY050\x1B" "EK山田太郎"},
+     "A0\n,10,20,\x1B"
+     "EK\n12345\x1BX100\x1BY050\x1B"
+     "EK\n山田太郎"},
+    {"T05", "Windows line ends after trailing commas", Bytes(kGoodStyle), Bytes("0,\r\n10,20,K,\r\n100,50,K,\r\n"),
+     kSentShort,
+     "A0,10,20,\x1B"
+     "EK12345\x1BX100\x1BY050\x1B"
+     "EK山田太郎"},
     {"T06", "huge positions (held at the int range)", Bytes(kGoodStyle),
      Bytes("0,\n\n99999999999999999999,-99999999999999999999,K,\n"), kSentShort,
-     "A0\x1BX2147483647\x1BY-2147483648\x1B" "EK山田太郎"},
-    {"T07", "binary junk: NUL, FF FE, ESC, DEL", Bytes(kGoodStyle),
-     Bytes(kLayoutJunk), kSentShort,
-     "A,\xFF\xFE,\x1B\x1B,\x1B" "E\x7F" "12345"},
+     "A0\x1BX2147483647\x1BY-2147483648\x1B"
+     "EK山田太郎"},
+    {"T07", "binary junk: NUL, FF FE, ESC, DEL", Bytes(kGoodStyle), Bytes(kLayoutJunk), kSentShort,
+     "A,\xFF\xFE,\x1B\x1B,\x1B"
+     "E\x7F"
+     "12345"},
     {"T08", "ETX (03) in an attribute", Bytes(kGoodStyle), Bytes("0,\n10,20,\x03,\n"), kTooBig, ""},
     {"T09", "STX (02) in an attribute", Bytes(kGoodStyle), Bytes("0,\n10,20,\x02,\n"), kTooBig, ""},
     {"T10", "a folder of that name", Bytes(kGoodStyle), kFolder, kNoLayout, ""},
     {"T11", "a layout that fills the frame: 895 bytes and the block check", Bytes(kGoodStyle),
      Bytes("00,\n\n" + Repeat("1,2,\n", 89)), kSentShort, "A00" + Repeat("\x1BX001\x1BY002", 89)},
-    {"T12", "one byte more than the frame holds", Bytes(kGoodStyle),
-     Bytes("000,\n\n" + Repeat("1,2,\n", 89)), kTooBig, ""},
+    {"T12", "one byte more than the frame holds", Bytes(kGoodStyle), Bytes("000,\n\n" + Repeat("1,2,\n", 89)), kTooBig,
+     ""},
 };
 INSTANTIATE_TEST_SUITE_P(BadInput, Settings, ::testing::ValuesIn(kSetRows),
                          [](const auto &a_tInfo) { return std::string(a_tInfo.param.szId); });

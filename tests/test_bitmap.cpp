@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "bitmap.h"
-#include "picture.h"
 #include "bmpfile.h"
+#include "picture.h"
 #include "testutil.h"
 
 namespace {
@@ -37,9 +37,9 @@ TEST(BmpFile, EveryLayoutReadsTopRowFirstAndWritesBackByteForByte)
         uint32_t infoLen;
         size_t palette;
     } layouts[] = {
-        {1, 1, 3, 40, 8},  {1, 5, 4, 40, 8},    {1, 31, 2, 40, 8},  {1, 33, 5, 40, 8}, {1, 33, 3, 12, 6},
-        {1, 16, 2, 40, 0}, {4, 5, 3, 40, 64},   {8, 3, 2, 124, 16}, {24, 5, 3, 40, 0}, {24, 31, 2, 108, 0},
-        {24, 2, 2, 12, 0}, {32, 3, 2, 40, 0},   {1, 8, 0, 40, 8},
+        {1, 1, 3, 40, 8},  {1, 5, 4, 40, 8},  {1, 31, 2, 40, 8},  {1, 33, 5, 40, 8}, {1, 33, 3, 12, 6},
+        {1, 16, 2, 40, 0}, {4, 5, 3, 40, 64}, {8, 3, 2, 124, 16}, {24, 5, 3, 40, 0}, {24, 31, 2, 108, 0},
+        {24, 2, 2, 12, 0}, {32, 3, 2, 40, 0}, {1, 8, 0, 40, 8},
     };
     vt::TempDir dir;
     std::mt19937 rng(7);
@@ -51,7 +51,8 @@ TEST(BmpFile, EveryLayoutReadsTopRowFirstAndWritesBackByteForByte)
         return s;
     };
     for (const auto &l : layouts) {
-        SCOPED_TRACE(testing::Message() << l.bits << " bit, " << l.width << " x " << l.height << ", info " << l.infoLen);
+        SCOPED_TRACE(testing::Message() << l.bits << " bit, " << l.width << " x " << l.height << ", info "
+                                        << l.infoLen);
         vt::BmpPicture pic;
         pic.width = l.width;
         pic.height = l.height;
@@ -70,8 +71,9 @@ TEST(BmpFile, EveryLayoutReadsTopRowFirstAndWritesBackByteForByte)
         vt::CaptureFd err(2);
         ASSERT_EQ(in.Read(dir.file("in.bmp")), 0);
         EXPECT_EQ(err.Finish(), "");
-        EXPECT_EQ(std::to_string(in.img.width) + "x" + std::to_string(in.img.height) + "x" + std::to_string(in.img.bitCnt),
-                  std::to_string(l.width) + "x" + std::to_string(l.height) + "x" + std::to_string(l.bits));
+        EXPECT_EQ(
+            std::to_string(in.img.width) + "x" + std::to_string(in.img.height) + "x" + std::to_string(in.img.bitCnt),
+            std::to_string(l.width) + "x" + std::to_string(l.height) + "x" + std::to_string(l.bits));
         EXPECT_EQ(vt::ToHex(Bytes(in.img.data, rows.size())), vt::ToHex(rows));
         EXPECT_EQ(in.header.clrPallet ? Bytes(in.header.clrPallet, l.palette) : "<none>",
                   l.palette ? pic.palette : "<none>");
@@ -118,7 +120,10 @@ TEST(BmpFile, OddFilesTheMachineTakesReadAsDrawn)
         {"core header, 33 x 3", mono(33, 3, core, 12), 33, 3, core},
         // The rows read from the wrong place: the colour table (white, black)
         // is taken for the bottom two rows and the picture moves up by two.
-        {"pixel-data offset 0", offset0, 16, 8,
+        {"pixel-data offset 0",
+         offset0,
+         16,
+         8,
          {bars[0], bars[0], bars[0], bars[0], bars[0], bars[0], "................", "################"}},
         {"a colour table of 70000 bytes", mono(16, 8, bars, 40, vt::MonoPalette() + std::string(70000 - 8, '\x55')), 16,
          8, bars},
@@ -139,7 +144,8 @@ TEST(BmpFile, OddFilesTheMachineTakesReadAsDrawn)
         const int64_t stride = vt::BmpRowBytes(c.width, 1);
         for (int64_t y = 0; y < c.height; y++) {
             art.emplace_back();
-            for (int64_t x = 0; x < c.width; x++) art.back() += in.img.data[y * stride + x / 8] >> (7 - x % 8) & 1 ? '#' : '.';
+            for (int64_t x = 0; x < c.width; x++)
+                art.back() += in.img.data[y * stride + x / 8] >> (7 - x % 8) & 1 ? '#' : '.';
         }
         EXPECT_EQ(art, c.height && c.width ? c.art : std::vector<std::string>(c.height, "")) << c.what;
     }

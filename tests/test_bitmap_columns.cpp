@@ -103,10 +103,12 @@ TEST(ImageColumns, OneBitPicturesAgainstTheTestsOwnPacking)
             }
         }
         Owned o(w, h, 1, rows);
-        for (uint32_t x = 0; x < w; x += 7) ASSERT_EQ(Col(&o.img, static_cast<int>(x + 1), true), want.substr(x * colBytes, colBytes));
+        for (uint32_t x = 0; x < w; x += 7)
+            ASSERT_EQ(Col(&o.img, static_cast<int>(x + 1), true), want.substr(x * colBytes, colBytes));
         ASSERT_EQ(ImageRowToCol(&o.img), 0);
         EXPECT_EQ(vt::ToHex(Bytes(o.img.data, want.size())), vt::ToHex(want));
-        for (uint32_t x = 0; x < w; x += 7) EXPECT_EQ(Col(&o.img, static_cast<int>(x), false), want.substr(x * colBytes, colBytes));
+        for (uint32_t x = 0; x < w; x += 7)
+            EXPECT_EQ(Col(&o.img, static_cast<int>(x), false), want.substr(x * colBytes, colBytes));
     }
 }
 
@@ -157,8 +159,12 @@ TEST(Segmentation, RunsEndAtTheFirstEmptyEntryOrAtTheLastOne)
     const struct {
         std::vector<int> hist, runs;
     } cases[] = {
-        {{0, 3, 0, 0, 5, 5}, {1, 2, 4, 5}}, {{2, 0, 1}, {0, 1, 2, 2}}, {{0, 0, 0}, {}},
-        {{1, 9, 4, 2}, {0, 3}},             {{-1, 2, -5, 3}, {1, 2, 3, 3}}, {{}, {}},
+        {{0, 3, 0, 0, 5, 5}, {1, 2, 4, 5}},
+        {{2, 0, 1}, {0, 1, 2, 2}},
+        {{0, 0, 0}, {}},
+        {{1, 9, 4, 2}, {0, 3}},
+        {{-1, 2, -5, 3}, {1, 2, 3, 3}},
+        {{}, {}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.hist));

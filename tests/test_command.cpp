@@ -4,16 +4,16 @@
 #include <unistd.h>
 
 #include <array>
-#include <functional>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "fakeline.h"
 #include "frames.h"
 #include "head.h"
 #include "link.h"
-#include "fakeline.h"
 #include "picture.h"
 #include "sample_card.h"
 #include "settings.h"
@@ -59,7 +59,8 @@ TEST(KanaField, LaysTheNameBetweenShiftCodes)
         const char *what;
         Bytes name, field;
     } cases[] = {
-        {"two parts", "\x54\x4F\x40\x5E\x20\x40\x5B\x33", "\x0E\x54\x4F\x40\x5E\x0F\x20\x0E\x40\x5B\x33\x0F" + Bytes(12, ' ')},
+        {"two parts", "\x54\x4F\x40\x5E\x20\x40\x5B\x33",
+         "\x0E\x54\x4F\x40\x5E\x0F\x20\x0E\x40\x5B\x33\x0F" + Bytes(12, ' ')},
         {"two blanks count as one", "\x54\x4F\x40\x5E\x20\x20\x40\x5B\x33",
          "\x0E\x54\x4F\x40\x5E\x0F\x20\x0E\x40\x5B\x33\x0F" + Bytes(12, ' ')},
         {"one part", "\x54\x4F\x40\x5E", "\x0E\x54\x4F\x40\x5E\x0F\x20\x0E\x0F" + Bytes(15, ' ')},
@@ -68,7 +69,8 @@ TEST(KanaField, LaysTheNameBetweenShiftCodes)
         {"10 + blank + 16: cut", fam10 + " " + giv16, "\x0E" + fam10 + "\x0F\x20\x0E" + giv16.substr(0, 9) + "\x0F"},
         // The cut would leave these shifted out; the last byte shifts them in.
         {"one part of 20", k22.substr(0, 20), "\x0E" + k22.substr(0, 20) + "\x0F\x20\x20"},
-        {"two parts of 10", fam10 + " " + k22.substr(10, 10), "\x0E" + fam10 + "\x0F\x20\x0E" + k22.substr(10, 9) + "\x0F"},
+        {"two parts of 10", fam10 + " " + k22.substr(10, 10),
+         "\x0E" + fam10 + "\x0F\x20\x0E" + k22.substr(10, 9) + "\x0F"},
     };
     for (const auto &c : cases) {
         char field[25];
@@ -127,8 +129,7 @@ TEST(MagRecord, FieldsAreCutAndFilled)
 TEST(MagRecord, RefusesWhatCannotGoOnAStripeWhole)
 {
     void (*edits[])(T_PAT_INF &) = {
-        [](T_PAT_INF &p) { memcpy(p.szID, "12345678901", 11); },
-        [](T_PAT_INF &p) { p.cSEX = 0; },
+        [](T_PAT_INF &p) { memcpy(p.szID, "12345678901", 11); }, [](T_PAT_INF &p) { p.cSEX = 0; },
         [](T_PAT_INF &p) { strcpy(p.szID, "12\x03"); },  // an ETX would end the frame early
     };
     for (auto edit : edits) {
@@ -163,16 +164,28 @@ TEST(ImageBlk, BandsSpansAndFramesOfThePicture)
         std::vector<Bytes> frames;
     } cases[] = {
         {"one inked byte", 16, 64, {{5, 5, 3, 0x81}}, {Frame("M5,3,2,18000000")}},
-        {"15 empty columns: one span", 64, 8, {{0, 0, 0, 1}, {16, 16, 0, 1}},
+        {"15 empty columns: one span",
+         64,
+         8,
+         {{0, 0, 0, 1}, {16, 16, 0, 1}},
          {Frame("M0,0,1,10" + Bytes(30, '0') + "1000")}},
-        {"16 empty columns: two spans", 64, 8, {{0, 0, 0, 1}, {17, 17, 0, 1}},
+        {"16 empty columns: two spans",
+         64,
+         8,
+         {{0, 0, 0, 1}, {17, 17, 0, 1}},
          {Frame("M0,0,1,1000"), Frame("M17,0,1,1000")}},
         // A band of 4 byte-rows, a span of 250 columns: 100 columns a frame.
-        {"span of 250 columns", 300, 64, {{20, 268, 1, 0xFF}, {20, 268, 2, 0xFF}, {20, 268, 3, 0xFF}},
+        {"span of 250 columns",
+         300,
+         64,
+         {{20, 268, 1, 0xFF}, {20, 268, 2, 0xFF}, {20, 268, 3, 0xFF}},
          {Frame("M20,1,4," + Repeat("FFFFFF00", 100)), Frame("M120,1,4," + Repeat("FFFFFF00", 100)),
           Frame("M220,1,4," + Repeat("FFFFFF00", 49) + "00000000")}},
         // One byte a column: 400 columns a frame; band and span end at the edges.
-        {"last byte-row", 480, 16, {{0, 479, 1, 0x80}},
+        {"last byte-row",
+         480,
+         16,
+         {{0, 479, 1, 0x80}},
          {Frame("M0,1,1," + Repeat("08", 400)), Frame("M400,1,1," + Repeat("08", 80))}},
         {"no ink: no band, not a failure", 480, 512, {}, {}},
     };
@@ -231,11 +244,22 @@ TEST(WholeImage, FramesOfThePicture)
     } cases[] = {
         // Only the first 480 columns go; a column of 59 bytes still fits the
         // 128 bytes of a frame with its block check.
-        {"C: 500 x 472", iImageLFrames, 500, 472, {{479, 58, 0x12}, {480, 0, 0xFF}}, 480,
+        {"C: 500 x 472",
+         iImageLFrames,
+         500,
+         472,
+         {{479, 58, 0x12}, {480, 0, 0xFF}},
+         480,
          {{0, Frame("C0,0," + Bytes(118, '0'))}, {479, Frame("C479,0," + Bytes(116, '0') + "21")}}},
         // 100 columns of 8 characters a frame, each frame naming its first column.
-        {"M: 250 x 32", iImageBFrames, 250, 32, {{249, 3, 0x0A}}, 3,
-         {{0, Frame("M0,0,4," + Bytes(800, '0'))}, {1, Frame("M100,0,4," + Bytes(800, '0'))},
+        {"M: 250 x 32",
+         iImageBFrames,
+         250,
+         32,
+         {{249, 3, 0x0A}},
+         3,
+         {{0, Frame("M0,0,4," + Bytes(800, '0'))},
+          {1, Frame("M100,0,4," + Bytes(800, '0'))},
           {2, Frame("M200,0,4," + Bytes(398, '0') + "A0")}}},
     };
     for (const auto &c : cases) {
@@ -287,7 +311,10 @@ TEST(CharSetLayout, PiecesOfEachCountedLine)
         {"zero-padded positions", "\n\n7,1234,\n", Frame("A\x1BX007\x1BY1234")},
         {"number line without attribute: no number", "\n5,6,\n", Frame("A,5,6")},
         {"birth, sex, kana", "\n\n\n1,2,a,\n3,4,b,\n5,6,c,\n",
-         Frame("A\x1BX001\x1BY002\x1B" "EaB\x1BX003\x1BY004\x1B" "EbS\x1BX005\x1BY006\x1B" "Ecヤマダ　タロウ")},
+         Frame("A\x1BX001\x1BY002\x1B"
+               "EaB\x1BX003\x1BY004\x1B"
+               "EbS\x1BX005\x1BY006\x1B"
+               "Ecヤマダ　タロウ")},
         {"line 6 has positions only", "\n\n\n\n\n\n9,8,K,\n", Frame("A\x1BX009\x1BY008")},
     };
     for (const auto &c : cases) {
@@ -314,11 +341,8 @@ TEST(CharSet, SexWordFollowsThePrintStyle)
         char sex;
         const char *word;
     } cases[] = {
-        {"x,\n1,\n0,\n", '1', "男"},
-        {";c\n;c\nx,\n1,\n0,\n", '2', "女"},
-        {"x,\n1,\n1,\n", '2', "女性"},
-        {"x,\n1,\n,\n", '1', "男性"},
-        {"x,\n1,\n", '2', "女性"},
+        {"x,\n1,\n0,\n", '1', "男"},  {";c\n;c\nx,\n1,\n0,\n", '2', "女"}, {"x,\n1,\n1,\n", '2', "女性"},
+        {"x,\n1,\n,\n", '1', "男性"}, {"x,\n1,\n", '2', "女性"},
     };
     for (const auto &c : cases) {
         FILE *fp = fmemopen(const_cast<char *>(c.style.data()), c.style.size(), "r");
@@ -366,26 +390,57 @@ TEST(Commands, FramesAndLog)
         {"LedOn", [](int s) { return m_iLEDSet(s, 1); }, R, 0, {sample::kLedOn, "06"}, kLed},
         {"LedOff", [](int s) { return m_iLEDSet(s, 0); }, R, 0, {sample::kLedOff, "06"}, kLed},
         {"Reset", m_iPrtReset, R, 0, {sample::kReset, "06"}, {"プリンターリセット", "プリンターリセット成功"}},
-        {"AppendCard", [](int s) { return m_iCardPut(Patient('0'), s); }, R, 0, {sample::kAppend, "06"},
+        {"AppendCard",
+         [](int s) { return m_iCardPut(Patient('0'), s); },
+         R,
+         0,
+         {sample::kAppend, "06"},
          {"カード出力開始", "　追記カード", "カード出力成功"}},
-        {"Rewrite", [](int s) { return m_iCardPut(Patient('1'), s); }, R, 0, {sample::kRewrite, "06"},
+        {"Rewrite",
+         [](int s) { return m_iCardPut(Patient('1'), s); },
+         R,
+         0,
+         {sample::kRewrite, "06"},
          {"カード出力開始", "　リライト", "カード出力成功"}},
-        {"RewriteWithoutAStyle", [](int s) { return m_iCardPut(Patient('\0'), s); }, R, 0, {sample::kRewrite, "06"},
+        {"RewriteWithoutAStyle",
+         [](int s) { return m_iCardPut(Patient('\0'), s); },
+         R,
+         0,
+         {sample::kRewrite, "06"},
          {"カード出力開始", "　リライト", "カード出力成功"}},
-        {"MagneticWriteThenStandBy", [](int s) { return m_iWrite(Patient(), s); }, R, 0,
+        {"MagneticWriteThenStandBy",
+         [](int s) { return m_iWrite(Patient(), s); },
+         R,
+         0,
          {sample::Record(), "06", sample::kWriteStandby, "06"},
          {"磁気書込開始", "磁気書込成功", "磁気書込＋待機開始", "磁気書込＋待機成功"}},
         // A reply too short to hold both the card and the cover is no status.
-        {"StatusNoCardCoverOpen", m_iStsChk, status('0', '1', 17), -4, kStsWire,
+        {"StatusNoCardCoverOpen",
+         m_iStsChk,
+         status('0', '1', 17),
+         -4,
+         kStsWire,
          {"ステータスチェック開始", "ステータスチェック成功", "カードを挿入してください", "カバ－が開いています"}},
-        {"StatusCardWaiting", m_iStsChk, status('2', '0', 17), -3, kStsWire,
+        {"StatusCardWaiting",
+         m_iStsChk,
+         status('2', '0', 17),
+         -3,
+         kStsWire,
          {"ステータスチェック開始", "ステータスチェック成功", "発行機に抜き取り待ちのカ－ドがあります"}},
         {"StatusCardReady", m_iStsChk, status('1', '0', 17), 0, kStsWire, kSts},
-        {"StatusShortReply", m_iStsChk, status('1', '0', 16), -1, kStsWire,
+        {"StatusShortReply",
+         m_iStsChk,
+         status('1', '0', 16),
+         -1,
+         kStsWire,
          {"ステータスチェック開始", "× ステータスチェック失敗"}},
         // Whole pictures: one "C" frame a column, "M" frames of whole columns.
-        {"ImageLThreeColumns", picture(3, 16, 0, m_iImageLSet), R, 0,
-         {Wire("C0,0,0000"), "06", Wire("C1,0,0000"), "06", Wire("C2,0,0000"), "06"}, kImageLog},
+        {"ImageLThreeColumns",
+         picture(3, 16, 0, m_iImageLSet),
+         R,
+         0,
+         {Wire("C0,0,0000"), "06", Wire("C1,0,0000"), "06", Wire("C2,0,0000"), "06"},
+         kImageLog},
         {"ImageBOneColumnOfEightRows", picture(1, 8, 0x81, m_iImageBSet), R, 0, {Wire("M0,0,1,18"), "06"}, kImageLog},
     };
     for (const Row &c : rows) {

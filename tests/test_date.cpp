@@ -57,7 +57,7 @@ TEST(DateChg, ErasAndForms)
         {'1', "20190430", 0, "平成31年 4月30日"},
         {'0', "20190501", 0, "R 1/ 5/ 1"},
         {'1', "20251205", 0, "令和 7年12月 5日"},
-        {'x', "19890108", 0, "H 1/ 1/ 8"},  // any other style: letter and slashes
+        {'x', "19890108", 0, "H 1/ 1/ 8"},           // any other style: letter and slashes
         {'1', "99999999", 0, "令和7981年99月99日"},  // the longest output: 18 bytes
         // Eight characters read as a number.
         {'1', "19890108 extra", 0, "平成 1年 1月 8日"},

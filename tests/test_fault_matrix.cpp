@@ -16,12 +16,12 @@
 #include <vector>
 
 #include "bmpfile.h"
+#include "fakeline.h"
 #include "frame.h"
 #include "head.h"
 #include "link.h"
 #include "machine.h"
 #include "picture.h"
-#include "fakeline.h"
 #include "sample_card.h"
 #include "sock.h"
 #include "testutil.h"
@@ -94,8 +94,8 @@ struct Modelled {
 // ---- the run: the issuing steps in their order, as the tool takes them ----
 
 enum Outcome { kCard, kReset, kResetCard, kDead, kNoReset, kNoResetCard, kWaits };
-const char *const kOutcomeName[] = {"card",          "reset",                "reset+card", "reset, line gone",
-                                    "reset refused", "reset refused+card", "waits"};
+const char *const kOutcomeName[] = {
+    "card", "reset", "reset+card", "reset, line gone", "reset refused", "reset refused+card", "waits"};
 constexpr int kWaitPasses = 6;  // passes of the wait for a card after which it counts as going on
 
 std::string PictureFile(const vt::TempDir &dir)
@@ -164,8 +164,18 @@ Outcome RunCard(Modelled *m, char style)
 Lines Named(const vt::FakeLine &line)
 {
     static const std::map<std::string, std::string> kFixed = {
-        {"I", "\x02I\x03"},       {"Z412", "\x02Z412\x03"}, {"Y", "\x02Y\x03"},       {"12", "\x02" "12\x03"},
-        {"G", "\x02G1\x03"},      {"F", "\x02" "F1\x03"},   {"Z010", "\x02Z010\x03"}, {"_", "\x02_\x03"},
+        {"I", "\x02I\x03"},
+        {"Z412", "\x02Z412\x03"},
+        {"Y", "\x02Y\x03"},
+        {"12",
+         "\x02"
+         "12\x03"},
+        {"G", "\x02G1\x03"},
+        {"F",
+         "\x02"
+         "F1\x03"},
+        {"Z010", "\x02Z010\x03"},
+        {"_", "\x02_\x03"},
     };
     Lines out, images;
     for (const std::string &u : line.Units()) {
@@ -176,7 +186,10 @@ Lines Named(const vt::FakeLine &line)
             for (size_t i = 1; i < f.second.size(); i++) bcc ^= f.second[i];
             if (u == f.second + bcc) name = f.first;
         }
-        if (u.compare(0, 2, "\x02" "9") == 0) name = "9";
+        if (u.compare(0, 2,
+                      "\x02"
+                      "9") == 0)
+            name = "9";
         if (u.compare(0, 2, "\x02M") == 0) {
             auto it = std::find(images.begin(), images.end(), u);
             if (it == images.end()) images.push_back(u), it = images.end() - 1;
@@ -189,8 +202,8 @@ Lines Named(const vt::FakeLine &line)
 
 // ---- the model ----
 
-const Lines kFaults = {"nak",     "nak-always", "dle",      "silence",  "short",   "no-result",
-                       "slow-in", "slow-out",   "close",    "late-1.5", "late-4.5"};
+const Lines kFaults = {"nak",     "nak-always", "dle",   "silence",  "short",   "no-result",
+                       "slow-in", "slow-out",   "close", "late-1.5", "late-4.5"};
 
 // C card, R reset, RC reset though the card is out, D reset with the line
 // gone, N reset refused, W the wait goes on. The reasons are in the page.
@@ -212,8 +225,8 @@ _     R   N          N   R       R     N         R       N        N     R       
 
 std::map<std::string, std::map<std::string, Outcome>> Model()
 {
-    const std::map<std::string, Outcome> codes = {{"C", kCard},   {"R", kReset},   {"RC", kResetCard},
-                                                  {"D", kDead},   {"N", kNoReset}, {"NC", kNoResetCard},
+    const std::map<std::string, Outcome> codes = {{"C", kCard}, {"R", kReset},   {"RC", kResetCard},
+                                                  {"D", kDead}, {"N", kNoReset}, {"NC", kNoResetCard},
                                                   {"W", kWaits}};
     std::map<std::string, std::map<std::string, Outcome>> model;
     std::istringstream in(kModel);
@@ -261,9 +274,9 @@ Lines Rules(const std::string &row, const std::string &fault)
 Lines ExchangeUnits(const std::string &name, const std::string &fault)
 {
     static const std::map<std::string, std::pair<int, bool>> kExchange = {
-        {"", {1, true}},          {"nak", {2, true}},       {"nak-always", {2, false}}, {"dle", {1, false}},
-        {"silence", {2, true}},   {"short", {2, true}},     {"no-result", {1, false}},  {"slow-in", {1, true}},
-        {"slow-out", {1, false}}, {"close", {1, false}},    {"late-1.5", {2, true}},    {"late-4.5", {2, false}},
+        {"", {1, true}},          {"nak", {2, true}},    {"nak-always", {2, false}}, {"dle", {1, false}},
+        {"silence", {2, true}},   {"short", {2, true}},  {"no-result", {1, false}},  {"slow-in", {1, true}},
+        {"slow-out", {1, false}}, {"close", {1, false}}, {"late-1.5", {2, true}},    {"late-4.5", {2, false}},
     };
     const auto &e = kExchange.at(fault);
     Lines out(static_cast<size_t>(e.first), name);
@@ -307,7 +320,10 @@ Lines ExpectedWire(const std::string &row, const std::string &fault, Outcome out
         // The repeated G or F found no card and was refused: that DLE is
         // what the reset's second attempt reads.
         const bool refused = f == "late-4.5" && (name == "G" || name == "F");
-        Lines reset = ExchangeUnits("_", row == "_" ? fault : refused ? "nak-always" : f == "late-4.5" ? "silence" : "");
+        Lines reset = ExchangeUnits("_", row == "_"        ? fault
+                                         : refused         ? "nak-always"
+                                         : f == "late-4.5" ? "silence"
+                                                           : "");
         units.insert(units.end(), reset.begin(), reset.end());
         return units;
     }
@@ -349,8 +365,12 @@ std::string Page(const std::map<std::string, std::map<std::string, Cell>> &cells
     for (size_t i = 0; i < kFaults.size(); i++) grid += "---|";
     grid += "\n";
     for (const auto &row : rows) {
-        grid += "| " + (row == "G" ? std::string("G (style 0)") : row == "F" ? std::string("F (style 1)")
-                        : row == "_" ? std::string("_ (after 9:dle)") : row) + " |";
+        grid += "| " +
+                (row == "G"   ? std::string("G (style 0)")
+                 : row == "F" ? std::string("F (style 1)")
+                 : row == "_" ? std::string("_ (after 9:dle)")
+                              : row) +
+                " |";
         for (const auto &f : kFaults) {
             const Cell &c = cells.at(row).at(f);
             grid += std::string(" ") + kOutcomeName[c.got] + "; " + c.tail + " |";

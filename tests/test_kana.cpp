@@ -31,8 +31,9 @@ std::pair<int, std::string> Conv(const std::string &in, int code, int dak, int s
 // for Shift_JIS, EUC-JP for EUC-JP): one slipped code in one table shows here.
 TEST(KanaTables, MatchTheCharactersTheyName)
 {
-    const std::string plain = u8"アイウエオカキクケコサシスセソタチツテトナニヌネノハヒフヘホマミムメモヤユヨラリルレロワ"
-                              u8"ヲンァィゥェォッャュョー、。「」゛゜（）・";
+    const std::string plain =
+        u8"アイウエオカキクケコサシスセソタチツテトナニヌネノハヒフヘホマミムメモヤユヨラリルレロワ"
+        u8"ヲンァィゥェォッャュョー、。「」゛゜（）・";
     const std::string plainHalf = u8"ｱｲｳｴｵｶｷｸｹｺｻｼｽｾｿﾀﾁﾂﾃﾄﾅﾆﾇﾈﾉﾊﾋﾌﾍﾎﾏﾐﾑﾒﾓﾔﾕﾖﾗﾘﾙﾚﾛﾜｦﾝｧｨｩｪｫｯｬｭｮｰ､｡｢｣ﾞﾟ()･";
     const std::string dak = u8"ガギグゲゴザジズゼゾダヂヅデドバビブベボヴ";
     const std::string dakBase = u8"カキクケコサシスセソタチツテトハヒフヘホウ";
@@ -102,8 +103,8 @@ TEST(Kana, Conversions)
         {S, 1, ALL, "B6 DE CA DF B3 DE", "83 4B 83 70 83 94", 0, ""},
         {S, 0, ALL, "B6 DE CA DF B3 DE", "83 4A 81 4A 83 6E 81 4B 83 45 81 4A", 0, ""},
         {S, 1, ALL, "DE 41 DF B0 A5", "81 4A 41 81 4B 81 5B 81 45", 0, ""},  // lone marks
-        {S, 1, ALL, "B1 DE", "", 1, "unexpected error: \\xb1\n"},  // ｱﾞ
-        {S, 1, ALL, "B3 B6 DF", "83 45", 1, "unexpected error: \\xb6\n"},  // ｶﾟ: the output so far stays
+        {S, 1, ALL, "B1 DE", "", 1, "unexpected error: \\xb1\n"},            // ｱﾞ
+        {S, 1, ALL, "B3 B6 DF", "83 45", 1, "unexpected error: \\xb6\n"},    // ｶﾟ: the output so far stays
         {S, 1, ALL, "FC B1", "FC B1", 0, ""},  // the last lead byte keeps its trail byte, which is no ｱ
         // srclen limits only the first byte of a sequence.
         {S, 1, 1, "B6 DE B1", "83 4B", 0, ""},
@@ -112,7 +113,7 @@ TEST(Kana, Conversions)
         {E, 1, ALL, "8E B6 8E DE 8E CA 8E DF", "A5 AC A5 D1", 0, ""},
         {E, 0, ALL, "8E B6 8E DE", "A5 AB A1 AB", 0, ""},
         {E, 1, ALL, "8E 28 A5 A2 8E B6 DE", "A1 CA A5 A2 A5 AB DE", 0, ""},  // a mark needs its SS2
-        {E, 1, ALL, "8E A0", "", 1, "unexpected error: \\xa0\n"},  // no EUC-JP partner
+        {E, 1, ALL, "8E A0", "", 1, "unexpected error: \\xa0\n"},            // no EUC-JP partner
         // Other codes copy; an empty text gives an empty one.
         {2, ZEN, ALL, "83 41 A5 A2", "83 41 A5 A2", 0, ""},
         {S, ZEN, ALL, "", "", 0, ""},
@@ -127,7 +128,8 @@ TEST(Kana, Conversions)
         auto [ret, out] = Conv(Hex(c.in), c.code, c.dak, c.srclen);
         EXPECT_EQ(err.Finish(), c.err) << c.in;
         EXPECT_EQ(ret, c.ret) << c.in;
-        EXPECT_EQ(ToHex(out), c.want) << "code " << c.code << " dak " << c.dak << " srclen " << c.srclen << ": " << c.in;
+        EXPECT_EQ(ToHex(out), c.want) << "code " << c.code << " dak " << c.dak << " srclen " << c.srclen << ": "
+                                      << c.in;
     }
 }
 

@@ -4,23 +4,23 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/time.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstring>
-#include <csignal>
 #include <chrono>
+#include <climits>
+#include <csignal>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "link.h"
 #include "fakeline.h"
+#include "link.h"
 #include "sock.h"
 #include "testutil.h"
 
@@ -71,8 +71,12 @@ TEST(Send, FrameWithItsBlockCheckOnTheWireAndInTheLog)
         const char *frame;
         const char *wire;
     } cases[] = {
-        {"02 59 03", "02 59 03 5A"},       {"02 40 03", "02 40 03 43"},       {"02 49 03", "02 49 03 4A"},
-        {"02 31 32 03", "02 31 32 03 00"}, {"02 46 31 03", "02 46 31 03 74"}, {"02 4D 8A 03", "02 4D 8A 03 C4"},
+        {"02 59 03", "02 59 03 5A"},
+        {"02 40 03", "02 40 03 43"},
+        {"02 49 03", "02 49 03 4A"},
+        {"02 31 32 03", "02 31 32 03 00"},
+        {"02 46 31 03", "02 46 31 03 74"},
+        {"02 4D 8A 03", "02 4D 8A 03 C4"},
         {"02 51", "02 51 51"},  // two bytes: the check equals the second
         {"06", "06"},
     };
@@ -127,10 +131,12 @@ TEST(Send, ClosedFarEndIsAFailedSend)
         char rcv[256];
         int len = 0;
         vt::CaptureFd cap(1);
-        int ret = image ? SCK_iSendImage(p.link, buf.data(), 3, rcv, &len) : SCK_iSendRecv(p.link, buf.data(), 3, rcv, &len);
+        int ret =
+            image ? SCK_iSendImage(p.link, buf.data(), 3, rcv, &len) : SCK_iSendRecv(p.link, buf.data(), 3, rcv, &len);
         auto log = vt::LogMessages(cap.Finish());
         EXPECT_EQ(ret, -1);
-        const Lines want = image ? Lines{"× SCK_iSendImage 送信失敗"} : Lines{SendDump("\x02Y\x03\x5A"), "× SCK_iSend 送信失敗"};
+        const Lines want =
+            image ? Lines{"× SCK_iSendImage 送信失敗"} : Lines{SendDump("\x02Y\x03\x5A"), "× SCK_iSend 送信失敗"};
         EXPECT_EQ(log, want);
     }
 }
@@ -180,11 +186,9 @@ TEST(Open, FailuresCloseTheSocketAndLogNothing)
         const char *host;
         int port, want;
     } cases[] = {
-        {"no-such-host.invalid", 9, -2},
-        {nullptr, 9, -2},
-        {"127.0.0.1", closed_port, -3},
-        {"localhost", closed_port + 65536, -3},  // the port is taken to 16 bits
-        {host63.c_str(), closed_port, -3},       // a host of 63 bytes is taken whole
+        {"no-such-host.invalid", 9, -2},   {nullptr, 9, -2},
+        {"127.0.0.1", closed_port, -3},    {"localhost", closed_port + 65536, -3},  // the port is taken to 16 bits
+        {host63.c_str(), closed_port, -3},                                          // a host of 63 bytes is taken whole
     };
     for (const auto &c : cases) {
         int sock = -99;
@@ -216,7 +220,8 @@ TEST(Open, TakesOffAtMost256WaitingBytes)
         auto log = vt::LogMessages(cap.Finish());
         EXPECT_EQ(fcntl(sock, F_GETFL) & ~O_ACCMODE, O_NONBLOCK);
         if (waiting) {
-            EXPECT_EQ(log, (Lines{RecvDump(256, greeting.substr(0, 256)), "受信結果=0", "オープン時のバッファクリア終了"}));
+            EXPECT_EQ(log,
+                      (Lines{RecvDump(256, greeting.substr(0, 256)), "受信結果=0", "オープン時のバッファクリア終了"}));
             char buf[512];
             EXPECT_EQ(recv(sock, buf, sizeof buf, 0), 44);
         } else {
@@ -244,7 +249,10 @@ std::string Sealed(const std::string &frame)
     return frame + bcc;
 }
 
-const std::string kY = "\x02Y\x03", kG = "\x02G1\x03", kF = "\x02" "F1\x03", kM = "\x02M0,3,1,81\x03";
+const std::string kY = "\x02Y\x03", kG = "\x02G1\x03",
+                  kF = "\x02"
+                       "F1\x03",
+                  kM = "\x02M0,3,1,81\x03";
 const std::string kAckAns = vt::Answer(SCK_ACK), kNakAns = vt::Answer(SCK_NAK);
 const std::string kDleAns = vt::Answer(SCK_DLE), kOddAns = vt::Answer('X');
 const std::string kRes = "000000000000100000000000";  // a status reply, 24 bytes
@@ -314,70 +322,187 @@ TEST(CommandExchange, EveryRuleWithItsLogAndPauses)
     const Lines ackTaken = Got(kAckAns) + Lines{"<ACK>受信"} + Got(kRes) + kClosing;
     const std::string late = kAckAns + kRes;
     const Rule rules[] = {
-        {"ack", kY, {{1, 5, kAckAns}, {1, 20, kRes}}, 0, Sent(kY) + ackTaken, {Sealed(kY), kAckByte},
-         {1000, 1500, 1000}, kRes},
-        {"result of 200 bytes whole", kY, {{1, 5, kAckAns}, {1, 20, std::string(200, '\x9A')}}, 0,
+        {"ack",
+         kY,
+         {{1, 5, kAckAns}, {1, 20, kRes}},
+         0,
+         Sent(kY) + ackTaken,
+         {Sealed(kY), kAckByte},
+         {1000, 1500, 1000},
+         kRes},
+        {"result of 200 bytes whole",
+         kY,
+         {{1, 5, kAckAns}, {1, 20, std::string(200, '\x9A')}},
+         0,
          Sent(kY) + Got(kAckAns) + Lines{"<ACK>受信"} + Got(std::string(200, '\x9A')) + kClosing,
-         {Sealed(kY), kAckByte}, {1000, 1500, 1000}, std::string(200, '\x9A')},
-        {"card output G waits 7 s", kG, {{1, 5, kAckAns}, {1, 6000, kRes}}, 0, Sent(kG) + ackTaken,
-         {Sealed(kG), kAckByte}, {1000, 7000, 1000}, kRes},
-        {"card output F waits 7 s", kF, {{1, 5, kAckAns}, {1, 6000, kRes}}, 0, Sent(kF) + ackTaken,
-         {Sealed(kF), kAckByte}, {1000, 7000, 1000}, kRes},
-        {"nak twice", kY, {{1, 5, kNakAns}, {2, 5, kNakAns}}, -10, Sent(kY) + Got(kNakAns) + Sent(kY) + Got(kNakAns),
-         {Sealed(kY), Sealed(kY)}, {1000, 2000, 1000, 2000}, ""},
-        {"nak then ack", kY, {{1, 5, kNakAns}, {2, 5, kAckAns}, {2, 20, kRes}}, 0,
-         Sent(kY) + Got(kNakAns) + Sent(kY) + ackTaken, {Sealed(kY), Sealed(kY), kAckByte},
-         {1000, 2000, 1000, 1500, 1000}, kRes},
-        {"dle ends at once", kY, {{1, 5, kDleAns}, {1, 20, kRes}}, -3, Sent(kY) + Got(kDleAns), {Sealed(kY)}, {1000},
+         {Sealed(kY), kAckByte},
+         {1000, 1500, 1000},
+         std::string(200, '\x9A')},
+        {"card output G waits 7 s",
+         kG,
+         {{1, 5, kAckAns}, {1, 6000, kRes}},
+         0,
+         Sent(kG) + ackTaken,
+         {Sealed(kG), kAckByte},
+         {1000, 7000, 1000},
+         kRes},
+        {"card output F waits 7 s",
+         kF,
+         {{1, 5, kAckAns}, {1, 6000, kRes}},
+         0,
+         Sent(kF) + ackTaken,
+         {Sealed(kF), kAckByte},
+         {1000, 7000, 1000},
+         kRes},
+        {"nak twice",
+         kY,
+         {{1, 5, kNakAns}, {2, 5, kNakAns}},
+         -10,
+         Sent(kY) + Got(kNakAns) + Sent(kY) + Got(kNakAns),
+         {Sealed(kY), Sealed(kY)},
+         {1000, 2000, 1000, 2000},
          ""},
-        {"unknown code twice", kY, {{1, 5, kOddAns}, {2, 5, kOddAns}}, -10,
+        {"nak then ack",
+         kY,
+         {{1, 5, kNakAns}, {2, 5, kAckAns}, {2, 20, kRes}},
+         0,
+         Sent(kY) + Got(kNakAns) + Sent(kY) + ackTaken,
+         {Sealed(kY), Sealed(kY), kAckByte},
+         {1000, 2000, 1000, 1500, 1000},
+         kRes},
+        {"dle ends at once",
+         kY,
+         {{1, 5, kDleAns}, {1, 20, kRes}},
+         -3,
+         Sent(kY) + Got(kDleAns),
+         {Sealed(kY)},
+         {1000},
+         ""},
+        {"unknown code twice",
+         kY,
+         {{1, 5, kOddAns}, {2, 5, kOddAns}},
+         -10,
          Sent(kY) + Got(kOddAns) + Lines{"× 不明コード"} + Sent(kY) + Got(kOddAns) + Lines{"× 不明コード"},
-         {Sealed(kY), Sealed(kY)}, {1000, 2000, 1000, 2000}, ""},
-        {"one-byte first reply is unknown", kY, {{1, 5, kAckByte}, {2, 5, kAckByte}}, -10,
+         {Sealed(kY), Sealed(kY)},
+         {1000, 2000, 1000, 2000},
+         ""},
+        {"one-byte first reply is unknown",
+         kY,
+         {{1, 5, kAckByte}, {2, 5, kAckByte}},
+         -10,
          Sent(kY) + Got(kAckByte) + Lines{"× 不明コード"} + Sent(kY) + Got(kAckByte) + Lines{"× 不明コード"},
-         {Sealed(kY), Sealed(kY)}, {1000, 2000, 1000, 2000}, ""},
-        {"silence", kY, {}, -10,
+         {Sealed(kY), Sealed(kY)},
+         {1000, 2000, 1000, 2000},
+         ""},
+        {"silence",
+         kY,
+         {},
+         -10,
          Sent(kY) + kNothing + Lines{"× 受信失敗リトライ"} + Sent(kY) + kNothing + Lines{"× 受信失敗リトライ"},
-         {Sealed(kY), Sealed(kY)}, {1000, 2000, 1000, 2000}, ""},
-        {"silence then a good answer", kY, {{2, 5, kAckAns}, {2, 20, kRes}}, 0,
-         Sent(kY) + kNothing + Lines{"× 受信失敗リトライ"} + Sent(kY) + ackTaken, {Sealed(kY), Sealed(kY), kAckByte},
-         {1000, 2000, 1000, 1500, 1000}, kRes},
+         {Sealed(kY), Sealed(kY)},
+         {1000, 2000, 1000, 2000},
+         ""},
+        {"silence then a good answer",
+         kY,
+         {{2, 5, kAckAns}, {2, 20, kRes}},
+         0,
+         Sent(kY) + kNothing + Lines{"× 受信失敗リトライ"} + Sent(kY) + ackTaken,
+         {Sealed(kY), Sealed(kY), kAckByte},
+         {1000, 2000, 1000, 1500, 1000},
+         kRes},
         // A first reply 1.5 s late comes between the first read (1 s) and the
         // retry's (4 s): the retry takes it, and the result phase follows.
-        {"first reply 1.5 s late, once", kY, {{1, 1500, kAckAns}, {1, 1600, kRes}}, 0,
-         Sent(kY) + kNothing + Lines{"× 受信失敗リトライ"} + Sent(kY) + ackTaken, {Sealed(kY), Sealed(kY), kAckByte},
-         {1000, 2000, 1000, 1500, 1000}, kRes},
+        {"first reply 1.5 s late, once",
+         kY,
+         {{1, 1500, kAckAns}, {1, 1600, kRes}},
+         0,
+         Sent(kY) + kNothing + Lines{"× 受信失敗リトライ"} + Sent(kY) + ackTaken,
+         {Sealed(kY), Sealed(kY), kAckByte},
+         {1000, 2000, 1000, 1500, 1000},
+         kRes},
         // Late on every receipt: the repeat's answer is waiting by the result read and comes with it.
-        {"first reply 1.5 s late, every time", kY, {{1, 1500, late}, {2, 1500, late}}, 0,
+        {"first reply 1.5 s late, every time",
+         kY,
+         {{1, 1500, late}, {2, 1500, late}},
+         0,
          Sent(kY) + kNothing + Lines{"× 受信失敗リトライ"} + Sent(kY) + Got(kAckAns) + Lines{"<ACK>受信"} +
              Got(kRes + late) + kClosing,
-         {Sealed(kY), Sealed(kY), kAckByte}, {1000, 2000, 1000, 1500, 1000}, kRes + late},
-        {"first reply 4.5 s late", kY, {{1, 4500, late}}, -10,
+         {Sealed(kY), Sealed(kY), kAckByte},
+         {1000, 2000, 1000, 1500, 1000},
+         kRes + late},
+        {"first reply 4.5 s late",
+         kY,
+         {{1, 4500, late}},
+         -10,
          Sent(kY) + kNothing + Lines{"× 受信失敗リトライ"} + Sent(kY) + kNothing + Lines{"× 受信失敗リトライ"},
-         {Sealed(kY), Sealed(kY)}, {1000, 2000, 1000, 2000}, ""},
-        {"no result", kY, {{1, 5, kAckAns}}, -5, Sent(kY) + Got(kAckAns) + Lines{"<ACK>受信"} + kNothing, {Sealed(kY)},
-         {1000, 1500}, ""},
-        {"result after the 1.5 s", kY, {{1, 5, kAckAns}, {1, 2600, kRes}}, -5,
-         Sent(kY) + Got(kAckAns) + Lines{"<ACK>受信"} + kNothing, {Sealed(kY)}, {1000, 1500}, ""},
+         {Sealed(kY), Sealed(kY)},
+         {1000, 2000, 1000, 2000},
+         ""},
+        {"no result",
+         kY,
+         {{1, 5, kAckAns}},
+         -5,
+         Sent(kY) + Got(kAckAns) + Lines{"<ACK>受信"} + kNothing,
+         {Sealed(kY)},
+         {1000, 1500},
+         ""},
+        {"result after the 1.5 s",
+         kY,
+         {{1, 5, kAckAns}, {1, 2600, kRes}},
+         -5,
+         Sent(kY) + Got(kAckAns) + Lines{"<ACK>受信"} + kNothing,
+         {Sealed(kY)},
+         {1000, 1500},
+         ""},
         {"frame send fails", kY, {}, -1, {SendDump(Sealed(kY)), "× SCK_iSend 送信失敗"}, {}, {}, "", 1},
-        {"closing ack send fails", kY, {{1, 5, kAckAns}, {1, 20, kRes}}, -1,
+        {"closing ack send fails",
+         kY,
+         {{1, 5, kAckAns}, {1, 20, kRes}},
+         -1,
          Sent(kY) + Got(kAckAns) + Lines{"<ACK>受信"} + Got(kRes) + Lines{kAckLine, "× SCK_iSend 送信失敗"},
-         {Sealed(kY)}, {1000, 1500, 1000}, kRes, 2},
+         {Sealed(kY)},
+         {1000, 1500, 1000},
+         kRes,
+         2},
         // The machine drops the line after the frame: the read finds it
         // closed, and the repeat cannot be sent.
-        {"line dropped", kY, {}, -1,
-         Sent(kY) + Lines{RecvDump(0), "受信結果=-3", "× 受信失敗リトライ", SendDump(Sealed(kY)),
-                          "× SCK_iSend 送信失敗"},
-         {Sealed(kY)}, {1000, 2000}, "", 0, 500000},
-        {"receive only, nothing comes", "", {}, -10, kNothing + Lines{"× 受信失敗リトライ", "× 送信失敗リトライ"}, {},
-         {1000, 2000, 2000}, ""},
-        {"receive only, nak then ack", "", {{0, 0, kNakAns}, {0, 3500, kAckAns}, {0, 4000, kRes}}, 0,
-         Got(kNakAns) + ackTaken, {kAckByte}, {1000, 2000, 1000, 1500, 1000}, kRes},
+        {"line dropped",
+         kY,
+         {},
+         -1,
+         Sent(kY) +
+             Lines{RecvDump(0), "受信結果=-3", "× 受信失敗リトライ", SendDump(Sealed(kY)), "× SCK_iSend 送信失敗"},
+         {Sealed(kY)},
+         {1000, 2000},
+         "",
+         0,
+         500000},
+        {"receive only, nothing comes",
+         "",
+         {},
+         -10,
+         kNothing + Lines{"× 受信失敗リトライ", "× 送信失敗リトライ"},
+         {},
+         {1000, 2000, 2000},
+         ""},
+        {"receive only, nak then ack",
+         "",
+         {{0, 0, kNakAns}, {0, 3500, kAckAns}, {0, 4000, kRes}},
+         0,
+         Got(kNakAns) + ackTaken,
+         {kAckByte},
+         {1000, 2000, 1000, 1500, 1000},
+         kRes},
         // Bytes already waiting belong to earlier exchanges: taken off (and
         // dumped) before the frame, never read as its answer.
-        {"left-overs before the first attempt", kY, {{0, 0, late}, {1, 5, kNakAns}, {2, 5, kNakAns}}, -10,
-         Got(late) + Sent(kY) + Got(kNakAns) + Sent(kY) + Got(kNakAns), {Sealed(kY), Sealed(kY)},
-         {1000, 2000, 1000, 2000}, ""},
+        {"left-overs before the first attempt",
+         kY,
+         {{0, 0, late}, {1, 5, kNakAns}, {2, 5, kNakAns}},
+         -10,
+         Got(late) + Sent(kY) + Got(kNakAns) + Sent(kY) + Got(kNakAns),
+         {Sealed(kY), Sealed(kY)},
+         {1000, 2000, 1000, 2000},
+         ""},
     };
     for (const Rule &c : rules) {
         Outcome r;
@@ -416,32 +541,82 @@ TEST(ImageExchange, EveryRuleWithItsLogAndWindows)
         int fail_sends_from = 0;
         long long close_at = -1;
     } rules[] = {
-        {"ack", {{1, 100, kAckAns}, {1, 2000, kRes}}, 0, Lines{"イメージ送信成功"} + taken, {sealed, kAckByte},
-         2000000, true},
-        {"first reply at 0.9 s is taken", {{1, 900, kAckAns}, {1, 4300, kRes}}, 0, Lines{"イメージ送信成功"} + taken,
-         {sealed, kAckByte}, 4300000, true},
-        {"nak twice, no pause", {{1, 5, kNakAns}, {2, 5, kNakAns}}, -10, {"イメージ送信成功", "イメージ送信成功"},
-         {sealed, sealed}, 10000, false},
-        {"unknown code twice", {{1, 5, kAckByte}, {2, 5, kOddAns}}, -10,
-         {"イメージ送信成功", "× 不明コード", "イメージ送信成功", "× 不明コード"}, {sealed, sealed}, 10000, false},
+        {"ack",
+         {{1, 100, kAckAns}, {1, 2000, kRes}},
+         0,
+         Lines{"イメージ送信成功"} + taken,
+         {sealed, kAckByte},
+         2000000,
+         true},
+        {"first reply at 0.9 s is taken",
+         {{1, 900, kAckAns}, {1, 4300, kRes}},
+         0,
+         Lines{"イメージ送信成功"} + taken,
+         {sealed, kAckByte},
+         4300000,
+         true},
+        {"nak twice, no pause",
+         {{1, 5, kNakAns}, {2, 5, kNakAns}},
+         -10,
+         {"イメージ送信成功", "イメージ送信成功"},
+         {sealed, sealed},
+         10000,
+         false},
+        {"unknown code twice",
+         {{1, 5, kAckByte}, {2, 5, kOddAns}},
+         -10,
+         {"イメージ送信成功", "× 不明コード", "イメージ送信成功", "× 不明コード"},
+         {sealed, sealed},
+         10000,
+         false},
         {"dle", {{1, 5, kDleAns}}, -3, {"イメージ送信成功"}, {sealed}, 5000, false},
-        {"silence: two windows of 1 s", {}, -10,
-         {"イメージ送信成功", "× 受信失敗リトライ", "イメージ送信成功", "× 受信失敗リトライ"}, {sealed, sealed},
-         2002000, false},
-        {"first reply 1.5 s late: the retry's window takes it", {{1, 1500, late}}, 0,
+        {"silence: two windows of 1 s",
+         {},
+         -10,
+         {"イメージ送信成功", "× 受信失敗リトライ", "イメージ送信成功", "× 受信失敗リトライ"},
+         {sealed, sealed},
+         2002000,
+         false},
+        {"first reply 1.5 s late: the retry's window takes it",
+         {{1, 1500, late}},
+         0,
          Lines{"イメージ送信成功", "× 受信失敗リトライ", "イメージ送信成功", "<ACK>受信"} + Lines{kAckLine, "送信成功"},
-         {sealed, sealed, kAckByte}, 1500000, true},
-        {"first reply 4.5 s late", {{1, 4500, late}}, -10,
-         {"イメージ送信成功", "× 受信失敗リトライ", "イメージ送信成功", "× 受信失敗リトライ"}, {sealed, sealed},
-         2002000, false},
-        {"no result within 3.5 s", {{1, 5, kAckAns}, {1, 3600, kRes}}, -5, {"イメージ送信成功", "<ACK>受信"}, {sealed},
-         3506000, false},
+         {sealed, sealed, kAckByte},
+         1500000,
+         true},
+        {"first reply 4.5 s late",
+         {{1, 4500, late}},
+         -10,
+         {"イメージ送信成功", "× 受信失敗リトライ", "イメージ送信成功", "× 受信失敗リトライ"},
+         {sealed, sealed},
+         2002000,
+         false},
+        {"no result within 3.5 s",
+         {{1, 5, kAckAns}, {1, 3600, kRes}},
+         -5,
+         {"イメージ送信成功", "<ACK>受信"},
+         {sealed},
+         3506000,
+         false},
         {"frame send fails", {}, -1, {"× SCK_iSendImage 送信失敗"}, {}, 0, false, 1},
-        {"closing ack send fails", {{1, 5, kAckAns}, {1, 10, kRes}}, -1,
-         {"イメージ送信成功", "<ACK>受信", kAckLine, "× SCK_iSend 送信失敗"}, {sealed}, 10000, true, 2},
+        {"closing ack send fails",
+         {{1, 5, kAckAns}, {1, 10, kRes}},
+         -1,
+         {"イメージ送信成功", "<ACK>受信", kAckLine, "× SCK_iSend 送信失敗"},
+         {sealed},
+         10000,
+         true,
+         2},
         // The line closes in the window: the window is sat out, then the repeat cannot go.
-        {"line dropped", {}, -1, {"イメージ送信成功", "× 受信失敗リトライ", "× SCK_iSendImage 送信失敗"}, {sealed},
-         1000001, false, 0, 1},
+        {"line dropped",
+         {},
+         -1,
+         {"イメージ送信成功", "× 受信失敗リトライ", "× SCK_iSendImage 送信失敗"},
+         {sealed},
+         1000001,
+         false,
+         0,
+         1},
     };
     for (const ImgRule &c : rules) {
         Outcome r;
@@ -474,18 +649,16 @@ TEST(BadFrame, IsAFailedSendAndNothingGoesOut)
         bool image;
         Lines log;
     } cases[] = {
-        {nullptr, 3, false, {"× SCK_iSend 送信失敗"}},
-        {frame, -1, false, {"× SCK_iSend 送信失敗"}},
-        {frame, INT_MAX, false, {"× SCK_iSend 送信失敗"}},
-        {nullptr, 3, true, {"× SCK_iSendImage 送信失敗"}},
+        {nullptr, 3, false, {"× SCK_iSend 送信失敗"}},         {frame, -1, false, {"× SCK_iSend 送信失敗"}},
+        {frame, INT_MAX, false, {"× SCK_iSend 送信失敗"}},     {nullptr, 3, true, {"× SCK_iSendImage 送信失敗"}},
         {frame, INT_MAX, true, {"× SCK_iSendImage 送信失敗"}},
     };
     for (const Case &c : cases) {
         vt::FakeLine line;
         char rcv[256];
         int len = -7;
-        const int ret = c.image ? LNK_iSendImage(line.Line(), c.buf, c.len, rcv, &len)
-                                : LNK_iSend(line.Line(), c.buf, c.len);
+        const int ret =
+            c.image ? LNK_iSendImage(line.Line(), c.buf, c.len, rcv, &len) : LNK_iSend(line.Line(), c.buf, c.len);
         EXPECT_EQ(ret, -1) << c.len;
         EXPECT_EQ(line.log, c.log) << c.len;
         EXPECT_TRUE(line.units.empty()) << c.len;
@@ -561,10 +734,22 @@ TEST(Stop, EndsTheExchangeWhereItStands)
     } cases[] = {
         {"in the 1 s after the frame", false, kY, 500000, 5, Sent(kY), {Sealed(kY)}, {1000}},
         {"in the 2 s after a NAK", false, kY, 2000000, 5, Sent(kY) + Got(kNakAns), {Sealed(kY)}, {1000, 2000}},
-        {"in the card's 7 s", false, kG, 3000000, 5, Sent(kG) + Got(kAckAns) + Lines{"<ACK>受信"}, {Sealed(kG)},
+        {"in the card's 7 s",
+         false,
+         kG,
+         3000000,
+         5,
+         Sent(kG) + Got(kAckAns) + Lines{"<ACK>受信"},
+         {Sealed(kG)},
          {1000, 7000}},
-        {"in the 1 s after the closing ACK", false, kY, 3000000, 5, Sent(kY) + Got(kAckAns) + Lines{"<ACK>受信"} +
-         Got(kRes) + kClosing, {Sealed(kY), kAckByte}, {1000, 1500, 1000}},
+        {"in the 1 s after the closing ACK",
+         false,
+         kY,
+         3000000,
+         5,
+         Sent(kY) + Got(kAckAns) + Lines{"<ACK>受信"} + Got(kRes) + kClosing,
+         {Sealed(kY), kAckByte},
+         {1000, 1500, 1000}},
         {"in the first window", true, kM, 500000, 800, {"イメージ送信成功"}, {Sealed(kM)}, {}},
         {"in the result window", true, kM, 2000000, 5, {"イメージ送信成功", "<ACK>受信"}, {Sealed(kM)}, {}},
     };
@@ -625,7 +810,10 @@ TEST(Frame, LaidOutOrRefused)
         {"parameters", '1', "2", 1, 8, 4, "02 31 32 03"},
         {"just fits with its block check", 'Z', "412", 3, 7, 6, "02 5A 34 31 32 03"},
         {"one byte short", 'Z', "412", 3, 6, -1, ""},
-        {"ETX in the parameters", 'Z', "4\x03" "2", 3, 16, -1, ""},
+        {"ETX in the parameters", 'Z',
+         "4\x03"
+         "2",
+         3, 16, -1, ""},
         {"ETX as the letter", '\x03', "", 0, 16, -1, ""},
         {"negative length", 'Y', "", -1, 16, -1, ""},
         {"parameters without a pointer", 'Y', nullptr, 2, 16, -1, ""},
@@ -652,8 +840,13 @@ TEST(Frame, BlockCheckInPlace)
         std::string after;  // the buffer afterwards
     } cases[] = {
         {"\x02Y\x03\xEE", 3, "\x02Y\x03\x5A"},
-        {"\x02" "12\x03\xEE", 4, std::string("\x02" "12\x03\x00", 5)},
-        {"\x02Q\xEE", 2, "\x02QQ"},       // two bytes: the check is the second
+        {"\x02"
+         "12\x03\xEE",
+         4,
+         std::string("\x02"
+                     "12\x03\x00",
+                     5)},
+        {"\x02Q\xEE", 2, "\x02QQ"},                   // two bytes: the check is the second
         {"\x06\xEE", 1, std::string("\x06\x00", 2)},  // one byte: a zero behind it
         {"\x02Y\x03\xEE", 0, "\x02Y\x03\xEE"},        // nothing to seal
         {"\x02Y\x03\xEE", -4, "\x02Y\x03\xEE"},
@@ -725,7 +918,8 @@ TEST(Stop, OnTheSocketLine)
         int ret;
         {
             vt::SignalIn alarm(300, true);
-            ret = image ? SCK_iSendImage(sock, &buf[0], len, rcv, &rcv_len) : SCK_iSendRecv(sock, &buf[0], len, rcv, &rcv_len);
+            ret = image ? SCK_iSendImage(sock, &buf[0], len, rcv, &rcv_len)
+                        : SCK_iSendRecv(sock, &buf[0], len, rcv, &rcv_len);
             EXPECT_EQ(SCK_iStopRequested(), SIGALRM);
         }
         const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -733,7 +927,8 @@ TEST(Stop, OnTheSocketLine)
         EXPECT_EQ(ret, -1) << image;
         EXPECT_LT(took, 0.8) << image;
         EXPECT_EQ(log, image ? Lines{"イメージ送信成功"} : Sent(kY)) << image;
-        EXPECT_EQ(Pair::Waiting(pair.far).size(), static_cast<size_t>(len) + 1) << image;  // the frame and its check, once
+        EXPECT_EQ(Pair::Waiting(pair.far).size(), static_cast<size_t>(len) + 1)
+            << image;  // the frame and its check, once
     }
 }
 

@@ -83,9 +83,9 @@ TEST(SettingsReader, CountedLinesAndFields)
         L want;
     } cases[] = {
         {";a\n;b\n0,\n1,\n", {{"0"}, {"1"}}},
-        {"\n1,\n", {{}, {"1"}}},                         // a blank line is counted
-        {",,10,,20,K,\n", {{"10", "20", "K"}}},          // empty fields skipped
-        {"1,\n2", {{"1"}, {"2"}}},                       // last line without line feed
+        {"\n1,\n", {{}, {"1"}}},                 // a blank line is counted
+        {",,10,,20,K,\n", {{"10", "20", "K"}}},  // empty fields skipped
+        {"1,\n2", {{"1"}, {"2"}}},               // last line without line feed
         {";only\n", {}},
         // A long line is read in 127-byte pieces that count as lines (the bad
         // input table shows them); a piece that happens to begin with ';' is a comment.

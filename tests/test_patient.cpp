@@ -11,14 +11,15 @@
 
 #include "head.h"
 #include "patient.h"
-#include "trace.h"
 #include "testutil.h"
+#include "trace.h"
 
 namespace {
 
 std::vector<std::string> GoodArgs()
 {
-    return {"vestrun", "127.0.0.1", "9100", "0", "card.bmp", "12345", "山田太郎", "ヤマダ　タロウ", "1", "19700101", "20240401"};
+    return {"vestrun",  "127.0.0.1",      "9100", "0",        "card.bmp", "12345",
+            "山田太郎", "ヤマダ　タロウ", "1",    "19700101", "20240401"};
 }
 
 int Check(std::vector<std::string> a_vArgs, int a_iArgc = 11)
@@ -38,13 +39,13 @@ TEST(ArgCheck, PassesWholeCharactersAndNamesTheFirstBadArgument)
         std::string sVal;
         int iWant;
     } cases[] = {
-        {7, "ｶﾞｷﾞ ﾊﾟ", 0},              // half-width kana
-        {6, "表\x83\x80\xFC\xFC", 0},   // trail bytes in both ranges, the last lead byte
-        {3, "\x03", 0},                 // style flag and host never reach the stripe
+        {7, "ｶﾞｷﾞ ﾊﾟ", 0},             // half-width kana
+        {6, "表\x83\x80\xFC\xFC", 0},  // trail bytes in both ranges, the last lead byte
+        {3, "\x03", 0},                // style flag and host never reach the stripe
         {1, "host\x01", 0},
         {2, std::string(200, '9'), 0},  // port and bitmap path have no limit of their own
         {4, std::string(300, 'p'), 0},
-        {7, "ヤマダ\x83 ", 7},            // a lead byte before a blank
+        {7, "ヤマダ\x83 ", 7},  // a lead byte before a blank
     };
     for (const auto &c : cases) {
         auto args = GoodArgs();
@@ -68,16 +69,17 @@ TEST(KanaPipeline, FullWidthKanaBecomesSevenBitHalfWidthCodes)
         std::string sZen, sWant;
     } cases[] = {
         {"テスト　データ", vt::Hex("43 3D 44 20 43 5E 30 40")},
-        {"ガ", vt::Hex("36 5E")},  // voiced: base kana and the voicing mark
-        {"パ", vt::Hex("4A 5F")},  // semi-voiced
-        {"AB12", "AB12"},          // ASCII passes unchanged
+        {"ガ", vt::Hex("36 5E")},                      // voiced: base kana and the voicing mark
+        {"パ", vt::Hex("4A 5F")},                      // semi-voiced
+        {"AB12", "AB12"},                              // ASCII passes unchanged
         {sLong + "A", std::string(63, '\x31') + "A"},  // 127 bytes
     };
     for (const auto &c : cases) {
         char cOut[128];
         memset(cOut, 0x7F, sizeof cOut);
         vKanaPipeline(c.sZen.c_str(), cOut);
-        EXPECT_EQ(vt::ToHex(std::string(cOut, sizeof cOut)), vt::ToHex(c.sWant + std::string(128 - c.sWant.size(), '\0')))
+        EXPECT_EQ(vt::ToHex(std::string(cOut, sizeof cOut)),
+                  vt::ToHex(c.sWant + std::string(128 - c.sWant.size(), '\0')))
             << c.sZen;
     }
 }

@@ -30,8 +30,10 @@ std::string Units(const std::string &bytes, std::mt19937 *cut = nullptr)
     for (const SimUnit &u : units) {
         s += (s.empty() ? "" : " ") + std::string(1, "FAGBO"[u.eKind]);
         if (u.eKind == SIM_UNIT_FRAME) {
-            s += std::string(u.eCheck == SIM_FRAME_OK ? "ok" : u.eCheck == SIM_FRAME_BAD_BCC ? "bcc" : "nl") + "[" +
-                 vt::ToHex(u.cBytes) + "]";
+            s += std::string(u.eCheck == SIM_FRAME_OK        ? "ok"
+                             : u.eCheck == SIM_FRAME_BAD_BCC ? "bcc"
+                                                             : "nl") +
+                 "[" + vt::ToHex(u.cBytes) + "]";
         } else if (u.eKind != SIM_UNIT_ACK && u.eKind != SIM_UNIT_OVERLONG) {
             s += std::to_string(u.iCount);
         }

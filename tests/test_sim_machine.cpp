@@ -39,7 +39,7 @@ TEST(SimMachineState, ImageFramesLandInTheirColumnsAndByteRows)
         {{"M5,3,2,18000000"}, "5,3=81"},
         {{"M100,7,1,0001"}, "101,7=10"},
         {{"M0,0,1,af"}, "0,0=FA"},
-        {{"C2,0,1000"}, "2,0=01"},  // a "C" frame carries a whole column from the top
+        {{"C2,0,1000"}, "2,0=01"},        // a "C" frame carries a whole column from the top
         {{"M479,63,1,08"}, "479,63=80"},  // the corner of the 480 x 512 buffer
         // A later frame overwrites the bytes it carries, and only those.
         {{"M0,0,2,F0F0", "M0,0,1,10"}, "0,0=01 0,1=0F"},
@@ -77,9 +77,9 @@ TEST(SimMachineState, CommandsItCannotCarryOutAreRefusedWithDle)
         {0, {}, "M480,0,1,00"},           // right of the buffer
         {0, {}, "M0,64,1,00"},            // below it
         // Image frames that cannot be read.
-        {0, {}, "M0,0,1,0"},              // odd hex text
-        {0, {}, "M0,0,2,00"},             // fewer bytes than the columns need
-        {0, {}, "M0 ,0,1,00"},            // a blank in a number
+        {0, {}, "M0,0,1,0"},    // odd hex text
+        {0, {}, "M0,0,2,00"},   // fewer bytes than the columns need
+        {0, {}, "M0 ,0,1,00"},  // a blank in a number
         {0, {}, "C0,00"},
     };
     for (const auto &c : cases) {

@@ -16,8 +16,8 @@
 
 #include <gtest/gtest.h>
 
-#include "simproc.h"
 #include "sample_card.h"
+#include "simproc.h"
 #include "testutil.h"
 
 namespace {

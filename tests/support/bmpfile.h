@@ -17,8 +17,8 @@ struct BmpPicture {
     // Rows top first, each as held in memory (BmpRowBytes long); the row fill
     // is added as zeros, missing rows are all zero.
     std::vector<std::string> rows;
-    std::string palette;   // bytes between the info header and the rows
-    uint32_t infoLen = 40; // 12: the core header (16-bit sizes); else the 32-bit layout
+    std::string palette;    // bytes between the info header and the rows
+    uint32_t infoLen = 40;  // 12: the core header (16-bit sizes); else the 32-bit layout
 };
 
 // Bytes of one row in memory.

@@ -1,12 +1,12 @@
 #include "fakeline.h"
 
-#include <csignal>
 #include <sys/time.h>
+#include <csignal>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
 
 #include "head.h"
 #include "sock.h"
@@ -36,9 +36,9 @@ std::string RecvDump(int count, const std::string &bytes) { return DumpLine("受
 
 void FakeLine::DropPending()
 {
-    chunks_.erase(std::remove_if(chunks_.begin(), chunks_.end(),
-                                 [this](const Chunk &c) { return c.at > now && !c.kept; }),
-                  chunks_.end());
+    chunks_.erase(
+        std::remove_if(chunks_.begin(), chunks_.end(), [this](const Chunk &c) { return c.at > now && !c.kept; }),
+        chunks_.end());
 }
 
 void FakeLine::Deliver(const std::string &bytes, long long at_us, bool kept)

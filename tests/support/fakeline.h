@@ -37,21 +37,21 @@ public:
     void Deliver(const std::string &bytes, long long at_us, bool kept = false);
     void DropPending();  // the machine took up a new frame: what it still owed the last one goes
     void ReplyIn(int ms, const std::string &bytes) { Deliver(bytes, now + ms * 1000LL); }
-    void CloseAt(long long at_us) { close_at = at_us; }      // the machine drops the line
+    void CloseAt(long long at_us) { close_at = at_us; }                         // the machine drops the line
     void StopAt(long long at_us, int sig) { stop_at = at_us, stop_sig = sig; }  // a stop signal comes
-    std::string Waiting() const;  // readable now, not yet received
+    std::string Waiting() const;                                                // readable now, not yet received
     long long LastDue() const { return chunks_.empty() || chunks_.back().at < now ? now : chunks_.back().at; }
     LnkLine Line() { return {&kOps, this}; }
 
-    long long now = 0;                 // µs
+    long long now = 0;  // µs
     long long close_at = -1, stop_at = -1;
     int stop_sig = 0;
-    int fail_sends_from = 0;           // 1-based send that fails, and every one after; 0: none
-    bool echo = false;                 // also hand every log line to the run log
-    std::vector<long long> pauses;     // every pause, µs, in order
-    std::vector<long long> waits;      // every wait for readable, µs asked
+    int fail_sends_from = 0;                               // 1-based send that fails, and every one after; 0: none
+    bool echo = false;                                     // also hand every log line to the run log
+    std::vector<long long> pauses;                         // every pause, µs, in order
+    std::vector<long long> waits;                          // every wait for readable, µs asked
     std::vector<std::pair<std::string, long long>> units;  // sent, with the time
-    std::vector<std::string> log;      // the link's log lines
+    std::vector<std::string> log;                          // the link's log lines
     std::vector<std::string> Units() const;
 
 private:

@@ -19,8 +19,8 @@ namespace sample {
 // The names are Shift_JIS (test sources are compiled to CP932), as vestrun takes them.
 inline std::vector<std::string> Args(int a_iPort, const std::string &a_sPicture)
 {
-    return {"127.0.0.1", std::to_string(a_iPort), "0", a_sPicture, "12345", "山田太郎", "ヤマダ　タロウ", "1",
-            "19700101",  "20240401"};
+    return {"127.0.0.1", std::to_string(a_iPort), "0", a_sPicture, "12345",
+            "山田太郎",  "ヤマダ　タロウ",        "1", "19700101", "20240401"};
 }
 
 inline T_PAT_INF Patient(char a_cStyFlg = '0')

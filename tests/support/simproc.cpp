@@ -39,7 +39,10 @@ int WaitFor(pid_t pid, long long timeout_ms)
 }
 
 // The exit status, or 128 + the signal that ended it.
-int ExitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1; }
+int ExitCode(int status)
+{
+    return WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+}
 
 // The raw status after SIGKILL, for a child past its time.
 int Kill(pid_t pid)
@@ -145,8 +148,8 @@ int SimProcess::Wait(int timeout_ms)
 
 std::string SimProcess::Stderr() const { return ReadFile(dir_.file("stderr")); }
 
-RunResult RunProcess(const std::string &path, const std::vector<std::string> &args,
-                     const std::vector<std::string> &env, int timeout_ms)
+RunResult RunProcess(const std::string &path, const std::vector<std::string> &args, const std::vector<std::string> &env,
+                     int timeout_ms)
 {
     RunResult result;
     TempDir dir;

@@ -1,8 +1,8 @@
 #include "testutil.h"
 
 #include <fcntl.h>
-#include <iconv.h>
 #include <ftw.h>
+#include <iconv.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -82,10 +82,7 @@ TempDir::TempDir()
     }
 }
 
-static int RemoveEntry(const char *path, const struct stat *, int, struct FTW *)
-{
-    return remove(path);
-}
+static int RemoveEntry(const char *path, const struct stat *, int, struct FTW *) { return remove(path); }
 
 TempDir::~TempDir()
 {

@@ -56,7 +56,7 @@ public:
     Listener &operator=(const Listener &) = delete;
     int Port() const { return port_; }
     int Accept(int ms = 10000);  // the next connection, waited for up to `ms`; -1 on failure
-    bool Called() const;  // is a connection waiting?
+    bool Called() const;         // is a connection waiting?
 
 private:
     int fd_ = -1, port_ = -1;
