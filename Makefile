@@ -69,7 +69,7 @@ badinput: build
 # machine and the real runs against vestrun-sim (the script's part, under a minute).
 matrix: build
 	VESTRUN_MATRIX_DOC=docs/fault-matrix.md $(BUILD)/tests/test_fault_matrix
-	python3 scripts/fault-matrix.py --build $(BUILD) --doc docs/fault-matrix.md
+	python3 tests/scripts/fault-matrix.py --build $(BUILD) --doc docs/fault-matrix.md
 
 # Installs vestrun, vestrun-sim, their manual pages, the README and the
 # examples under PREFIX (bin/, share/man/man1/, share/doc/vestrun/).

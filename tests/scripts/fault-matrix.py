@@ -19,7 +19,7 @@ Each case checks the exit status, the last log lines, the failure line of
 the failing step, every unit on the wire, the card the machine kept (stripe
 and picture intact) or its absence, no crash, no sanitizer report.
 
-    scripts/fault-matrix.py [--build DIR | --vestrun BIN --sim BIN]
+    tests/scripts/fault-matrix.py [--build DIR | --vestrun BIN --sim BIN]
                             [--jobs N] [--only TEXT]... [--doc FILE] [--list]
 
 The binaries: --vestrun and --sim; else DIR/vestrun and DIR/sim/vestrun-sim
@@ -677,7 +677,7 @@ def main():
         print("fault-matrix: --doc needs the whole matrix", file=sys.stderr)
         return 2
     # An explicit binary wins over --build, --build over the environment.
-    top = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    top = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     build = os.path.join(top, opt.build or "build")
     vestrun_bin = opt.vestrun or (None if opt.build else os.environ.get("VESTRUN_BIN")) \
         or os.path.join(build, "vestrun")
@@ -715,7 +715,7 @@ def main():
     for c in bad:
         print("  deviates: %s" % c.name)
     if opt.doc:
-        write_doc(opt.doc, cases, "scripts/fault-matrix.py --doc %s" % opt.doc)
+        write_doc(opt.doc, cases, "tests/scripts/fault-matrix.py --doc %s" % opt.doc)
         print("written: %s" % opt.doc)
     return 1 if bad else 0
 
