@@ -12,8 +12,6 @@
 #include "fuzz.h"
 #include "head.h"
 #include "patient.h"
-#include "picture.h"
-#include "settings.h"
 #include "sock.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

@@ -10,9 +10,7 @@
 #include "frames.h"
 #include "fuzz.h"
 #include "head.h"
-#include "patient.h"
 #include "picture.h"
-#include "settings.h"
 #include "sock.h"
 
 namespace {

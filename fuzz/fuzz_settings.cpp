@@ -15,9 +15,6 @@
 #include "frames.h"
 #include "fuzz.h"
 #include "head.h"
-#include "patient.h"
-#include "picture.h"
-#include "settings.h"
 #include "sock.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

@@ -10,12 +10,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "frames.h"
 #include "fuzz.h"
 #include "head.h"
-#include "patient.h"
-#include "picture.h"
-#include "settings.h"
 
 namespace {
 
