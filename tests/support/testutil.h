@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+// The issuing run's main, built into the tests (see tests/CMakeLists.txt).
+int vestrun_main(int argc, char **argv);
+
 namespace vt {
 
 // Redirects a file descriptor (1 for the run log, 2 for library messages) into
