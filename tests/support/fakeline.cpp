@@ -93,6 +93,7 @@ const LnkOps FakeLine::kOps = {
     },
     [](void *ctx, char *buf, int cap, int peek, int *err) -> int {
         auto &l = *static_cast<FakeLine *>(ctx);
+        if (l.end_stop_on_recv) l.end_stop_on_recv = false, SCK_vStopDone();
         const size_t ready = l.Ready();
         if (ready == 0) {
             *err = EAGAIN;

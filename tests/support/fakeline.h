@@ -48,6 +48,7 @@ public:
     int stop_sig = 0;
     int fail_sends_from = 0;                               // 1-based send that fails, and every one after; 0: none
     bool echo = false;                                     // also hand every log line to the run log
+    bool end_stop_on_recv = false;                         // the next receive ends a stop (SCK_vStopDone)
     std::vector<long long> pauses;                         // every pause, µs, in order
     std::vector<long long> waits;                          // every wait for readable, µs asked
     std::vector<std::pair<std::string, long long>> units;  // sent, with the time
