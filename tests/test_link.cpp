@@ -1,20 +1,19 @@
-// The printer link where nothing has to be waited out: frames and their block
-// check on the wire with their dump lines, receives, and connecting.
+// The printer link: frames and their block check, the socket line (sends,
+// receives, connecting, a stop), and every rule of the two exchanges on a
+// scripted machine with a fake clock.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <csignal>
 #include <cstring>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,217 +29,6 @@ using Lines = std::vector<std::string>;
 using vt::RecvDump;
 using vt::SendDump;
 
-// A connected, non-blocking pair of stream sockets: the link's end and the far end.
-struct Pair {
-    int link = -1, far = -1;
-    Pair()
-    {
-        int fds[2];
-        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, fds) == 0) {
-            link = fds[0];
-            far = fds[1];
-        }
-    }
-    ~Pair()
-    {
-        close(link);
-        close(far);
-    }
-    static std::string Waiting(int fd)
-    {
-        std::string out;
-        char buf[4096];
-        ssize_t n;
-        while ((n = recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0) out.append(buf, static_cast<size_t>(n));
-        return out;
-    }
-};
-
-std::vector<char> Buffer(const std::string &frame)
-{
-    std::vector<char> buf(frame.begin(), frame.end());
-    buf.push_back('\xEE');  // room for the block check
-    return buf;
-}
-
-// The block check is the XOR from the letter through ETX; it goes out like any
-// byte, 0x00 included. The closing ACK is a single byte without one.
-TEST(Send, FrameWithItsBlockCheckOnTheWireAndInTheLog)
-{
-    struct Case {
-        const char *frame;
-        const char *wire;
-    } cases[] = {
-        {"02 59 03", "02 59 03 5A"},
-        {"02 40 03", "02 40 03 43"},
-        {"02 49 03", "02 49 03 4A"},
-        {"02 31 32 03", "02 31 32 03 00"},
-        {"02 46 31 03", "02 46 31 03 74"},
-        {"02 4D 8A 03", "02 4D 8A 03 C4"},
-        {"02 51", "02 51 51"},  // two bytes: the check equals the second
-        {"06", "06"},
-    };
-    for (const auto &c : cases) {
-        Pair p;
-        auto buf = Buffer(vt::Hex(c.frame));
-        vt::CaptureFd cap(1);
-        EXPECT_EQ(SCK_iSend(p.link, buf.data(), static_cast<int>(buf.size()) - 1), 0);
-        EXPECT_EQ(vt::LogMessages(cap.Finish()), (Lines{SendDump(vt::Hex(c.wire)), "送信成功"}));
-        EXPECT_EQ(vt::ToHex(Pair::Waiting(p.far)), c.wire);
-    }
-}
-
-// A frame far larger than the socket takes at once goes out in pieces while
-// the far end reads slowly, whole, with one dump line of any length.
-TEST(Send, LongFrameGoesOutWholeAndIsDumpedWhole)
-{
-    Pair p;
-    int small = 4096;
-    setsockopt(p.link, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-    std::string frame = "\x02M";
-    for (int i = 0; i < 300000; i++) frame.push_back("0123456789ABCDEF"[i % 16]);
-    frame.push_back('\x03');
-    auto buf = Buffer(frame);
-    std::string got;
-    std::thread reader([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (got.size() < buf.size() && std::chrono::steady_clock::now() < until) {
-            got += Pair::Waiting(p.far);
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    });
-    vt::CaptureFd cap(1);
-    int ret = SCK_iSend(p.link, buf.data(), static_cast<int>(frame.size()));
-    auto log = vt::LogMessages(cap.Finish());
-    reader.join();
-    EXPECT_EQ(ret, 0);
-    EXPECT_EQ(got, std::string(buf.begin(), buf.end()));
-    EXPECT_EQ(log, (Lines{SendDump(got), "送信成功"}));
-}
-
-// A machine that has closed the line makes a failed send in both exchanges,
-// never the end of the process by SIGPIPE.
-TEST(Send, ClosedFarEndIsAFailedSend)
-{
-    for (bool image : {false, true}) {
-        Pair p;
-        close(p.far);
-        p.far = -1;
-        auto buf = Buffer("\x02Y\x03");
-        char rcv[256];
-        int len = 0;
-        vt::CaptureFd cap(1);
-        int ret =
-            image ? SCK_iSendImage(p.link, buf.data(), 3, rcv, &len) : SCK_iSendRecv(p.link, buf.data(), 3, rcv, &len);
-        auto log = vt::LogMessages(cap.Finish());
-        EXPECT_EQ(ret, -1);
-        const Lines want =
-            image ? Lines{"× SCK_iSendImage 送信失敗"} : Lines{SendDump("\x02Y\x03\x5A"), "× SCK_iSend 送信失敗"};
-        EXPECT_EQ(log, want);
-    }
-}
-
-TEST(Recv, ResultsCountsAndLogLines)
-{
-    enum Setup { kNothing, kTwoBytes, kTwelveBytes, kClosed, kNotASocket, kNoRoom };
-    struct Case {
-        Setup setup;
-        int ret, len_after;  // len_after 10: unchanged
-        Lines log;
-        std::string left;  // still waiting afterwards
-    } cases[] = {
-        {kNothing, -1, 10, {"受信サイズ= -1 電文=[]", "受信結果=-1"}, ""},
-        {kTwoBytes, 0, 2, {"受信サイズ=  2 電文=[06 8A ]", "受信結果=0"}, ""},
-        {kTwelveBytes, 0, 10, {"受信サイズ= 10 電文=[30 31 32 33 34 35 36 37 38 39 ]", "受信結果=0"}, "AB"},
-        {kClosed, -3, 0, {"受信サイズ=  0 電文=[]", "受信結果=-3"}, ""},
-        {kNotASocket, -2, 10, {"受信サイズ= -1 電文=[]", "ErrNo[" + std::to_string(ENOTSOCK) + "]", "受信結果=-2"}, ""},
-        // No room to receive into: nothing is taken off the socket.
-        {kNoRoom, -2, 0, {"受信サイズ= -1 電文=[]", "ErrNo[" + std::to_string(EINVAL) + "]", "受信結果=-2"}, "AB"},
-    };
-    for (const auto &c : cases) {
-        Pair p;
-        int fd = p.link, fds[2] = {-1, -1};
-        int len = c.setup == kNoRoom ? 0 : 10;
-        if (c.setup == kNoRoom) send(p.far, "AB", 2, 0);
-        if (c.setup == kTwoBytes) send(p.far, "\x06\x8A", 2, 0);
-        if (c.setup == kTwelveBytes) send(p.far, "0123456789AB", 12, 0);
-        if (c.setup == kClosed) close(p.far), p.far = -1;
-        if (c.setup == kNotASocket && pipe(fds) == 0) fd = fds[0];
-        char buf[16] = {};
-        vt::CaptureFd cap(1);
-        EXPECT_EQ(SCK_iRecv(fd, buf, &len, 0), c.ret) << c.setup;
-        EXPECT_EQ(vt::LogMessages(cap.Finish()), c.log) << c.setup;
-        EXPECT_EQ(len, c.len_after) << c.setup;
-        EXPECT_EQ(Pair::Waiting(p.link), c.left) << c.setup;
-        close(fds[0]);
-        close(fds[1]);
-    }
-}
-
-TEST(Open, FailuresCloseTheSocketAndLogNothing)
-{
-    const int closed_port = vt::ClosedPort();
-    const std::string host63 = std::string(58, '0') + "177.1";  // 127.0.0.1 in octal, padded
-    struct Case {
-        const char *host;
-        int port, want;
-    } cases[] = {
-        {"no-such-host.invalid", 9, -2},   {nullptr, 9, -2},
-        {"127.0.0.1", closed_port, -3},    {"localhost", closed_port + 65536, -3},  // the port is taken to 16 bits
-        {host63.c_str(), closed_port, -3},                                          // a host of 63 bytes is taken whole
-    };
-    for (const auto &c : cases) {
-        int sock = -99;
-        vt::CaptureFd cap(1);
-        EXPECT_EQ(SCK_iOpen(&sock, c.host, c.port), c.want) << (c.host ? c.host : "(null)");
-        EXPECT_EQ(cap.Finish(), "");
-        EXPECT_EQ(fcntl(sock, F_GETFD), -1) << "socket left open";
-    }
-}
-
-// On connecting, what the machine has already sent is taken off, at most one
-// read of 256 bytes; the socket is left exactly O_NONBLOCK.
-TEST(Open, TakesOffAtMost256WaitingBytes)
-{
-    std::string greeting;
-    for (int i = 0; i < 300; i++) greeting.push_back(static_cast<char>(0x80 + i % 100));
-    for (bool waiting : {false, true}) {
-        vt::Listener machine;
-        std::thread greet([&] {  // the machine's end: says its greeting and holds the line until joined
-            const int fd = machine.Accept();
-            if (waiting) send(fd, greeting.data(), greeting.size(), MSG_NOSIGNAL);
-            char c;
-            recv(fd, &c, 1, 0);
-            close(fd);
-        });
-        int sock = -1;
-        vt::CaptureFd cap(1);
-        EXPECT_EQ(SCK_iOpen(&sock, "127.0.0.1", machine.Port() + 65536), 0);  // (no ASSERT: the thread is joined below)
-        auto log = vt::LogMessages(cap.Finish());
-        EXPECT_EQ(fcntl(sock, F_GETFL) & ~O_ACCMODE, O_NONBLOCK);
-        if (waiting) {
-            EXPECT_EQ(log,
-                      (Lines{RecvDump(256, greeting.substr(0, 256)), "受信結果=0", "オープン時のバッファクリア終了"}));
-            char buf[512];
-            EXPECT_EQ(recv(sock, buf, sizeof buf, 0), 44);
-        } else {
-            EXPECT_EQ(log, (Lines{RecvDump(-1), "受信結果=-1", "オープン時のバッファクリア終了"}));
-        }
-        EXPECT_EQ(SCK_iClose(sock), 0);
-        greet.join();
-    }
-}
-
-}  // namespace
-
-// ---------------------------------------------------------------------------
-// The exchanges' rules on a scripted machine with a fake clock: every answer
-// code, silence, short and late replies, a dead line, the attempts, the
-// left-overs, the exact log and the exact pauses, in microseconds of real time.
-
-namespace {
-
 // The block check worked out here: XOR of every byte after STX.
 std::string Sealed(const std::string &frame)
 {
@@ -249,648 +37,188 @@ std::string Sealed(const std::string &frame)
     return frame + bcc;
 }
 
-const std::string kY = "\x02Y\x03", kG = "\x02G1\x03",
-                  kF = "\x02"
-                       "F1\x03",
-                  kM = "\x02M0,3,1,81\x03";
-const std::string kAckAns = vt::Answer(SCK_ACK), kNakAns = vt::Answer(SCK_NAK);
-const std::string kDleAns = vt::Answer(SCK_DLE), kOddAns = vt::Answer('X');
-const std::string kRes = "000000000000100000000000";  // a status reply, 24 bytes
-const std::string kAckByte = "\x06";
-const std::string kAckLine = "送信サイズ=  1 電文=[06 ]";
-
-// What the machine sends: `bytes`, `ms` after the unit-th unit it received
-// (1-based; 0: counted from the start, i.e. already on its way).
-struct Say {
-    int unit, ms;
-    std::string bytes;
-};
-
-struct Outcome {
-    int ret = 0, len = -7;
-    std::string rcv = std::string(256, '\xEE');
-    vt::FakeLine line;
-};
-
-// One exchange of `frame` (empty: receive only) on a machine that says `script`.
-void Exchange(Outcome *r, bool image, const std::string &frame, const std::vector<Say> &script)
-{
-    for (const Say &s : script)
-        if (s.unit == 0) r->line.Deliver(s.bytes, s.ms * 1000LL);
-    r->line.on_unit = [script](vt::FakeLine &l, const std::string &) {
-        for (const Say &s : script)
-            if (s.unit == static_cast<int>(l.units.size())) l.ReplyIn(s.ms, s.bytes);
-    };
-    std::string buf = (frame.empty() ? kY : frame) + '\xEE';
-    const int len = frame.empty() ? 0 : static_cast<int>(frame.size());
-    r->ret = image ? LNK_iSendImage(r->line.Line(), &buf[0], len, &r->rcv[0], &r->len)
-                   : LNK_iSendRecv(r->line.Line(), &buf[0], len, &r->rcv[0], &r->len);
-}
-
-std::vector<long long> Ms(const std::vector<long long> &us)
-{
-    std::vector<long long> out;
-    for (long long u : us) out.push_back(u % 1000 == 0 ? u / 1000 : -u);  // -µs: not whole ms
-    return out;
-}
-
-Lines Sent(const std::string &frame) { return {SendDump(Sealed(frame)), "送信成功"}; }
-Lines Got(const std::string &bytes) { return {RecvDump(static_cast<int>(bytes.size()), bytes), "受信結果=0"}; }
-const Lines kNothing = {RecvDump(-1), "受信結果=-1"};
-const Lines kClosing = {kAckLine, "送信成功"};
-Lines operator+(Lines a, const Lines &b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-struct Rule {
-    const char *name;
-    std::string frame;  // empty: receive only
-    std::vector<Say> script;
-    int ret;
-    Lines log;
-    Lines wire;
-    std::vector<long long> pauses_ms;
-    std::string result;  // delivered result reply; empty: caller's buffer untouched
-    int fail_sends_from = 0;
-    long long close_at = -1;
-};
-
-TEST(CommandExchange, EveryRuleWithItsLogAndPauses)
-{
-    const Lines ackTaken = Got(kAckAns) + Lines{"<ACK>受信"} + Got(kRes) + kClosing;
-    const std::string late = kAckAns + kRes;
-    const Rule rules[] = {
-        {"ack",
-         kY,
-         {{1, 5, kAckAns}, {1, 20, kRes}},
-         0,
-         Sent(kY) + ackTaken,
-         {Sealed(kY), kAckByte},
-         {1000, 1500, 1000},
-         kRes},
-        {"result of 200 bytes whole",
-         kY,
-         {{1, 5, kAckAns}, {1, 20, std::string(200, '\x9A')}},
-         0,
-         Sent(kY) + Got(kAckAns) + Lines{"<ACK>受信"} + Got(std::string(200, '\x9A')) + kClosing,
-         {Sealed(kY), kAckByte},
-         {1000, 1500, 1000},
-         std::string(200, '\x9A')},
-        {"card output G waits 7 s",
-         kG,
-         {{1, 5, kAckAns}, {1, 6000, kRes}},
-         0,
-         Sent(kG) + ackTaken,
-         {Sealed(kG), kAckByte},
-         {1000, 7000, 1000},
-         kRes},
-        {"card output F waits 7 s",
-         kF,
-         {{1, 5, kAckAns}, {1, 6000, kRes}},
-         0,
-         Sent(kF) + ackTaken,
-         {Sealed(kF), kAckByte},
-         {1000, 7000, 1000},
-         kRes},
-        {"nak twice",
-         kY,
-         {{1, 5, kNakAns}, {2, 5, kNakAns}},
-         -10,
-         Sent(kY) + Got(kNakAns) + Sent(kY) + Got(kNakAns),
-         {Sealed(kY), Sealed(kY)},
-         {1000, 2000, 1000, 2000},
-         ""},
-        {"nak then ack",
-         kY,
-         {{1, 5, kNakAns}, {2, 5, kAckAns}, {2, 20, kRes}},
-         0,
-         Sent(kY) + Got(kNakAns) + Sent(kY) + ackTaken,
-         {Sealed(kY), Sealed(kY), kAckByte},
-         {1000, 2000, 1000, 1500, 1000},
-         kRes},
-        {"dle ends at once",
-         kY,
-         {{1, 5, kDleAns}, {1, 20, kRes}},
-         -3,
-         Sent(kY) + Got(kDleAns),
-         {Sealed(kY)},
-         {1000},
-         ""},
-        {"unknown code twice",
-         kY,
-         {{1, 5, kOddAns}, {2, 5, kOddAns}},
-         -10,
-         Sent(kY) + Got(kOddAns) + Lines{"× 不明コード"} + Sent(kY) + Got(kOddAns) + Lines{"× 不明コード"},
-         {Sealed(kY), Sealed(kY)},
-         {1000, 2000, 1000, 2000},
-         ""},
-        {"one-byte first reply is unknown",
-         kY,
-         {{1, 5, kAckByte}, {2, 5, kAckByte}},
-         -10,
-         Sent(kY) + Got(kAckByte) + Lines{"× 不明コード"} + Sent(kY) + Got(kAckByte) + Lines{"× 不明コード"},
-         {Sealed(kY), Sealed(kY)},
-         {1000, 2000, 1000, 2000},
-         ""},
-        {"silence",
-         kY,
-         {},
-         -10,
-         Sent(kY) + kNothing + Lines{"× 受信失敗リトライ"} + Sent(kY) + kNothing + Lines{"× 受信失敗リトライ"},
-         {Sealed(kY), Sealed(kY)},
-         {1000, 2000, 1000, 2000},
-         ""},
-        {"silence then a good answer",
-         kY,
-         {{2, 5, kAckAns}, {2, 20, kRes}},
-         0,
-         Sent(kY) + kNothing + Lines{"× 受信失敗リトライ"} + Sent(kY) + ackTaken,
-         {Sealed(kY), Sealed(kY), kAckByte},
-         {1000, 2000, 1000, 1500, 1000},
-         kRes},
-        // A first reply 1.5 s late comes between the first read (1 s) and the
-        // retry's (4 s): the retry takes it, and the result phase follows.
-        {"first reply 1.5 s late, once",
-         kY,
-         {{1, 1500, kAckAns}, {1, 1600, kRes}},
-         0,
-         Sent(kY) + kNothing + Lines{"× 受信失敗リトライ"} + Sent(kY) + ackTaken,
-         {Sealed(kY), Sealed(kY), kAckByte},
-         {1000, 2000, 1000, 1500, 1000},
-         kRes},
-        // Late on every receipt: the repeat's answer is waiting by the result read and comes with it.
-        {"first reply 1.5 s late, every time",
-         kY,
-         {{1, 1500, late}, {2, 1500, late}},
-         0,
-         Sent(kY) + kNothing + Lines{"× 受信失敗リトライ"} + Sent(kY) + Got(kAckAns) + Lines{"<ACK>受信"} +
-             Got(kRes + late) + kClosing,
-         {Sealed(kY), Sealed(kY), kAckByte},
-         {1000, 2000, 1000, 1500, 1000},
-         kRes + late},
-        {"first reply 4.5 s late",
-         kY,
-         {{1, 4500, late}},
-         -10,
-         Sent(kY) + kNothing + Lines{"× 受信失敗リトライ"} + Sent(kY) + kNothing + Lines{"× 受信失敗リトライ"},
-         {Sealed(kY), Sealed(kY)},
-         {1000, 2000, 1000, 2000},
-         ""},
-        {"no result",
-         kY,
-         {{1, 5, kAckAns}},
-         -5,
-         Sent(kY) + Got(kAckAns) + Lines{"<ACK>受信"} + kNothing,
-         {Sealed(kY)},
-         {1000, 1500},
-         ""},
-        {"result after the 1.5 s",
-         kY,
-         {{1, 5, kAckAns}, {1, 2600, kRes}},
-         -5,
-         Sent(kY) + Got(kAckAns) + Lines{"<ACK>受信"} + kNothing,
-         {Sealed(kY)},
-         {1000, 1500},
-         ""},
-        {"frame send fails", kY, {}, -1, {SendDump(Sealed(kY)), "× SCK_iSend 送信失敗"}, {}, {}, "", 1},
-        {"closing ack send fails",
-         kY,
-         {{1, 5, kAckAns}, {1, 20, kRes}},
-         -1,
-         Sent(kY) + Got(kAckAns) + Lines{"<ACK>受信"} + Got(kRes) + Lines{kAckLine, "× SCK_iSend 送信失敗"},
-         {Sealed(kY)},
-         {1000, 1500, 1000},
-         kRes,
-         2},
-        // The machine drops the line after the frame: the read finds it
-        // closed, and the repeat cannot be sent.
-        {"line dropped",
-         kY,
-         {},
-         -1,
-         Sent(kY) +
-             Lines{RecvDump(0), "受信結果=-3", "× 受信失敗リトライ", SendDump(Sealed(kY)), "× SCK_iSend 送信失敗"},
-         {Sealed(kY)},
-         {1000, 2000},
-         "",
-         0,
-         500000},
-        {"receive only, nothing comes",
-         "",
-         {},
-         -10,
-         kNothing + Lines{"× 受信失敗リトライ", "× 送信失敗リトライ"},
-         {},
-         {1000, 2000, 2000},
-         ""},
-        {"receive only, nak then ack",
-         "",
-         {{0, 0, kNakAns}, {0, 3500, kAckAns}, {0, 4000, kRes}},
-         0,
-         Got(kNakAns) + ackTaken,
-         {kAckByte},
-         {1000, 2000, 1000, 1500, 1000},
-         kRes},
-        // Bytes already waiting belong to earlier exchanges: taken off (and
-        // dumped) before the frame, never read as its answer.
-        {"left-overs before the first attempt",
-         kY,
-         {{0, 0, late}, {1, 5, kNakAns}, {2, 5, kNakAns}},
-         -10,
-         Got(late) + Sent(kY) + Got(kNakAns) + Sent(kY) + Got(kNakAns),
-         {Sealed(kY), Sealed(kY)},
-         {1000, 2000, 1000, 2000},
-         ""},
-    };
-    for (const Rule &c : rules) {
-        Outcome r;
-        r.line.fail_sends_from = c.fail_sends_from;
-        r.line.close_at = c.close_at;
-        Exchange(&r, false, c.frame, c.script);
-        EXPECT_EQ(r.ret, c.ret) << c.name;
-        EXPECT_EQ(r.line.log, c.log) << c.name;
-        EXPECT_EQ(r.line.Units(), c.wire) << c.name;
-        EXPECT_EQ(Ms(r.line.pauses), c.pauses_ms) << c.name;
-        if (c.result.empty()) {
-            EXPECT_EQ(r.len, -7) << c.name;
-            EXPECT_EQ(r.rcv, std::string(256, '\xEE')) << c.name;
-        } else {
-            EXPECT_EQ(r.len, static_cast<int>(c.result.size())) << c.name;
-            EXPECT_EQ(r.rcv.substr(0, c.result.size()), c.result) << c.name;
-        }
-    }
-}
-
-// The image exchange: no pauses, two windows (1 s for the first reply, 3.5 s
-// for the result), the frame not dumped; the caller gets 256 bytes.
-TEST(ImageExchange, EveryRuleWithItsLogAndWindows)
-{
-    const std::string late = kAckAns + kRes;
-    const Lines taken = {"<ACK>受信", kAckLine, "送信成功"};
-    const std::string sealed = Sealed(kM);
-    struct ImgRule {
-        const char *name;
-        std::vector<Say> script;
-        int ret;
-        Lines log;
-        Lines wire;
-        long long end_us;  // the fake clock when it returned
-        bool delivered;
-        int fail_sends_from = 0;
-        long long close_at = -1;
-    } rules[] = {
-        {"ack",
-         {{1, 100, kAckAns}, {1, 2000, kRes}},
-         0,
-         Lines{"イメージ送信成功"} + taken,
-         {sealed, kAckByte},
-         2000000,
-         true},
-        {"first reply at 0.9 s is taken",
-         {{1, 900, kAckAns}, {1, 4300, kRes}},
-         0,
-         Lines{"イメージ送信成功"} + taken,
-         {sealed, kAckByte},
-         4300000,
-         true},
-        {"nak twice, no pause",
-         {{1, 5, kNakAns}, {2, 5, kNakAns}},
-         -10,
-         {"イメージ送信成功", "イメージ送信成功"},
-         {sealed, sealed},
-         10000,
-         false},
-        {"unknown code twice",
-         {{1, 5, kAckByte}, {2, 5, kOddAns}},
-         -10,
-         {"イメージ送信成功", "× 不明コード", "イメージ送信成功", "× 不明コード"},
-         {sealed, sealed},
-         10000,
-         false},
-        {"dle", {{1, 5, kDleAns}}, -3, {"イメージ送信成功"}, {sealed}, 5000, false},
-        {"silence: two windows of 1 s",
-         {},
-         -10,
-         {"イメージ送信成功", "× 受信失敗リトライ", "イメージ送信成功", "× 受信失敗リトライ"},
-         {sealed, sealed},
-         2002000,
-         false},
-        {"first reply 1.5 s late: the retry's window takes it",
-         {{1, 1500, late}},
-         0,
-         Lines{"イメージ送信成功", "× 受信失敗リトライ", "イメージ送信成功", "<ACK>受信"} + Lines{kAckLine, "送信成功"},
-         {sealed, sealed, kAckByte},
-         1500000,
-         true},
-        {"first reply 4.5 s late",
-         {{1, 4500, late}},
-         -10,
-         {"イメージ送信成功", "× 受信失敗リトライ", "イメージ送信成功", "× 受信失敗リトライ"},
-         {sealed, sealed},
-         2002000,
-         false},
-        {"no result within 3.5 s",
-         {{1, 5, kAckAns}, {1, 3600, kRes}},
-         -5,
-         {"イメージ送信成功", "<ACK>受信"},
-         {sealed},
-         3506000,
-         false},
-        {"frame send fails", {}, -1, {"× SCK_iSendImage 送信失敗"}, {}, 0, false, 1},
-        {"closing ack send fails",
-         {{1, 5, kAckAns}, {1, 10, kRes}},
-         -1,
-         {"イメージ送信成功", "<ACK>受信", kAckLine, "× SCK_iSend 送信失敗"},
-         {sealed},
-         10000,
-         true,
-         2},
-        // The line closes in the window: the window is sat out, then the repeat cannot go.
-        {"line dropped",
-         {},
-         -1,
-         {"イメージ送信成功", "× 受信失敗リトライ", "× SCK_iSendImage 送信失敗"},
-         {sealed},
-         1000001,
-         false,
-         0,
-         1},
-    };
-    for (const ImgRule &c : rules) {
-        Outcome r;
-        r.line.fail_sends_from = c.fail_sends_from;
-        r.line.close_at = c.close_at;
-        Exchange(&r, true, kM, c.script);
-        EXPECT_EQ(r.ret, c.ret) << c.name;
-        EXPECT_EQ(r.line.log, c.log) << c.name;
-        EXPECT_EQ(r.line.Units(), c.wire) << c.name;
-        EXPECT_EQ(r.line.now, c.end_us) << c.name;
-        EXPECT_EQ(r.line.pauses, (c.close_at >= 0 ? std::vector<long long>{999999 + 1} : std::vector<long long>{}))
-            << c.name;
-        if (c.delivered) {
-            EXPECT_EQ(r.len, 256) << c.name;
-            EXPECT_EQ(r.rcv, kRes + std::string(256 - kRes.size(), '\0')) << c.name;
-        } else {
-            EXPECT_EQ(r.len, -7) << c.name;
-        }
-    }
-}
-
-// Nothing to send, or nothing that can be sent: a failed send, logged,
-// nothing on the line, no waiting.
-TEST(BadFrame, IsAFailedSendAndNothingGoesOut)
-{
-    char frame[8] = "\x02Y\x03";
-    struct Case {
-        char *buf;
-        int len;
-        bool image;
-        Lines log;
-    } cases[] = {
-        {nullptr, 3, false, {"× SCK_iSend 送信失敗"}},         {frame, -1, false, {"× SCK_iSend 送信失敗"}},
-        {frame, INT_MAX, false, {"× SCK_iSend 送信失敗"}},     {nullptr, 3, true, {"× SCK_iSendImage 送信失敗"}},
-        {frame, INT_MAX, true, {"× SCK_iSendImage 送信失敗"}},
-    };
-    for (const Case &c : cases) {
-        vt::FakeLine line;
-        char rcv[256];
-        int len = -7;
-        const int ret =
-            c.image ? LNK_iSendImage(line.Line(), c.buf, c.len, rcv, &len) : LNK_iSend(line.Line(), c.buf, c.len);
-        EXPECT_EQ(ret, -1) << c.len;
-        EXPECT_EQ(line.log, c.log) << c.len;
-        EXPECT_TRUE(line.units.empty()) << c.len;
-        EXPECT_EQ(line.now, 0) << c.len;
-    }
-}
-
-// An image exchange with nothing to send only waits for the replies; the
-// frame pointer is not even looked at.
-TEST(ImageExchange, ReceiveOnly)
-{
-    vt::FakeLine line;
-    line.Deliver(kAckAns, 100000);
-    line.Deliver(kRes, 200000);
-    char rcv[256];
-    int len = -7;
-    EXPECT_EQ(LNK_iSendImage(line.Line(), nullptr, 0, rcv, &len), 0);
-    EXPECT_EQ(line.log, (Lines{"<ACK>受信", kAckLine, "送信成功"}));
-    EXPECT_EQ(line.Units(), (Lines{kAckByte}));
-    EXPECT_EQ(len, 256);
-    EXPECT_EQ(std::string(rcv, kRes.size()), kRes);
-}
-
-// A reply that came after its exchange gave up, and the answer to a repeated
-// frame, stay behind: the next exchange takes them off before its first frame
-// and reads its own answer.
-TEST(Leftovers, TakenOffBeforeTheNextExchangeOnly)
-{
-    for (bool image : {false, true}) {
-        Outcome r;
-        const std::string late = kAckAns + kRes;
-        const std::string frame = image ? kM : kY;
-        // Frame 1 answered 4.5 s late, its repeat not at all; frame 3 (the next exchange) at once.
-        Exchange(&r, image, frame, {{1, 4500, late}, {3, 5, kAckAns}, {3, 20, kRes}});
-        ASSERT_EQ(r.ret, -10) << image;
-        r.line.now += 3000000;  // what waits by the next exchange: the late answer
-        r.line.log.clear();
-        std::string buf = kG + '\xEE';
-        char rcv[256];
-        int len = 0;
-        EXPECT_EQ(LNK_iSendRecv(r.line.Line(), &buf[0], static_cast<int>(kG.size()), rcv, &len), 0) << image;
-        EXPECT_EQ(r.line.log, Got(late) + Sent(kG) + Got(kAckAns) + Lines{"<ACK>受信"} + Got(kRes) + kClosing) << image;
-        EXPECT_EQ(std::string(rcv, static_cast<size_t>(len)), kRes) << image;
-    }
-}
-
-// At most 64 reads of 256 bytes are taken off before a frame: a machine that
-// never stops sending still lets the frame go.
-TEST(Leftovers, AtMostSixtyFourReads)
-{
-    Outcome r;
-    Exchange(&r, false, kY, {{0, 0, std::string(64 * 256, 'L') + kNakAns}, {1, 5, kNakAns}});
-    EXPECT_EQ(r.ret, -10);
-    ASSERT_GE(r.line.log.size(), 130u);
-    for (size_t i = 0; i < 128; i += 2) EXPECT_EQ(r.line.log[i], RecvDump(256, std::string(256, 'L'))) << i;
-    EXPECT_EQ(Lines(r.line.log.begin() + 128, r.line.log.begin() + 132), Sent(kY) + Got(kNakAns));
-}
-
-// A stop of the run ends the exchange where it stands: -1, nothing more sent
-// or logged; a new exchange sends nothing; once the stop is done the waits
-// run in full again.
-TEST(Stop, EndsTheExchangeWhereItStands)
-{
-    struct StopCase {
-        const char *name;
-        bool image;
-        std::string frame;
-        long long stop_at;
-        int ack_ms;
-        Lines log;
-        Lines wire;
-        std::vector<long long> pauses_ms;
-    } cases[] = {
-        {"in the 1 s after the frame", false, kY, 500000, 5, Sent(kY), {Sealed(kY)}, {1000}},
-        {"in the 2 s after a NAK", false, kY, 2000000, 5, Sent(kY) + Got(kNakAns), {Sealed(kY)}, {1000, 2000}},
-        {"in the card's 7 s",
-         false,
-         kG,
-         3000000,
-         5,
-         Sent(kG) + Got(kAckAns) + Lines{"<ACK>受信"},
-         {Sealed(kG)},
-         {1000, 7000}},
-        {"in the 1 s after the closing ACK",
-         false,
-         kY,
-         3000000,
-         5,
-         Sent(kY) + Got(kAckAns) + Lines{"<ACK>受信"} + Got(kRes) + kClosing,
-         {Sealed(kY), kAckByte},
-         {1000, 1500, 1000}},
-        {"in the first window", true, kM, 500000, 800, {"イメージ送信成功"}, {Sealed(kM)}, {}},
-        {"in the result window", true, kM, 2000000, 5, {"イメージ送信成功", "<ACK>受信"}, {Sealed(kM)}, {}},
-    };
-    for (const StopCase &c : cases) {
-        Outcome r;
-        r.line.StopAt(c.stop_at, SIGTERM);
-        const bool nak = std::string(c.name).find("NAK") != std::string::npos;
-        Exchange(&r, c.image, c.frame,
-                 {{1, c.ack_ms, nak ? kNakAns : kAckAns}, {1, c.image ? 2500 : 1400, kRes}, {2, 5, kAckAns}});
-        EXPECT_EQ(r.ret, -1) << c.name;
-        EXPECT_EQ(SCK_iStopRequested(), SIGTERM) << c.name;
-        EXPECT_EQ(r.line.now, c.stop_at) << c.name;
-        EXPECT_EQ(r.line.log, c.log) << c.name;
-        EXPECT_EQ(r.line.Units(), c.wire) << c.name;
-        EXPECT_EQ(Ms(r.line.pauses), c.pauses_ms) << c.name;
-
-        // While the stop stands, a new exchange sends nothing and logs nothing.
-        r.line.log.clear();
-        std::string buf = kY + '\xEE';
-        char rcv[256];
-        int len = 0;
-        EXPECT_EQ(LNK_iSendRecv(r.line.Line(), &buf[0], 3, rcv, &len), -1) << c.name;
-        EXPECT_EQ(LNK_iSendImage(r.line.Line(), &buf[0], 3, rcv, &len), -1) << c.name;
-        EXPECT_TRUE(r.line.log.empty()) << c.name;
-
-        // Done: the reset goes through with its full waits.
-        SCK_vStopDone();
-        EXPECT_EQ(SCK_iStopRequested(), 0);
-        vt::FakeLine after;
-        after.on_unit = [](vt::FakeLine &l, const std::string &) {
-            if (l.units.size() == 1) l.ReplyIn(5, kAckAns), l.ReplyIn(20, kRes);
-        };
-        EXPECT_EQ(LNK_iSendRecv(after.Line(), &buf[0], 3, rcv, &len), 0) << c.name;
-        EXPECT_EQ(Ms(after.pauses), (std::vector<long long>{1000, 1500, 1000})) << c.name;
-    }
-}
-
-}  // namespace
-
-// ---------------------------------------------------------------------------
-// Building frames, sealing them, dumping them: the pieces the exchanges and
-// the commands share.
-
-namespace {
+// ---- frames: laid out, sealed, dumped ----
 
 TEST(Frame, LaidOutOrRefused)
 {
     struct Case {
-        const char *name;
         char letter;
         const char *parm;
-        int parm_len, size;
-        int want;           // length through ETX, or -1
-        const char *bytes;  // what the buffer holds through ETX (hex)
+        int parm_len, size, want;  // want: length through ETX, or -1
+        const char *bytes;
     } cases[] = {
-        {"no parameters", 'Y', "", 0, 8, 3, "02 59 03"},
-        {"no parameters, no pointer", 'I', nullptr, 0, 8, 3, "02 49 03"},
-        {"parameters", '1', "2", 1, 8, 4, "02 31 32 03"},
-        {"just fits with its block check", 'Z', "412", 3, 7, 6, "02 5A 34 31 32 03"},
-        {"one byte short", 'Z', "412", 3, 6, -1, ""},
-        {"ETX in the parameters", 'Z',
-         "4\x03"
-         "2",
-         3, 16, -1, ""},
-        {"ETX as the letter", '\x03', "", 0, 16, -1, ""},
-        {"negative length", 'Y', "", -1, 16, -1, ""},
-        {"parameters without a pointer", 'Y', nullptr, 2, 16, -1, ""},
-    };
+        // clang-format off
+        {'Y', "", 0, 8, 3, "02 59 03"}, {'I', nullptr, 0, 8, 3, "02 49 03"}, {'1', "2", 1, 8, 4, "02 31 32 03"},
+        {'Z', "412", 3, 7, 6, "02 5A 34 31 32 03"}, {'Z', "412", 3, 6, -1, ""},  // fits with its check; one short
+        {'Z', "4\x03", 2, 16, -1, ""}, {'\x03', "", 0, 16, -1, ""},  // an ETX inside
+        {'Y', "", -1, 16, -1, ""}, {'Y', nullptr, 2, 16, -1, ""},
+    };  // clang-format on
     for (const Case &c : cases) {
         char buf[16];
         memset(buf, '\xEE', sizeof buf);
-        EXPECT_EQ(SCK_iFrame(buf, c.size, c.letter, c.parm, c.parm_len), c.want) << c.name;
-        if (c.want > 0) {
-            EXPECT_EQ(vt::ToHex(std::string(buf, static_cast<size_t>(c.want))), c.bytes) << c.name;
-            EXPECT_EQ(buf[c.want], '\0') << c.name << ": the block check's byte is cleared";
-        } else {
-            EXPECT_EQ(buf[0], '\xEE') << c.name << ": nothing written";
-        }
+        EXPECT_EQ(SCK_iFrame(buf, c.size, c.letter, c.parm, c.parm_len), c.want) << c.bytes << c.size;
+        EXPECT_EQ(vt::ToHex(std::string(buf, c.want > 0 ? c.want : 0)), c.bytes);
+        EXPECT_EQ(buf[c.want > 0 ? c.want : 0], c.want > 0 ? '\0' : '\xEE')
+            << "block check's byte cleared, else nothing written";
     }
     EXPECT_EQ(SCK_iFrame(nullptr, 16, 'Y', "", 0), -1);
 }
 
 TEST(Frame, BlockCheckInPlace)
 {
-    struct Case {
-        std::string frame;
+    const struct {
+        const char *before;
         int len;
-        std::string after;  // the buffer afterwards
+        const char *after;
     } cases[] = {
-        {"\x02Y\x03\xEE", 3, "\x02Y\x03\x5A"},
-        {"\x02"
-         "12\x03\xEE",
-         4,
-         std::string("\x02"
-                     "12\x03\x00",
-                     5)},
-        {"\x02Q\xEE", 2, "\x02QQ"},                   // two bytes: the check is the second
-        {"\x06\xEE", 1, std::string("\x06\x00", 2)},  // one byte: a zero behind it
-        {"\x02Y\x03\xEE", 0, "\x02Y\x03\xEE"},        // nothing to seal
-        {"\x02Y\x03\xEE", -4, "\x02Y\x03\xEE"},
-    };
-    for (const Case &c : cases) {
-        std::string buf = c.frame;
-        EXPECT_EQ(SCK_iSetBcc(&buf[0], c.len), 0) << vt::ToHex(c.frame);
-        EXPECT_EQ(vt::ToHex(buf), vt::ToHex(c.after)) << vt::ToHex(c.frame);
+        // clang-format off
+        {"02 59 03 EE", 3, "02 59 03 5A"}, {"02 31 32 03 EE", 4, "02 31 32 03 00"}, {"02 4D 8A 03 EE", 4, "02 4D 8A 03 C4"},
+        {"02 51 EE", 2, "02 51 51"}, {"06 EE", 1, "06 00"}, {"02 59 03 EE", 0, "02 59 03 EE"}, {"02 59 03 EE", -4, "02 59 03 EE"},
+    };  // clang-format on
+    for (const auto &c : cases) {
+        std::string buf = vt::Hex(c.before);
+        EXPECT_EQ(SCK_iSetBcc(&buf[0], c.len), 0);
+        EXPECT_EQ(vt::ToHex(buf), c.after) << c.before;
     }
     EXPECT_EQ(SCK_iSetBcc(nullptr, 3), 0);
 }
 
 TEST(Frame, DumpLineSizesAndCuts)
 {
-    const unsigned char data[] = {0x02, 0x59, 0x03, 0x5A};
-    const std::string full = SendDump("\x02Y\x03\x5A");
+    const unsigned char data[] = {0x02, 0x59, 0x03, 0x8A};
+    const std::string full = "送信サイズ=  4 電文=[02 59 03 8A ]";
     char out[128];
     EXPECT_EQ(SCK_iDumpLine(out, sizeof out, SCK_DUMP_SEND, 4, data, 4), static_cast<int>(full.size()));
     EXPECT_EQ(std::string(out), full);
-    // Sizing only, and a line cut at a small buffer (always terminated).
     EXPECT_EQ(SCK_iDumpLine(nullptr, 0, SCK_DUMP_SEND, 4, data, 4), static_cast<int>(full.size()));
     EXPECT_EQ(SCK_iDumpLine(out, 10, SCK_DUMP_SEND, 4, data, 4), static_cast<int>(full.size()));
-    EXPECT_EQ(std::string(out), full.substr(0, 9));
-    // No data, or a negative length: the head and "]" only.
-    EXPECT_EQ(SCK_iDumpLine(out, sizeof out, SCK_DUMP_RECV, -1, nullptr, 5), static_cast<int>(RecvDump(-1).size()));
-    EXPECT_EQ(std::string(out), RecvDump(-1));
+    EXPECT_EQ(std::string(out), full.substr(0, 9));        // cut, and terminated
+    const std::string nothing = "受信サイズ= -1 電文=[]";  // no data, or a negative length: head and "]"
+    EXPECT_EQ(SCK_iDumpLine(out, sizeof out, SCK_DUMP_RECV, -1, nullptr, 5), static_cast<int>(nothing.size()));
+    EXPECT_EQ(std::string(out), nothing);
     SCK_iDumpLine(out, sizeof out, SCK_DUMP_RECV, 0, data, -3);
-    EXPECT_EQ(std::string(out), RecvDump(0));
-    // Sizing a line that an int can no longer count: -1 (the bytes are not
-    // read when only sizing). A head of 23 bytes ("%3d" of 12345 takes five),
-    // three per byte and "]": 24 + 3 * 715827874 = INT_MAX - 1 still counts.
+    EXPECT_EQ(std::string(out), "受信サイズ=  0 電文=[]");
+    // Whole "XX " groups only in a small buffer.
+    EXPECT_EQ(SCK_iHexDump(out, 8, data + 2, 2), 6);
+    EXPECT_EQ(std::string(out), "03 8A ");
+    EXPECT_EQ(SCK_iHexDump(out, 6, data + 2, 2), 3);
+    // A head of 23 bytes ("%3d" of 12345), three per byte and "]": INT_MAX - 1 still counts.
     EXPECT_EQ(SCK_iDumpLine(nullptr, 0, SCK_DUMP_SEND, 12345, data, 715827874), INT_MAX - 1);
     EXPECT_EQ(SCK_iDumpLine(nullptr, 0, SCK_DUMP_SEND, 12345, data, 715827875), -1);
 }
 
-// No descriptor left for a socket: -1, and the caller's variable says so.
-TEST(Open, NoSocketToBeHad)
+// ---- the socket line ----
+
+// A connected, non-blocking pair of stream sockets: the link's end and the far end.
+struct Pair {
+    int link = -1, far = -1;
+    Pair()
+    {
+        int fds[2];
+        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, fds) == 0) link = fds[0], far = fds[1];
+    }
+    ~Pair() { close(link), close(far); }
+    static std::string Waiting(int fd)
+    {
+        std::string out;
+        char buf[4096];
+        for (ssize_t n; (n = recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0;) out.append(buf, static_cast<size_t>(n));
+        return out;
+    }
+};
+
+// Sealed and sent whole; a far end that has closed makes a failed send, not SIGPIPE.
+TEST(SocketLine, SendsWholeFrames)
 {
+    for (bool closed : {false, true}) {
+        Pair p;
+        if (closed) close(p.far), p.far = -1;
+        std::string buf = "\x02Y\x03\xEE";
+        vt::CaptureFd cap(1);
+        EXPECT_EQ(SCK_iSend(p.link, &buf[0], 3), closed ? -1 : 0);
+        EXPECT_EQ(vt::LogMessages(cap.Finish()),
+                  (Lines{SendDump("\x02Y\x03\x5A"), closed ? "× SCK_iSend 送信失敗" : "送信成功"}));
+        EXPECT_EQ(Pair::Waiting(p.far), closed ? "" : "\x02Y\x03\x5A");
+    }
+    // Far more than the socket takes at once, while the far end reads slowly: whole, one dump line.
+    Pair p;
+    int small = 4096;
+    setsockopt(p.link, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    std::string frame = "\x02M" + vt::Repeat("0123456789ABCDEF", 20000) + "\x03\xEE", got;
+    std::thread reader([&] {
+        for (int i = 0; i < 10000 && got.size() < frame.size(); i++) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            got += Pair::Waiting(p.far);
+        }
+    });
+    vt::CaptureFd cap(1);
+    EXPECT_EQ(SCK_iSend(p.link, &frame[0], static_cast<int>(frame.size()) - 1), 0);
+    const Lines log = vt::LogMessages(cap.Finish());
+    reader.join();
+    EXPECT_EQ(got, Sealed(frame.substr(0, frame.size() - 1)));
+    EXPECT_EQ(log, (Lines{SendDump(got), "送信成功"}));
+}
+
+TEST(SocketLine, ReceivesWhatWaits)
+{
+    enum Setup { kNothing, kTwoBytes, kTwelveBytes, kClosed, kNotASocket, kNoRoom };
+    const std::string no_sock = "ErrNo[" + std::to_string(ENOTSOCK) + "]",
+                      inval = "ErrNo[" + std::to_string(EINVAL) + "]";
+    const struct {
+        Setup setup;
+        int ret, len_after;  // 10: unchanged
+        Lines log;
+        std::string left;  // still waiting afterwards
+    } cases[] = {
+        {kNothing, -1, 10, {RecvDump(-1), "受信結果=-1"}, ""},
+        {kTwoBytes, 0, 2, {RecvDump(2, "\x06\x8A"), "受信結果=0"}, ""},
+        {kTwelveBytes, 0, 10, {RecvDump(10, "0123456789"), "受信結果=0"}, "AB"},
+        {kClosed, -3, 0, {RecvDump(0), "受信結果=-3"}, ""},
+        {kNotASocket, -2, 10, {RecvDump(-1), no_sock, "受信結果=-2"}, ""},
+        {kNoRoom, -2, 0, {RecvDump(-1), inval, "受信結果=-2"}, "AB"},  // nothing taken off
+    };
+    for (const auto &c : cases) {
+        Pair p;
+        int fd = p.link, fds[2] = {-1, -1}, len = c.setup == kNoRoom ? 0 : 10;
+        const char *say[] = {"", "\x06\x8A", "0123456789AB", "", "", "AB"};
+        send(p.far, say[c.setup], strlen(say[c.setup]), 0);
+        if (c.setup == kClosed) close(p.far), p.far = -1;
+        if (c.setup == kNotASocket && pipe(fds) == 0) fd = fds[0];
+        char buf[16] = {};
+        vt::CaptureFd cap(1);
+        EXPECT_EQ(SCK_iRecv(fd, buf, &len, 0), c.ret) << c.setup;
+        EXPECT_EQ(vt::LogMessages(cap.Finish()), c.log) << c.setup;
+        EXPECT_EQ(len, c.len_after) << c.setup;
+        EXPECT_EQ(Pair::Waiting(p.link), c.left) << c.setup;
+        close(fds[0]), close(fds[1]);
+    }
+}
+
+TEST(SocketLine, OpenFailuresCloseTheSocketAndLogNothing)
+{
+    const int closed_port = vt::ClosedPort();
+    const std::string host63 = std::string(58, '0') + "177.1";  // 127.0.0.1 in octal, 63 bytes taken whole
+    const struct {
+        const char *host;
+        int port, want;
+    } cases[] = {
+        {"no-such-host.invalid", 9, -2},   {nullptr, 9, -2},
+        {"127.0.0.1", closed_port, -3},    {"localhost", closed_port + 65536, -3},  // the port is taken to 16 bits
+        {host63.c_str(), closed_port, -3},
+    };
+    for (const auto &c : cases) {
+        int sock = -99;
+        vt::CaptureFd cap(1);
+        EXPECT_EQ(SCK_iOpen(&sock, c.host, c.port), c.want) << (c.host ? c.host : "(null)");
+        EXPECT_EQ(cap.Finish(), "");
+        EXPECT_EQ(fcntl(sock, F_GETFD), -1) << "socket left open";
+    }
+    // No descriptor left for a socket: -1, and the caller's variable says so.
     rlimit old{};
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
-    int highest = dup(0);
-    close(highest);
     rlimit tight = old;
-    tight.rlim_cur = static_cast<rlim_t>(highest);
+    tight.rlim_cur = static_cast<rlim_t>(dup(0));
+    close(static_cast<int>(tight.rlim_cur));
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
     int sock = 5;
     const int ret = SCK_iOpen(&sock, "127.0.0.1", 9);
@@ -899,37 +227,251 @@ TEST(Open, NoSocketToBeHad)
     EXPECT_LT(sock, 0);
 }
 
-// ---------------------------------------------------------------------------
-// The stop on the socket line: a signal that asks for a stop interrupts the
-// real pause or poll and ends the exchange there. (That any other signal
-// leaves the wait as long as it was is in slow_link.)
+// On connecting, what the machine already sent is taken off, one read of at
+// most 256 bytes; the socket is left exactly O_NONBLOCK.
+TEST(SocketLine, OpenTakesOffAtMost256WaitingBytes)
+{
+    std::string greeting;
+    for (int i = 0; i < 300; i++) greeting.push_back(static_cast<char>(0x80 + i % 100));
+    vt::Listener machine;
+    std::thread greet([&] {  // says its greeting and holds the line until the link closes it
+        const int fd = machine.Accept();
+        send(fd, greeting.data(), greeting.size(), MSG_NOSIGNAL);
+        char c;
+        recv(fd, &c, 1, 0);
+        close(fd);
+    });
+    int sock = -1;
+    vt::CaptureFd cap(1);
+    EXPECT_EQ(SCK_iOpen(&sock, "127.0.0.1", machine.Port() + 65536), 0);
+    EXPECT_EQ(vt::LogMessages(cap.Finish()),
+              (Lines{RecvDump(256, greeting.substr(0, 256)), "受信結果=0", "オープン時のバッファクリア終了"}));
+    EXPECT_EQ(fcntl(sock, F_GETFL) & ~O_ACCMODE, O_NONBLOCK);
+    char buf[512];
+    EXPECT_EQ(recv(sock, buf, sizeof buf, 0), 44);
+    EXPECT_EQ(SCK_iClose(sock), 0);
+    greet.join();
+}
 
-TEST(Stop, OnTheSocketLine)
+// A signal that asks for a stop ends the real pause (command) or poll (image)
+// at once: -1, the frame sent once, nothing more logged.
+TEST(SocketLine, StopSignalEndsTheWait)
 {
     for (bool image : {false, true}) {
-        Pair pair;  // the far end takes the frame and never answers
-        const int sock = pair.link;
-        std::string buf = std::string(image ? kM : kY) + '\xEE';
+        Pair pair;  // the far end never answers
+        std::string buf = std::string(image ? "\x02M0,3,1,81\x03" : "\x02Y\x03") + '\xEE';
         const int len = static_cast<int>(buf.size()) - 1;
         char rcv[256];
-        int rcv_len = 0;
+        int rcv_len = 0, ret;
         vt::CaptureFd cap(1);
         const auto t0 = std::chrono::steady_clock::now();
-        int ret;
         {
             vt::SignalIn alarm(300, true);
-            ret = image ? SCK_iSendImage(sock, &buf[0], len, rcv, &rcv_len)
-                        : SCK_iSendRecv(sock, &buf[0], len, rcv, &rcv_len);
+            ret = image ? SCK_iSendImage(pair.link, &buf[0], len, rcv, &rcv_len)
+                        : SCK_iSendRecv(pair.link, &buf[0], len, rcv, &rcv_len);
             EXPECT_EQ(SCK_iStopRequested(), SIGALRM);
         }
-        const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        const Lines log = vt::LogMessages(cap.Finish());
+        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 0.8) << image;
         EXPECT_EQ(ret, -1) << image;
-        EXPECT_LT(took, 0.8) << image;
-        EXPECT_EQ(log, image ? Lines{"イメージ送信成功"} : Sent(kY)) << image;
-        EXPECT_EQ(Pair::Waiting(pair.far).size(), static_cast<size_t>(len) + 1)
-            << image;  // the frame and its check, once
+        const Lines want = image ? Lines{"イメージ送信成功"} : Lines{SendDump(Sealed("\x02Y\x03")), "送信成功"};
+        EXPECT_EQ(vt::LogMessages(cap.Finish()), want);
+        EXPECT_EQ(Pair::Waiting(pair.far).size(), static_cast<size_t>(len) + 1) << image;
     }
+}
+
+// ---- the exchanges' rules on the fake line ----
+
+const std::string kAck = vt::Answer(SCK_ACK), kNak = vt::Answer(SCK_NAK), kDle = vt::Answer(SCK_DLE);
+const std::string kOdd = vt::Answer('X');
+const std::string kRes = [] {  // a result reply of 200 bytes, every byte high
+    std::string r;
+    for (int i = 0; i < 200; i++) r.push_back(static_cast<char>(0x80 + i % 100));
+    return r;
+}();
+const std::string kLate = kAck + kRes;  // a whole answer held back
+const std::string kY = "\x02Y\x03", kG = "\x02G1\x03", kM = "\x02M0,3,1,81\x03";
+const std::string kF = std::string("\x02") + "F1\x03";
+
+// The log written out from tokens:
+//   >  the frame's dump line and 送信成功    s  its dump line alone (the send failed)
+//   c  the closing ACK's dump and 送信成功    k  its dump line alone
+//   i  イメージ送信成功    I  × SCK_iSendImage 送信失敗    X  × SCK_iSend 送信失敗
+//   .  a read of nothing    0  a read of a closed line
+//   a n d x 1 r l  a read of the ACK, NAK, DLE, unknown-code answer, the byte 06, the result, a late answer
+//   A  <ACK>受信    ?  × 不明コード    !  × 受信失敗リトライ    S  × 送信失敗リトライ
+Lines Expand(const std::string &tokens, const std::string &frame)
+{
+    // clang-format off
+    const std::map<char, std::string> read = {{'a', kAck}, {'n', kNak}, {'d', kDle}, {'x', kOdd}, {'1', "\x06"}, {'r', kRes}, {'l', kLate}};
+    const std::map<char, Lines> fixed = {
+        {'>', {SendDump(Sealed(frame)), "送信成功"}}, {'s', {SendDump(Sealed(frame))}}, {'c', {SendDump("\x06"), "送信成功"}},
+        {'k', {SendDump("\x06")}}, {'i', {"イメージ送信成功"}}, {'I', {"× SCK_iSendImage 送信失敗"}}, {'X', {"× SCK_iSend 送信失敗"}},
+        {'.', {RecvDump(-1), "受信結果=-1"}}, {'0', {RecvDump(0), "受信結果=-3"}}, {'A', {"<ACK>受信"}}, {'?', {"× 不明コード"}},
+        {'!', {"× 受信失敗リトライ"}}, {'S', {"× 送信失敗リトライ"}}};
+    // clang-format on
+    Lines out;
+    for (char t : tokens) {
+        if (read.count(t))
+            out.push_back(RecvDump(static_cast<int>(read.at(t).size()), read.at(t))), out.push_back("受信結果=0");
+        if (fixed.count(t)) out.insert(out.end(), fixed.at(t).begin(), fixed.at(t).end());
+    }
+    return out;
+}
+
+// What the machine sends: `bytes`, `ms` after the unit-th unit it received
+// (1-based; 0: counted from the start, already on its way).
+struct Say {
+    int unit, ms;
+    std::string bytes;
+};
+
+struct Rule {
+    const char *name;   // "image: ..." for the image exchange
+    std::string frame;  // empty: receive only
+    std::vector<Say> script;
+    int ret;
+    const char *log;     // tokens
+    const char *wire;    // units by letter; ACK the closing ACK
+    const char *pauses;  // seconds, in order
+    double end_s;        // the fake clock on return
+    int result;          // 1: the result reply reached the caller
+    int fail_sends_from = 0;
+    double close_at = -1, stop_at = -1;  // seconds
+};
+
+std::string Seconds(long long us)
+{
+    char s[32];
+    snprintf(s, sizeof s, "%.6f", us / 1e6);
+    std::string t = s;
+    t.erase(t.find_last_not_of('0') + 1);
+    return t.back() == '.' ? t.substr(0, t.size() - 1) : t;
+}
+
+TEST(Exchanges, EveryRuleWithItsLogWireAndWaits)
+{
+    // clang-format off
+    const Rule rules[] = {
+        // The command exchange: 1 s to the first reply, 1.5 s to the result (7 s for a card out), 1 s after the ACK.
+        {"ack", kY, {{1, 5, kAck}, {1, 20, kRes}}, 0, ">aArc", "Y ACK", "1 1.5 1", 3.5, 1},
+        {"G waits 7 s", kG, {{1, 5, kAck}, {1, 6000, kRes}}, 0, ">aArc", "G ACK", "1 7 1", 9, 1},
+        {"F waits 7 s", kF, {{1, 5, kAck}, {1, 6000, kRes}}, 0, ">aArc", "F ACK", "1 7 1", 9, 1},
+        {"nak twice", kY, {{1, 5, kNak}, {2, 5, kNak}}, -10, ">n>n", "Y Y", "1 2 1 2", 6, 0},
+        {"nak, then ack", kY, {{1, 5, kNak}, {2, 5, kAck}, {2, 20, kRes}}, 0, ">n>aArc", "Y Y ACK", "1 2 1 1.5 1", 6.5, 1},
+        {"dle ends at once", kY, {{1, 5, kDle}, {1, 20, kRes}}, -3, ">d", "Y", "1", 1, 0},
+        {"unknown code, one byte", kY, {{1, 5, kOdd}, {2, 5, "\x06"}}, -10, ">x?>1?", "Y Y", "1 2 1 2", 6, 0},
+        {"silence", kY, {}, -10, ">.!>.!", "Y Y", "1 2 1 2", 6, 0},
+        // 1.5 s late: between the first read (1 s) and the retry's (4 s), which takes it.
+        {"first reply 1.5 s late", kY, {{1, 1500, kAck}, {1, 1600, kRes}}, 0, ">.!>aArc", "Y Y ACK", "1 2 1 1.5 1", 6.5, 1},
+        {"first reply 4.5 s late", kY, {{1, 4500, kLate}}, -10, ">.!>.!", "Y Y", "1 2 1 2", 6, 0},
+        {"result after its 1.5 s", kY, {{1, 5, kAck}, {1, 2600, kRes}}, -5, ">aA.", "Y", "1 1.5", 2.5, 0},
+        {"frame send fails", kY, {}, -1, "sX", "", "", 0, 0, 1},
+        {"closing ack send fails", kY, {{1, 5, kAck}, {1, 20, kRes}}, -1, ">aArkX", "Y", "1 1.5 1", 3.5, 1, 2},
+        {"line dropped", kY, {}, -1, ">0!sX", "Y", "1 2", 3, 0, 0, 0.5},
+        {"receive only, nothing", "", {}, -10, ".!S", "", "1 2 2", 5, 0},
+        {"receive only", "", {{0, 0, kNak}, {0, 3500, kAck}, {0, 4000, kRes}}, 0, "naArc", "ACK", "1 2 1 1.5 1", 6.5, 1},
+        // What already waits belongs to earlier exchanges: taken off before the frame, never its answer.
+        {"left-overs", kY, {{0, 0, kLate}, {1, 5, kNak}, {2, 5, kNak}}, -10, "l>n>n", "Y Y", "1 2 1 2", 6, 0},
+        // A stop ends the exchange where it stands: nothing more sent or logged.
+        {"stop after the frame", kY, {{1, 5, kAck}}, -1, ">", "Y", "1", 0.5, 0, 0, -1, 0.5},
+        {"stop after a NAK", kY, {{1, 5, kNak}}, -1, ">n", "Y", "1 2", 2, 0, 0, -1, 2},
+        {"stop in the card's 7 s", kG, {{1, 5, kAck}, {1, 1400, kRes}}, -1, ">aA", "G", "1 7", 3, 0, 0, -1, 3},
+        {"stop after the closing ACK", kY, {{1, 5, kAck}, {1, 1400, kRes}}, -1, ">aArc", "Y ACK", "1 1.5 1", 3, 1, 0, -1, 3},
+        // The image exchange: no pauses, windows of 1 s (first reply) and 3.5 s (result), the frame not dumped.
+        {"image: reply at 0.9 s", kM, {{1, 900, kAck}, {1, 4300, kRes}}, 0, "iAc", "M ACK", "", 4.3, 1},
+        {"image: nak twice", kM, {{1, 5, kNak}, {2, 5, kNak}}, -10, "ii", "M M", "", 0.01, 0},
+        {"image: one byte, unknown", kM, {{1, 5, "\x06"}, {2, 5, kOdd}}, -10, "i?i?", "M M", "", 0.01, 0},
+        {"image: dle", kM, {{1, 5, kDle}}, -3, "i", "M", "", 0.005, 0},
+        {"image: silence", kM, {}, -10, "i!i!", "M M", "", 2.002, 0},
+        {"image: 1.5 s late", kM, {{1, 1500, kLate}}, 0, "i!iAc", "M M ACK", "", 1.5, 1},
+        {"image: 4.5 s late", kM, {{1, 4500, kLate}}, -10, "i!i!", "M M", "", 2.002, 0},
+        {"image: no result in 3.5 s", kM, {{1, 5, kAck}, {1, 3600, kRes}}, -5, "iA", "M", "", 3.506, 0},
+        {"image: frame send fails", kM, {}, -1, "I", "", "", 0, 0, 1},
+        {"image: closing ack send fails", kM, {{1, 5, kAck}, {1, 10, kRes}}, -1, "iAkX", "M", "", 0.01, 1, 2},
+        // The line closes in the window: the window is sat out, then the repeat cannot go.
+        {"image: line dropped", kM, {}, -1, "i!I", "M", "1", 1.000001, 0, 0, 0.000001},
+        {"image: receive only", "", {{0, 100, kAck}, {0, 200, kRes}}, 0, "Ac", "ACK", "", 0.2, 1},
+        {"image: left-overs", kM, {{0, 0, kLate}, {1, 5, kAck}, {1, 20, kRes}}, 0, "liAc", "M ACK", "", 0.02, 1},
+        {"image: stop in the first window", kM, {{1, 800, kAck}}, -1, "i", "M", "", 0.5, 0, 0, -1, 0.5},
+        {"image: stop in the result window", kM, {{1, 5, kAck}, {1, 2500, kRes}}, -1, "iA", "M", "", 2, 0, 0, -1, 2},
+    };
+    // clang-format on
+    for (const Rule &c : rules) {
+        const bool image = std::string(c.name).rfind("image", 0) == 0;
+        vt::FakeLine line;
+        line.fail_sends_from = c.fail_sends_from;
+        line.close_at = std::llround(c.close_at * 1e6);
+        if (c.stop_at >= 0) line.StopAt(std::llround(c.stop_at * 1e6), SIGTERM);
+        for (const Say &s : c.script)
+            if (s.unit == 0) line.Deliver(s.bytes, s.ms * 1000LL);
+        line.on_unit = [&c](vt::FakeLine &l, const std::string &) {
+            for (const Say &s : c.script)
+                if (s.unit == static_cast<int>(l.units.size())) l.ReplyIn(s.ms, s.bytes);
+        };
+        std::string buf = (c.frame.empty() ? kY : c.frame) + '\xEE', rcv(256, '\xEE'), wire, pauses;
+        const int len = static_cast<int>(c.frame.size());
+        int rcv_len = -7;
+        const int ret = image ? LNK_iSendImage(line.Line(), &buf[0], len, &rcv[0], &rcv_len)
+                              : LNK_iSendRecv(line.Line(), &buf[0], len, &rcv[0], &rcv_len);
+        EXPECT_EQ(ret, c.ret) << c.name;
+        EXPECT_EQ(line.log, Expand(c.log, c.frame)) << c.name;
+        for (const std::string &u : line.Units())
+            wire += (wire.empty() ? "" : " ") + (u == "\x06"            ? "ACK"
+                                                 : u == Sealed(c.frame) ? c.frame.substr(1, 1)
+                                                                        : "?");
+        EXPECT_EQ(wire, c.wire) << c.name;
+        for (long long us : line.pauses) pauses += (pauses.empty() ? "" : " ") + Seconds(us);
+        EXPECT_EQ(pauses, c.pauses) << c.name;
+        EXPECT_EQ(Seconds(line.now), Seconds(std::llround(c.end_s * 1e6))) << c.name;
+        // The command exchange hands the result as read; the image exchange 256 bytes, zeros behind the reply.
+        const std::string want = image ? kRes + std::string(56, '\0') : kRes;
+        EXPECT_EQ(rcv_len, c.result ? static_cast<int>(want.size()) : -7) << c.name;
+        EXPECT_EQ(rcv.substr(0, want.size()), c.result ? want : std::string(want.size(), '\xEE')) << c.name;
+        if (c.stop_at < 0) continue;
+        // While the stop stands, a new exchange sends and logs nothing; then the waits are whole again.
+        EXPECT_EQ(SCK_iStopRequested(), SIGTERM) << c.name;
+        line.log.clear();
+        EXPECT_EQ(LNK_iSendRecv(line.Line(), &buf[0], len, &rcv[0], &rcv_len), -1) << c.name;
+        EXPECT_EQ(LNK_iSendImage(line.Line(), &buf[0], len, &rcv[0], &rcv_len), -1) << c.name;
+        EXPECT_TRUE(line.log.empty()) << c.name;
+        SCK_vStopDone();
+    }
+}
+
+// Nothing to send, or nothing that can be sent: a failed send, logged, nothing on the line, no waiting.
+TEST(Exchanges, UnsendableFrameIsAFailedSend)
+{
+    char frame[8] = "\x02Y\x03";
+    const struct {
+        char *buf;
+        int len;
+        bool image;
+    } cases[] = {
+        {nullptr, 3, false}, {frame, -1, false}, {frame, INT_MAX, false}, {nullptr, 3, true}, {frame, INT_MAX, true}};
+    for (const auto &c : cases) {
+        vt::FakeLine line;
+        char rcv[256];
+        int len = -7;
+        EXPECT_EQ(c.image ? LNK_iSendImage(line.Line(), c.buf, c.len, rcv, &len) : LNK_iSend(line.Line(), c.buf, c.len),
+                  -1);
+        EXPECT_EQ(line.log, Lines{c.image ? "× SCK_iSendImage 送信失敗" : "× SCK_iSend 送信失敗"}) << c.len;
+        EXPECT_TRUE(line.units.empty() && line.now == 0) << c.len;
+    }
+}
+
+// At most 64 reads of 256 bytes are taken off before a frame: a machine that
+// never stops sending still lets the frame go.
+TEST(Exchanges, LeftoversAtMostSixtyFourReads)
+{
+    vt::FakeLine line;
+    line.Deliver(std::string(64 * 256, 'L') + kNak, 0);
+    std::string buf = kY + '\xEE';
+    char rcv[256];
+    int len = 0;
+    EXPECT_EQ(LNK_iSendRecv(line.Line(), &buf[0], 3, rcv, &len), -10);
+    ASSERT_GE(line.log.size(), 132u);
+    for (size_t i = 0; i < 128; i += 2) EXPECT_EQ(line.log[i], RecvDump(256, std::string(256, 'L'))) << i;
+    EXPECT_EQ(Lines(line.log.begin() + 128, line.log.begin() + 132), Expand(">n", kY));
 }
 
 }  // namespace
