@@ -74,7 +74,7 @@ struct Modelled {
             for (const SimStep &step : SimPlan(u.cLetter, reply, fault, rule ? rule->iArg : 0, &rng)) {
                 last_due = std::max(last_due, line.now + step.iDelayMs * 1000LL);  // the wire keeps the order
                 if (!step.bClose) line.Deliver(step.cBytes, last_due, step.bKept);
-                if (step.bClose && line.close_at < 0) line.CloseAt(last_due);
+                if (step.bClose && line.close_at < 0) line.close_at = last_due;
             }
         }
     }

@@ -401,7 +401,7 @@ TEST(Exchanges, EveryRuleWithItsLogWireAndWaits)
         vt::FakeLine line;
         line.fail_sends_from = c.fail_sends_from;
         line.close_at = std::llround(c.close_at * 1e6);
-        if (c.stop_at >= 0) line.StopAt(std::llround(c.stop_at * 1e6), SIGTERM);
+        line.stop_at = std::llround(c.stop_at * 1e6), line.stop_sig = SIGTERM;
         for (const Say &s : c.script)
             if (s.unit == 0) line.Deliver(s.bytes, s.ms * 1000LL);
         line.on_unit = [&c](vt::FakeLine &l, const std::string &) {

@@ -1,14 +1,12 @@
 #include "fakeline.h"
 
 #include <sys/time.h>
-#include <csignal>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include "head.h"
 #include "sock.h"
 #include "testutil.h"
 
@@ -23,6 +21,12 @@ std::string DumpLine(const char *head_format, int count, const std::string &byte
     return head + (bytes.empty() ? "" : ToHex(bytes) + " ") + "]";
 }
 
+volatile sig_atomic_t g_stop_on_signal = 0;
+void OnSignal(int sig)
+{
+    if (g_stop_on_signal) SCK_vRequestStop(sig);
+}
+
 }  // namespace
 
 std::string SendDump(const std::string &bytes)
@@ -31,8 +35,6 @@ std::string SendDump(const std::string &bytes)
 }
 
 std::string RecvDump(int count, const std::string &bytes) { return DumpLine("受信サイズ=%3d 電文=[", count, bytes); }
-
-// ---- FakeLine ----
 
 void FakeLine::DropPending()
 {
@@ -56,113 +58,69 @@ size_t FakeLine::Ready() const
     return n;
 }
 
-std::string FakeLine::Waiting() const
-{
-    std::string out;
-    for (size_t i = 0; i < Ready(); i++) out += chunks_[i].bytes;
-    return out;
-}
-
-std::vector<std::string> FakeLine::Units() const
-{
-    std::vector<std::string> out;
-    for (const auto &u : units) out.push_back(u.first);
-    return out;
-}
-
-// Moves the clock to `to`, or to the moment a stop signal comes on the way.
+// Moves the clock to `to`, or to the moment a stop comes on the way.
 void FakeLine::Advance(long long to)
 {
-    if (stop_at >= 0 && stop_at <= to) {
-        now = stop_at > now ? stop_at : now;
-        stop_at = -1;
-        SCK_vRequestStop(stop_sig);
+    if (stop_at < 0 || stop_at > to) {
+        now = to;
         return;
     }
-    now = to;
+    now = std::max(now, stop_at), stop_at = -1;
+    SCK_vRequestStop(stop_sig);
 }
 
 const LnkOps FakeLine::kOps = {
     [](void *ctx, const char *buf, size_t len) -> int {
         auto &l = *static_cast<FakeLine *>(ctx);
-        l.sends_++;
-        if (l.Closed() || (l.fail_sends_from > 0 && l.sends_ >= l.fail_sends_from)) return -1;
-        l.units.emplace_back(std::string(buf, len), l.now);
-        if (l.on_unit) l.on_unit(l, l.units.back().first);
+        if (l.Closed() || (l.fail_sends_from > 0 && ++l.sends_ >= l.fail_sends_from)) return -1;
+        l.units.emplace_back(buf, len);
+        if (l.on_unit) l.on_unit(l, l.units.back());
         return 0;
     },
     [](void *ctx, char *buf, int cap, int peek, int *err) -> int {
         auto &l = *static_cast<FakeLine *>(ctx);
         if (l.end_stop_on_recv) l.end_stop_on_recv = false, SCK_vStopDone();
         const size_t ready = l.Ready();
-        if (ready == 0) {
-            *err = EAGAIN;
-            return l.Closed() ? 0 : -1;
-        }
+        *err = EAGAIN;
+        if (ready == 0) return l.Closed() ? 0 : -1;
         std::string got;
-        size_t i = 0;
-        while (i < ready && got.size() < static_cast<size_t>(cap)) got += l.chunks_[i++].bytes;
-        const size_t take = std::min(got.size(), static_cast<size_t>(cap));
-        memcpy(buf, got.data(), take);
-        if (!peek) {
-            size_t left = take;
-            while (left > 0) {
-                Chunk &c = l.chunks_.front();
-                if (c.bytes.size() <= left) {
-                    left -= c.bytes.size();
-                    l.chunks_.erase(l.chunks_.begin());
-                } else {
-                    c.bytes.erase(0, left);
-                    left = 0;
-                }
-            }
+        for (size_t i = 0; i < ready; i++) got += l.chunks_[i].bytes;
+        got.resize(std::min(got.size(), static_cast<size_t>(cap)));
+        memcpy(buf, got.data(), got.size());
+        for (size_t left = peek ? 0 : got.size(); left > 0;) {
+            std::string &front = l.chunks_.front().bytes;
+            const size_t n = std::min(left, front.size());
+            front.erase(0, n), left -= n;
+            if (front.empty()) l.chunks_.erase(l.chunks_.begin());
         }
-        return static_cast<int>(take);
+        return static_cast<int>(got.size());
     },
     [](void *ctx, long long us) {
         auto &l = *static_cast<FakeLine *>(ctx);
-        l.waits.push_back(us);
         if (SCK_iStopRequested() != 0 || l.Ready() > 0 || l.Closed()) return;
         // As a poll of whole milliseconds: at least one, rounded up.
         long long until = l.now + (us / 1000 + 1) * 1000;
-        if (!l.chunks_.empty() && l.chunks_.front().at < until) until = l.chunks_.front().at;
-        if (l.close_at >= 0 && l.close_at < until) until = l.close_at;
+        if (!l.chunks_.empty()) until = std::min(until, l.chunks_.front().at);
+        if (l.close_at >= 0) until = std::min(until, l.close_at);
         l.Advance(until);
     },
     [](void *ctx, long long us) {
         auto &l = *static_cast<FakeLine *>(ctx);
         l.pauses.push_back(us);
-        if (SCK_iStopRequested() != 0) return;  // a stop ends every pause at once
-        l.Advance(l.now + us);
+        if (SCK_iStopRequested() == 0) l.Advance(l.now + us);  // a stop ends every pause at once
     },
     [](void *ctx) { return static_cast<FakeLine *>(ctx)->now; },
-    [](void *ctx, const char *line) {
-        auto &l = *static_cast<FakeLine *>(ctx);
-        l.log.emplace_back(line);
-        if (l.echo) vLogAdd(line);
-    },
+    [](void *ctx, const char *line) { static_cast<FakeLine *>(ctx)->log.emplace_back(line); },
 };
 
-// ---- SignalIn ----
-
-namespace {
-using SigAction = struct ::sigaction;
-volatile sig_atomic_t g_stop_on_signal = 0;
-void OnSignal(int sig)
-{
-    if (g_stop_on_signal) SCK_vRequestStop(sig);
-}
-}  // namespace
-
-SignalIn::SignalIn(int ms, bool stop) : old_(new SigAction{})
+SignalIn::SignalIn(int ms, bool stop)
 {
     g_stop_on_signal = stop;
-    SigAction sa{};
+    struct sigaction sa {};
     sa.sa_handler = OnSignal;
-    sigaction(SIGALRM, &sa, static_cast<SigAction *>(old_));
+    sigaction(SIGALRM, &sa, &old_);
     itimerval t{};
-    t.it_value.tv_sec = ms / 1000;
-    t.it_value.tv_usec = (ms % 1000) * 1000;
+    t.it_value = {ms / 1000, (ms % 1000) * 1000};
     setitimer(ITIMER_REAL, &t, nullptr);
 }
 
@@ -170,8 +128,7 @@ SignalIn::~SignalIn()
 {
     itimerval t{};
     setitimer(ITIMER_REAL, &t, nullptr);
-    sigaction(SIGALRM, static_cast<SigAction *>(old_), nullptr);
-    delete static_cast<SigAction *>(old_);
+    sigaction(SIGALRM, &old_, nullptr);
     SCK_vStopDone();
 }
 

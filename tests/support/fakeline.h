@@ -3,6 +3,7 @@
 #ifndef VESTRUN_FAKELINE_H
 #define VESTRUN_FAKELINE_H
 
+#include <csignal>
 #include <functional>
 #include <string>
 #include <vector>
@@ -19,13 +20,6 @@ inline std::string Answer(char code) { return std::string(9, '0') + code; }
 // becomes readable at its scripted moment; a wait for readable moves the
 // clock to that moment (or to the end of the wait). Nothing really sleeps, so
 // the exchanges' 1 s to 7 s waits run in microseconds.
-//
-//     vt::FakeLine line;
-//     line.on_unit = [](vt::FakeLine &l, const std::string &unit) {
-//         if (l.units.size() == 1) l.ReplyIn(1500, vt::Answer(SCK_ACK));
-//     };
-//     int ret = LNK_iSendRecv(line.Line(), ...);
-//     line.pauses  // {1000000, 2000000, 1000000, 1500000, 1000000}
 class FakeLine {
 public:
     // Called for every unit the link sends (a frame with its block check, or
@@ -37,23 +31,19 @@ public:
     void Deliver(const std::string &bytes, long long at_us, bool kept = false);
     void DropPending();  // the machine took up a new frame: what it still owed the last one goes
     void ReplyIn(int ms, const std::string &bytes) { Deliver(bytes, now + ms * 1000LL); }
-    void CloseAt(long long at_us) { close_at = at_us; }                         // the machine drops the line
-    void StopAt(long long at_us, int sig) { stop_at = at_us, stop_sig = sig; }  // a stop signal comes
-    std::string Waiting() const;                                                // readable now, not yet received
     long long LastDue() const { return chunks_.empty() || chunks_.back().at < now ? now : chunks_.back().at; }
     LnkLine Line() { return {&kOps, this}; }
+    const std::vector<std::string> &Units() const { return units; }
 
-    long long now = 0;  // µs
-    long long close_at = -1, stop_at = -1;
-    int stop_sig = 0;
-    int fail_sends_from = 0;                               // 1-based send that fails, and every one after; 0: none
-    bool echo = false;                                     // also hand every log line to the run log
-    bool end_stop_on_recv = false;                         // the next receive ends a stop (SCK_vStopDone)
-    std::vector<long long> pauses;                         // every pause, µs, in order
-    std::vector<long long> waits;                          // every wait for readable, µs asked
-    std::vector<std::pair<std::string, long long>> units;  // sent, with the time
-    std::vector<std::string> log;                          // the link's log lines
-    std::vector<std::string> Units() const;
+    long long now = 0;               // µs
+    long long close_at = -1;         // the machine drops the line then
+    long long stop_at = -1;          // a stop (stop_sig) is asked for then
+    int stop_sig = 0;                //
+    int fail_sends_from = 0;         // 1-based send that fails, and every one after; 0: none
+    bool end_stop_on_recv = false;   // the next receive ends a stop (SCK_vStopDone)
+    std::vector<long long> pauses;   // every pause, µs, in order
+    std::vector<std::string> units;  // sent
+    std::vector<std::string> log;    // the link's log lines
 
 private:
     struct Chunk {
@@ -81,7 +71,7 @@ public:
     SignalIn &operator=(const SignalIn &) = delete;
 
 private:
-    void *old_;  // the struct sigaction put back
+    struct sigaction old_ {};
 };
 
 // The link's dump lines, written out here on their own for comparing logs:
