@@ -16,6 +16,7 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "fakeline.h"
@@ -41,24 +42,20 @@ std::string Sealed(const std::string &frame)
 
 TEST(Frame, LaidOutOrRefused)
 {
-    struct Case {
-        char letter;
-        const char *parm;
-        int parm_len, size, want;  // want: length through ETX, or -1
-        const char *bytes;
-    } cases[] = {
+    // letter, parameters, their length, buffer size; length through ETX (or -1) and the bytes laid out
+    const std::tuple<char, const char *, int, int, int, const char *> cases[] = {
         // clang-format off
         {'Y', "", 0, 8, 3, "02 59 03"}, {'I', nullptr, 0, 8, 3, "02 49 03"}, {'1', "2", 1, 8, 4, "02 31 32 03"},
         {'Z', "412", 3, 7, 6, "02 5A 34 31 32 03"}, {'Z', "412", 3, 6, -1, ""},  // fits with its check; one short
         {'Z', "4\x03", 2, 16, -1, ""}, {'\x03', "", 0, 16, -1, ""},  // an ETX inside
         {'Y', "", -1, 16, -1, ""}, {'Y', nullptr, 2, 16, -1, ""},
     };  // clang-format on
-    for (const Case &c : cases) {
+    for (const auto &[letter, parm, parm_len, size, want, bytes] : cases) {
         char buf[16];
         memset(buf, '\xEE', sizeof buf);
-        EXPECT_EQ(SCK_iFrame(buf, c.size, c.letter, c.parm, c.parm_len), c.want) << c.bytes << c.size;
-        EXPECT_EQ(vt::ToHex(std::string(buf, c.want > 0 ? c.want : 0)), c.bytes);
-        EXPECT_EQ(buf[c.want > 0 ? c.want : 0], c.want > 0 ? '\0' : '\xEE')
+        EXPECT_EQ(SCK_iFrame(buf, size, letter, parm, parm_len), want) << bytes << size;
+        EXPECT_EQ(vt::ToHex(std::string(buf, want > 0 ? want : 0)), bytes);
+        EXPECT_EQ(buf[want > 0 ? want : 0], want > 0 ? '\0' : '\xEE')
             << "block check's byte cleared, else nothing written";
     }
     EXPECT_EQ(SCK_iFrame(nullptr, 16, 'Y', "", 0), -1);
@@ -66,19 +63,16 @@ TEST(Frame, LaidOutOrRefused)
 
 TEST(Frame, BlockCheckInPlace)
 {
-    const struct {
-        const char *before;
-        int len;
-        const char *after;
-    } cases[] = {
+    const std::tuple<const char *, int, const char *> cases[] = {
+        // before, length, after
         // clang-format off
         {"02 59 03 EE", 3, "02 59 03 5A"}, {"02 31 32 03 EE", 4, "02 31 32 03 00"}, {"02 4D 8A 03 EE", 4, "02 4D 8A 03 C4"},
         {"02 51 EE", 2, "02 51 51"}, {"06 EE", 1, "06 00"}, {"02 59 03 EE", 0, "02 59 03 EE"}, {"02 59 03 EE", -4, "02 59 03 EE"},
     };  // clang-format on
-    for (const auto &c : cases) {
-        std::string buf = vt::Hex(c.before);
-        EXPECT_EQ(SCK_iSetBcc(&buf[0], c.len), 0);
-        EXPECT_EQ(vt::ToHex(buf), c.after) << c.before;
+    for (const auto &[before, len, after] : cases) {
+        std::string buf = vt::Hex(before);
+        EXPECT_EQ(SCK_iSetBcc(&buf[0], len), 0);
+        EXPECT_EQ(vt::ToHex(buf), after) << before;
     }
     EXPECT_EQ(SCK_iSetBcc(nullptr, 3), 0);
 }
@@ -164,12 +158,8 @@ TEST(SocketLine, ReceivesWhatWaits)
     enum Setup { kNothing, kTwoBytes, kTwelveBytes, kClosed, kNotASocket, kNoRoom };
     const std::string no_sock = "ErrNo[" + std::to_string(ENOTSOCK) + "]",
                       inval = "ErrNo[" + std::to_string(EINVAL) + "]";
-    const struct {
-        Setup setup;
-        int ret, len_after;  // 10: unchanged
-        Lines log;
-        std::string left;  // still waiting afterwards
-    } cases[] = {
+    // what waits; result, *len after (10: unchanged), log, what still waits afterwards
+    const std::tuple<Setup, int, int, Lines, std::string> cases[] = {
         {kNothing, -1, 10, {RecvDump(-1), "受信結果=-1"}, ""},
         {kTwoBytes, 0, 2, {RecvDump(2, "\x06\x8A"), "受信結果=0"}, ""},
         {kTwelveBytes, 0, 10, {RecvDump(10, "0123456789"), "受信結果=0"}, "AB"},
@@ -177,19 +167,19 @@ TEST(SocketLine, ReceivesWhatWaits)
         {kNotASocket, -2, 10, {RecvDump(-1), no_sock, "受信結果=-2"}, ""},
         {kNoRoom, -2, 0, {RecvDump(-1), inval, "受信結果=-2"}, "AB"},  // nothing taken off
     };
-    for (const auto &c : cases) {
+    for (const auto &[setup, ret, len_after, log, left] : cases) {
         Pair p;
-        int fd = p.link, fds[2] = {-1, -1}, len = c.setup == kNoRoom ? 0 : 10;
+        int fd = p.link, fds[2] = {-1, -1}, len = setup == kNoRoom ? 0 : 10;
         const char *say[] = {"", "\x06\x8A", "0123456789AB", "", "", "AB"};
-        send(p.far, say[c.setup], strlen(say[c.setup]), 0);
-        if (c.setup == kClosed) close(p.far), p.far = -1;
-        if (c.setup == kNotASocket && pipe(fds) == 0) fd = fds[0];
+        send(p.far, say[setup], strlen(say[setup]), 0);
+        if (setup == kClosed) close(p.far), p.far = -1;
+        if (setup == kNotASocket && pipe(fds) == 0) fd = fds[0];
         char buf[16] = {};
         vt::CaptureFd cap(1);
-        EXPECT_EQ(SCK_iRecv(fd, buf, &len, 0), c.ret) << c.setup;
-        EXPECT_EQ(vt::LogMessages(cap.Finish()), c.log) << c.setup;
-        EXPECT_EQ(len, c.len_after) << c.setup;
-        EXPECT_EQ(Pair::Waiting(p.link), c.left) << c.setup;
+        EXPECT_EQ(SCK_iRecv(fd, buf, &len, 0), ret) << setup;
+        EXPECT_EQ(vt::LogMessages(cap.Finish()), log) << setup;
+        EXPECT_EQ(len, len_after) << setup;
+        EXPECT_EQ(Pair::Waiting(p.link), left) << setup;
         close(fds[0]), close(fds[1]);
     }
 }
@@ -198,18 +188,15 @@ TEST(SocketLine, OpenFailuresCloseTheSocketAndLogNothing)
 {
     const int closed_port = vt::ClosedPort();
     const std::string host63 = std::string(58, '0') + "177.1";  // 127.0.0.1 in octal, 63 bytes taken whole
-    const struct {
-        const char *host;
-        int port, want;
-    } cases[] = {
+    const std::tuple<const char *, int, int> cases[] = {
         {"no-such-host.invalid", 9, -2},   {nullptr, 9, -2},
         {"127.0.0.1", closed_port, -3},    {"localhost", closed_port + 65536, -3},  // the port is taken to 16 bits
         {host63.c_str(), closed_port, -3},
     };
-    for (const auto &c : cases) {
+    for (const auto &[host, port, want] : cases) {
         int sock = -99;
         vt::CaptureFd cap(1);
-        EXPECT_EQ(SCK_iOpen(&sock, c.host, c.port), c.want) << (c.host ? c.host : "(null)");
+        EXPECT_EQ(SCK_iOpen(&sock, host, port), want) << (host ? host : "(null)");
         EXPECT_EQ(cap.Finish(), "");
         EXPECT_EQ(fcntl(sock, F_GETFD), -1) << "socket left open";
     }
@@ -289,6 +276,7 @@ const std::string kRes = [] {  // a result reply of 200 bytes, every byte high
     return r;
 }();
 const std::string kLate = kAck + kRes;  // a whole answer held back
+const std::string kEndless = std::string(64 * 256, 'L');
 const std::string kY = "\x02Y\x03", kG = "\x02G1\x03", kM = "\x02M0,3,1,81\x03";
 const std::string kF = std::string("\x02") + "F1\x03";
 
@@ -297,12 +285,13 @@ const std::string kF = std::string("\x02") + "F1\x03";
 //   c  the closing ACK's dump and 送信成功    k  its dump line alone
 //   i  イメージ送信成功    I  × SCK_iSendImage 送信失敗    X  × SCK_iSend 送信失敗
 //   .  a read of nothing    0  a read of a closed line
+//   L  a read of 256 bytes of "L"
 //   a n d x 1 r l  a read of the ACK, NAK, DLE, unknown-code answer, the byte 06, the result, a late answer
 //   A  <ACK>受信    ?  × 不明コード    !  × 受信失敗リトライ    S  × 送信失敗リトライ
 Lines Expand(const std::string &tokens, const std::string &frame)
 {
     // clang-format off
-    const std::map<char, std::string> read = {{'a', kAck}, {'n', kNak}, {'d', kDle}, {'x', kOdd}, {'1', "\x06"}, {'r', kRes}, {'l', kLate}};
+    const std::map<char, std::string> read = {{'a', kAck}, {'n', kNak}, {'d', kDle}, {'x', kOdd}, {'1', "\x06"}, {'r', kRes}, {'l', kLate}, {'L', kEndless.substr(0, 256)}};
     const std::map<char, Lines> fixed = {
         {'>', {SendDump(Sealed(frame)), "送信成功"}}, {'s', {SendDump(Sealed(frame))}}, {'c', {SendDump("\x06"), "送信成功"}},
         {'k', {SendDump("\x06")}}, {'i', {"イメージ送信成功"}}, {'I', {"× SCK_iSendImage 送信失敗"}}, {'X', {"× SCK_iSend 送信失敗"}},
@@ -330,7 +319,7 @@ struct Rule {
     std::string frame;  // empty: receive only
     std::vector<Say> script;
     int ret;
-    const char *log;     // tokens
+    std::string log;     // tokens
     const char *wire;    // units by letter; ACK the closing ACK
     const char *pauses;  // seconds, in order
     double end_s;        // the fake clock on return
@@ -372,6 +361,8 @@ TEST(Exchanges, EveryRuleWithItsLogWireAndWaits)
         {"receive only", "", {{0, 0, kNak}, {0, 3500, kAck}, {0, 4000, kRes}}, 0, "naArc", "ACK", "1 2 1 1.5 1", 6.5, 1},
         // What already waits belongs to earlier exchanges: taken off before the frame, never its answer.
         {"left-overs", kY, {{0, 0, kLate}, {1, 5, kNak}, {2, 5, kNak}}, -10, "l>n>n", "Y Y", "1 2 1 2", 6, 0},
+        // 64 reads of 256 bytes at most: a machine that never stops sending still lets the frame go.
+        {"64 reads of left-overs", kY, {{0, 0, kEndless + kNak}, {1, 5, kNak}}, -10, std::string(64, 'L') + ">n>n", "Y Y", "1 2 1 2", 6, 0},
         // A stop ends the exchange where it stands: nothing more sent or logged.
         {"stop after the frame", kY, {{1, 5, kAck}}, -1, ">", "Y", "1", 0.5, 0, 0, -1, 0.5},
         {"stop after a NAK", kY, {{1, 5, kNak}}, -1, ">n", "Y", "1 2", 2, 0, 0, -1, 2},
@@ -442,36 +433,20 @@ TEST(Exchanges, EveryRuleWithItsLogWireAndWaits)
 TEST(Exchanges, UnsendableFrameIsAFailedSend)
 {
     char frame[8] = "\x02Y\x03";
-    const struct {
-        char *buf;
-        int len;
-        bool image;
-    } cases[] = {
-        {nullptr, 3, false}, {frame, -1, false}, {frame, INT_MAX, false}, {nullptr, 3, true}, {frame, INT_MAX, true}};
-    for (const auto &c : cases) {
+    const std::tuple<char *, int, bool> cases[] = {// frame, length, image exchange
+                                                   {nullptr, 3, false},
+                                                   {frame, -1, false},
+                                                   {frame, INT_MAX, false},
+                                                   {nullptr, 3, true},
+                                                   {frame, INT_MAX, true}};
+    for (const auto &[buf, len, image] : cases) {
         vt::FakeLine line;
         char rcv[256];
-        int len = -7;
-        EXPECT_EQ(c.image ? LNK_iSendImage(line.Line(), c.buf, c.len, rcv, &len) : LNK_iSend(line.Line(), c.buf, c.len),
-                  -1);
-        EXPECT_EQ(line.log, Lines{c.image ? "× SCK_iSendImage 送信失敗" : "× SCK_iSend 送信失敗"}) << c.len;
-        EXPECT_TRUE(line.units.empty() && line.now == 0) << c.len;
+        int rcv_len = -7;
+        EXPECT_EQ(image ? LNK_iSendImage(line.Line(), buf, len, rcv, &rcv_len) : LNK_iSend(line.Line(), buf, len), -1);
+        EXPECT_EQ(line.log, Lines{image ? "× SCK_iSendImage 送信失敗" : "× SCK_iSend 送信失敗"}) << len;
+        EXPECT_TRUE(line.units.empty() && line.now == 0) << len;
     }
-}
-
-// At most 64 reads of 256 bytes are taken off before a frame: a machine that
-// never stops sending still lets the frame go.
-TEST(Exchanges, LeftoversAtMostSixtyFourReads)
-{
-    vt::FakeLine line;
-    line.Deliver(std::string(64 * 256, 'L') + kNak, 0);
-    std::string buf = kY + '\xEE';
-    char rcv[256];
-    int len = 0;
-    EXPECT_EQ(LNK_iSendRecv(line.Line(), &buf[0], 3, rcv, &len), -10);
-    ASSERT_GE(line.log.size(), 132u);
-    for (size_t i = 0; i < 128; i += 2) EXPECT_EQ(line.log[i], RecvDump(256, std::string(256, 'L'))) << i;
-    EXPECT_EQ(Lines(line.log.begin() + 128, line.log.begin() + 132), Expand(">n", kY));
 }
 
 }  // namespace
