@@ -249,9 +249,16 @@ std::string Join(const Lines &l, size_t from = 0)
 
 TEST(FaultMatrix, EveryFrameUnderEveryFaultEndsAsModelled)
 {
-    Modelled clean({});  // the card every cell that issues one must match
+    // The card every cell that issues one must match. The machine greets with
+    // 300 bytes: 256 are taken off on connecting, the rest before the first frame.
+    Modelled clean({});
+    const std::string greeting = vt::Repeat("greeting", 37) + "hell";
+    clean.line.Deliver(greeting, 0);
     Lines log;
     ASSERT_EQ(RunTool(&clean, "0", &log), 0);
+    EXPECT_EQ(Lines(clean.line.log.begin(), clean.line.log.begin() + 4),
+              (Lines{vt::RecvDump(256, greeting.substr(0, 256)), "受信結果=0", vt::RecvDump(44, greeting.substr(256)),
+                     "受信結果=0"}));
     ASSERT_TRUE(clean.card_out && clean.card.bStripe);
     EXPECT_EQ(clean.card.cStripe, sample::Stripe().Bytes());
 

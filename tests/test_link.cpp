@@ -214,32 +214,6 @@ TEST(SocketLine, OpenFailuresCloseTheSocketAndLogNothing)
     EXPECT_LT(sock, 0);
 }
 
-// On connecting, what the machine already sent is taken off, one read of at
-// most 256 bytes; the socket is left exactly O_NONBLOCK.
-TEST(SocketLine, OpenTakesOffAtMost256WaitingBytes)
-{
-    std::string greeting;
-    for (int i = 0; i < 300; i++) greeting.push_back(static_cast<char>(0x80 + i % 100));
-    vt::Listener machine;
-    std::thread greet([&] {  // says its greeting and holds the line until the link closes it
-        const int fd = machine.Accept();
-        send(fd, greeting.data(), greeting.size(), MSG_NOSIGNAL);
-        char c;
-        recv(fd, &c, 1, 0);
-        close(fd);
-    });
-    int sock = -1;
-    vt::CaptureFd cap(1);
-    EXPECT_EQ(SCK_iOpen(&sock, "127.0.0.1", machine.Port() + 65536), 0);
-    EXPECT_EQ(vt::LogMessages(cap.Finish()),
-              (Lines{RecvDump(256, greeting.substr(0, 256)), "受信結果=0", "オープン時のバッファクリア終了"}));
-    EXPECT_EQ(fcntl(sock, F_GETFL) & ~O_ACCMODE, O_NONBLOCK);
-    char buf[512];
-    EXPECT_EQ(recv(sock, buf, sizeof buf, 0), 44);
-    EXPECT_EQ(SCK_iClose(sock), 0);
-    greet.join();
-}
-
 // A signal that asks for a stop ends the real pause (command) or poll (image)
 // at once: -1, the frame sent once, nothing more logged.
 TEST(SocketLine, StopSignalEndsTheWait)
