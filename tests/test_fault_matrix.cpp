@@ -41,6 +41,7 @@ struct Modelled {
     bool card_out = false, stop_the_wait;
     char last = 0;
     SimCard card;
+    Lines wire, images;  // the units the machine took; the image frames' parameters
 
     Modelled(const Lines &fault_rules, int card_after = 0, bool stop = true) : stop_the_wait(stop)
     {
@@ -57,7 +58,19 @@ struct Modelled {
         std::vector<SimUnit> units;
         SimFrameFeed(&parser, reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), &units);
         for (const SimUnit &u : units) {
-            if (u.eKind != SIM_UNIT_FRAME) continue;
+            if (u.eKind != SIM_UNIT_FRAME) {
+                wire.push_back(u.eKind == SIM_UNIT_ACK ? "ACK" : "?");
+                continue;
+            }
+            // By name: I, M1.. (by first sending), Z412, Y, 9, 12, G, F, Z010, _.
+            std::string name = u.cLetter + u.cParams;
+            if (u.cLetter == 'M') {
+                auto it = std::find(images.begin(), images.end(), u.cParams);
+                if (it == images.end()) it = images.insert(it, u.cParams);
+                name = "M" + std::to_string(it - images.begin() + 1);
+            }
+            if (u.cLetter == '9' || name == "G1" || name == "F1") name = u.cLetter;
+            wire.push_back(u.eCheck == SIM_FRAME_OK ? name : name + " (bad check)");
             if (stop_the_wait && last == 'Y' && u.cLetter == 'Z' && u.cParams == "412") SCK_vRequestStop(SIGTERM);
             last = u.cLetter;
             line.DropPending();
@@ -113,27 +126,8 @@ int RunTool(Modelled *m, const char *style, Lines *log)
     return status;
 }
 
-// The units on the wire by name: I, M1.. (by first sending), Z412, Y, 9, 12,
-// G, F, Z010, _ and ACK (the closing ACK).
-Lines Named(const vt::FakeLine &line)
-{
-    Lines out, images;
-    for (const std::string &u : line.Units()) {
-        std::string name = u == "\x06" ? "ACK" : u[1] == '9' ? "9" : "?";
-        for (const std::string f : {"I", "Z412", "Y", "12", "G1", "F1", "Z010", "_"})
-            if (u == sample::Frame(f)) name = f == "G1" || f == "F1" ? f.substr(0, 1) : f;
-        if (u[1] == 'M') {
-            auto it = std::find(images.begin(), images.end(), u);
-            if (it == images.end()) it = images.insert(it, u);
-            name = "M" + std::to_string(it - images.begin() + 1);
-        }
-        out.push_back(name);
-    }
-    return out;
-}
-
 // What the run came to, from its status, its log and what the machine saw.
-std::string Judge(const Modelled &m, int status, const Lines &log, const Lines &wire)
+std::string Judge(const Modelled &m, int status, const Lines &log)
 {
     auto has = [&](const char *s) { return std::find(log.begin(), log.end(), s) != log.end(); };
     const std::string card = m.card_out ? "+card" : "";
@@ -141,7 +135,7 @@ std::string Judge(const Modelled &m, int status, const Lines &log, const Lines &
     if (status == 128 + SIGTERM && has("× 中断されました（シグナル15）") && reset && !refused) return "stopped" + card;
     if (status != 0 || has("切断") == reset) return "status " + std::to_string(status);
     if (!reset) return "card";
-    if (std::find(wire.begin(), wire.end(), "_") == wire.end()) return "reset, line gone";
+    if (std::find(m.wire.begin(), m.wire.end(), "_") == m.wire.end()) return "reset, line gone";
     return (refused ? "reset refused" : "reset") + card;
 }
 
@@ -282,12 +276,11 @@ TEST(FaultMatrix, EveryFrameUnderEveryFaultEndsAsModelled)
             const std::string name = row + " x " + fault;
             Modelled m(Rules(row, fault));
             const int status = RunTool(&m, row == "F" ? "1" : "0", &log);
-            const Lines wire = Named(m.line);
-            const std::string got = Judge(m, status, log, wire);
+            const std::string got = Judge(m, status, log);
             int tail_at = -1;
             const Lines want_wire = ExpectedWire(row, fault, &tail_at);
-            EXPECT_EQ(got, model[row][fault]) << name << ": " << Join(wire);
-            EXPECT_EQ(Join(wire), Join(want_wire)) << name;
+            EXPECT_EQ(got, model[row][fault]) << name << ": " << Join(m.wire);
+            EXPECT_EQ(Join(m.wire), Join(want_wire)) << name;
             EXPECT_EQ(m.card_out, got.find("card") != std::string::npos) << name;
             if (m.card_out) {
                 EXPECT_EQ(m.card.cStripe, clean.card.cStripe) << name;
@@ -324,8 +317,7 @@ TEST(FaultMatrix, StatusWaitSleepsThreeSecondsBetweenPasses)
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(RunTool(&m, "0", &log), 0);
     const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    EXPECT_EQ(Join(Named(m.line)),
-              "I ACK M1 ACK M2 ACK M3 ACK Z412 ACK Y ACK Z412 ACK Y ACK 9 ACK 12 ACK G ACK Z010 ACK");
+    EXPECT_EQ(Join(m.wire), "I ACK M1 ACK M2 ACK M3 ACK Z412 ACK Y ACK Z412 ACK Y ACK 9 ACK 12 ACK G ACK Z010 ACK");
     EXPECT_EQ(std::count(log.begin(), log.end(), std::string("カードを挿入してください")), 1);
     EXPECT_EQ(log.back(), "切断");
     EXPECT_TRUE(m.card_out);
