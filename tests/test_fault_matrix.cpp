@@ -94,7 +94,7 @@ struct Modelled {
 };
 
 // One whole run of the tool against the model: its status and its log lines.
-int RunTool(Modelled *m, const char *style, Lines *log)
+int RunTool(Modelled *m, const char *style, Lines *log, int port = 0)
 {
     vt::TempDir dir;
     // 96 x 24, three "M" frames; a pattern, so that a column out of place shows on the card.
@@ -104,7 +104,7 @@ int RunTool(Modelled *m, const char *style, Lines *log)
             for (int x = r[0]; x < r[1]; x++) art[y][x] = (x + 2 * y) % 3 != 0 || x == r[0] ? '#' : ' ';
     vt::WriteFile(dir.file("card.bmp"), vt::MonoBmp(art));
     vt::Listener machine;
-    Lines args = sample::Args(machine.Port(), dir.file("card.bmp"));
+    Lines args = sample::Args(port ? port : machine.Port(), dir.file("card.bmp"));
     args[2] = style;
     args.insert(args.begin(), "vestrun");
     std::vector<char *> argv;
@@ -123,6 +123,7 @@ int RunTool(Modelled *m, const char *style, Lines *log)
     *log = vt::LogMessages(cap.Finish());
     close(sock);  // left open on the reset path, for the end of the process
     LNK_vReroute(nullptr);
+    SCK_vStopDone();  // a run that never connected leaves the stop asked for above
     return status;
 }
 
@@ -254,6 +255,11 @@ TEST(FaultMatrix, EveryFrameUnderEveryFaultEndsAsModelled)
               (Lines{vt::RecvDump(256, greeting.substr(0, 256)), "受信結果=0", vt::RecvDump(44, greeting.substr(256)),
                      "受信結果=0"}));
     ASSERT_TRUE(clean.card_out && clean.card.bStripe);
+    // A machine that cannot be reached: -1, logged, nothing sent.
+    Modelled away({});
+    EXPECT_EQ(RunTool(&away, "0", &log, vt::ClosedPort()), -1);
+    EXPECT_EQ(log.back(), "× 接続異常");
+    EXPECT_TRUE(away.wire.empty());
     EXPECT_EQ(clean.card.cStripe, sample::Stripe().Bytes());
 
     std::map<std::string, std::map<std::string, std::string>> model;
@@ -315,7 +321,10 @@ TEST(FaultMatrix, StatusWaitSleepsThreeSecondsBetweenPasses)
     Modelled m({}, 2, false);
     Lines log;
     const auto t0 = std::chrono::steady_clock::now();
-    EXPECT_EQ(RunTool(&m, "0", &log), 0);
+    {
+        vt::SignalIn alarm(1000, false);  // a signal that asks for no stop leaves the pause whole
+        EXPECT_EQ(RunTool(&m, "0", &log), 0);
+    }
     const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     EXPECT_EQ(Join(m.wire), "I ACK M1 ACK M2 ACK M3 ACK Z412 ACK Y ACK Z412 ACK Y ACK 9 ACK 12 ACK G ACK Z010 ACK");
     EXPECT_EQ(std::count(log.begin(), log.end(), std::string("カードを挿入してください")), 1);
