@@ -255,12 +255,12 @@ TEST(FaultMatrix, EveryFrameUnderEveryFaultEndsAsModelled)
               (Lines{vt::RecvDump(256, greeting.substr(0, 256)), "受信結果=0", vt::RecvDump(44, greeting.substr(256)),
                      "受信結果=0"}));
     ASSERT_TRUE(clean.card_out && clean.card.bStripe);
+    EXPECT_EQ(clean.card.cStripe, sample::Stripe().Bytes());
     // A machine that cannot be reached: -1, logged, nothing sent.
     Modelled away({});
     EXPECT_EQ(RunTool(&away, "0", &log, vt::ClosedPort()), -1);
     EXPECT_EQ(log.back(), "× 接続異常");
     EXPECT_TRUE(away.wire.empty());
-    EXPECT_EQ(clean.card.cStripe, sample::Stripe().Bytes());
 
     std::map<std::string, std::map<std::string, std::string>> model;
     std::istringstream in(kModel);
