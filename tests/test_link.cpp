@@ -305,10 +305,8 @@ struct Rule {
 std::string Seconds(long long us)
 {
     char s[32];
-    snprintf(s, sizeof s, "%.6f", us / 1e6);
-    std::string t = s;
-    t.erase(t.find_last_not_of('0') + 1);
-    return t.back() == '.' ? t.substr(0, t.size() - 1) : t;
+    snprintf(s, sizeof s, "%.7g", us / 1e6);
+    return s;
 }
 
 TEST(Exchanges, EveryRuleWithItsLogWireAndWaits)
