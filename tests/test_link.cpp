@@ -327,6 +327,8 @@ TEST(Exchanges, EveryRuleWithItsLogWireAndWaits)
         {"first reply 4.5 s late", kY, {{1, 4500, kLate}}, -10, ">.!>.!", "Y Y", "1 2 1 2", 6, 0},
         {"result after its 1.5 s", kY, {{1, 5, kAck}, {1, 2600, kRes}}, -5, ">aA.", "Y", "1 1.5", 2.5, 0},
         {"frame send fails", kY, {}, -1, "sX", "", "", 0, 0, 1},
+        {"line closed before the frame", kY, {}, -1, "sX", "", "", 0, 0, 0, 0},  // no left-overs read off a closed line
+        {"two-byte frame: the check is its second byte", "\x02Q", {{1, 5, kDle}}, -3, ">d", "Q", "1", 1, 0},
         {"closing ack send fails", kY, {{1, 5, kAck}, {1, 20, kRes}}, -1, ">aArkX", "Y", "1 1.5 1", 3.5, 1, 2},
         {"line dropped", kY, {}, -1, ">0!sX", "Y", "1 2", 3, 0, 0, 0.5},
         {"receive only, nothing", "", {}, -10, ".!S", "", "1 2 2", 5, 0},
