@@ -355,6 +355,7 @@ TEST(Exchanges, EveryRuleWithItsLogWireAndWaits)
         {"image: closing ack send fails", kM, {{1, 5, kAck}, {1, 10, kRes}}, -1, "iAkX", "M", "", 0.01, 1, 2},
         // The line closes in the window: the window is sat out, then the repeat cannot go.
         {"image: line dropped", kM, {}, -1, "i!I", "M", "1", 1.000001, 0, 0, 0.000001},
+        {"image: line dropped at the window's end, still in it", kM, {}, -1, "i!I", "M", "1e-06", 1.000001, 0, 0, 1},
         {"image: receive only", "", {{0, 100, kAck}, {0, 200, kRes}}, 0, "Ac", "ACK", "", 0.2, 1},
         {"image: left-overs", kM, {{0, 0, kLate}, {1, 5, kAck}, {1, 20, kRes}}, 0, "liAc", "M ACK", "", 0.02, 1},
         {"image: stop in the first window", kM, {{1, 800, kAck}}, -1, "i", "M", "", 0.5, 0, 0, -1, 0.5},
