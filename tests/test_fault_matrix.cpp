@@ -10,6 +10,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <map>
@@ -29,9 +30,9 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// The stand-in's machine model over the fake line. A machine asked to stop
-// the wait does so when the LED is lit again after a status request: the wait
-// for a card has gone round once, and no 3-s pause is really slept.
+// The stand-in's machine model over the fake line. Told to end the wait, it
+// asks for a stop (SIGTERM) as the LED is lit again after a status request:
+// the wait for a card has gone round once, and its 3-s pause is never slept.
 struct Modelled {
     SimMachine machine;
     std::vector<SimFaultRule> rules;
