@@ -21,12 +21,6 @@ std::string DumpLine(const char *head_format, int count, const std::string &byte
     return head + (bytes.empty() ? "" : ToHex(bytes) + " ") + "]";
 }
 
-volatile sig_atomic_t g_stop_on_signal = 0;
-void OnSignal(int sig)
-{
-    if (g_stop_on_signal) SCK_vRequestStop(sig);
-}
-
 }  // namespace
 
 std::string SendDump(const std::string &bytes)
@@ -115,9 +109,8 @@ const LnkOps FakeLine::kOps = {
 
 SignalIn::SignalIn(int ms, bool stop)
 {
-    g_stop_on_signal = stop;
     struct sigaction sa {};
-    sa.sa_handler = OnSignal;
+    sa.sa_handler = stop ? +[](int sig) { SCK_vRequestStop(sig); } : +[](int) {};
     sigaction(SIGALRM, &sa, &old_);
     itimerval t{};
     t.it_value = {ms / 1000, (ms % 1000) * 1000};
