@@ -6,12 +6,8 @@
 #include <sys/stat.h>
 
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <random>
-#include <string>
-#include <tuple>
-#include <vector>
 
 #include "bitmap.h"
 #include "bmpfile.h"
@@ -88,21 +84,16 @@ TEST(BmpFile, EveryLayoutReadsTopRowFirstAndWritesBackByteForByte)
     }
 }
 
-// Odd files that still hold a picture the machine takes, and the rows read.
-TEST(BmpFile, OddFilesTheMachineTakes)
+// A file whose pixel-data offset is 0 still holds a picture the machine takes.
+TEST(BmpFile, PixelOffsetZeroReadsFromBehindTheHeaders)
 {
     const std::string bars = vt::MonoBmp(std::vector<std::string>(8, "#.#.#.#.##..##.."));
-    std::string offset0 = bars, bigTable = bars;
+    std::string offset0 = bars;
     vt::PutLe32(offset0, 10, 0);  // the colour table (white, black) is taken for the bottom two rows
-    bigTable.insert(62, std::string(70000 - 8, '\x55'));  // a colour table of 70000 bytes
-    vt::PutLe32(bigTable, 10, 14 + 40 + 70000);
-    const std::string top6 = vt::Repeat("AA CC ", 6);
-    for (const auto &c : {std::make_pair(offset0, top6 + "00 00 FF FF"), {bigTable, top6 + "AA CC AA CC"}}) {
-        Loaded in;
-        ASSERT_EQ(in.Read(c.first), 0);
-        EXPECT_EQ(iBmpCheck(&in.img, nullptr, 0), 0);
-        EXPECT_EQ(vt::ToHex(Str(in.img.data, 16)), c.second);
-    }
+    Loaded in;
+    ASSERT_EQ(in.Read(offset0), 0);
+    EXPECT_EQ(iBmpCheck(&in.img, nullptr, 0), 0);
+    EXPECT_EQ(vt::ToHex(Str(in.img.data, 16)), vt::Repeat("AA CC ", 6) + "00 00 FF FF");
 }
 
 TEST(BmpFile, RefusalsOfTheWriterAndOfBuffersPast31Bits)

@@ -3,12 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstdio>
 #include <cstring>
 #include <functional>
-#include <string>
-#include <tuple>
-#include <vector>
 
 #include "fakeline.h"
 #include "frames.h"
@@ -183,26 +179,6 @@ TEST(ImageBlk, BlocksOutsideThePictureSendNothing)
     }
 }
 
-TEST(WholeImage, FramesOfThePicture)
-{
-    // Only the first 480 columns go, one "C" frame a column; a column of 59
-    // bytes still fits the 128 bytes of a frame with its block check.
-    ColPic l(500, 472);
-    l.Ink(479, 58, 0x12), l.Ink(480, 0, 0xFF);
-    std::vector<Bytes> got;
-    EXPECT_EQ(iImageLFrames(&l.img, Collect, &got), 0);
-    ASSERT_EQ(got.size(), 480u);
-    EXPECT_EQ(got[0], Frame("C0,0," + Bytes(118, '0')));
-    EXPECT_EQ(got[479], Frame("C479,0," + Bytes(116, '0') + "21"));
-    // "M" frames of 100 columns of 8 characters, each naming its first column.
-    ColPic b(250, 32);
-    b.Ink(249, 3, 0x0A);
-    got.clear();
-    EXPECT_EQ(iImageBFrames(&b.img, Collect, &got), 0);
-    EXPECT_EQ(got, (std::vector<Bytes>{Frame("M0,0,4," + Bytes(800, '0')), Frame("M100,0,4," + Bytes(800, '0')),
-                                       Frame("M200,0,4," + Bytes(398, '0') + "A0")}));
-}
-
 // (The head, number, kanji name, birth date and sex lines, and broken
 // settings files, are rows of the bad input table.)
 TEST(CharSet, LayoutPiecesAndSexWords)
@@ -229,9 +205,7 @@ TEST(CharSet, LayoutPiecesAndSexWords)
     }
     // The sex word follows counted line 2 of the print style file; without a value there, the long words.
     const std::tuple<std::string, char, const char *> styles[] = {
-        {"x,\n1,\n0,\n", '1', "男"},  {";c\n;c\nx,\n1,\n0,\n", '2', "女"}, {"x,\n1,\n1,\n", '2', "女性"},
-        {"x,\n1,\n,\n", '1', "男性"}, {"x,\n1,\n", '2', "女性"},
-    };
+        {";c\n;c\nx,\n1,\n0,\n", '2', "女"}, {"x,\n1,\n1,\n", '2', "女性"}, {"x,\n1,\n,\n", '1', "男性"}};
     for (auto [style, sex, word] : styles) {
         FILE *fp = fmemopen(style.data(), style.size(), "r");
         EXPECT_STREQ(szSexWord(sex, iSexStyle(fp)), word) << style;
@@ -244,7 +218,6 @@ TEST(CharSet, LayoutPiecesAndSexWords)
 // link's traffic is on the line's log, left out here).
 TEST(Commands, FramesAndLog)
 {
-    auto put = [](char style) { return [=](int s) { return m_iCardPut(Patient(style), s); }; };
     auto nosex = [](int s) {
         T_PAT_INF p = Patient();
         p.cSEX = 0;
@@ -262,11 +235,10 @@ TEST(Commands, FramesAndLog)
         {m_iBufClearAll, R, 0, Acked(sample::kClearAll), clear},
         {m_iBufClear, R, 0, Acked("02 40 03 43"), clear},
         {[](int s) { return m_iLEDSet(s, 1); }, R, 0, Acked(sample::kLedOn), led},
-        {[](int s) { return m_iLEDSet(s, 0); }, R, 0, Acked(sample::kLedOff), led},
         {m_iPrtReset, R, 0, Acked(sample::kReset), "プリンターリセット|プリンターリセット成功"},
-        {put('0'), R, 0, Acked(sample::kAppend), append},
-        {put('1'), R, 0, Acked(sample::kRewrite), rewrite},
-        {put('\0'), R, 0, Acked(sample::kRewrite), rewrite},
+        {[](int s) { return m_iCardPut(Patient('0'), s); }, R, 0, Acked(sample::kAppend), append},
+        {[](int s) { return m_iCardPut(Patient('1'), s); }, R, 0, Acked(sample::kRewrite), rewrite},
+        {[](int s) { return m_iCardPut(Patient('\0'), s); }, R, 0, Acked(sample::kRewrite), rewrite},
         {[](int s) { return m_iWrite(Patient(), s); }, R, 0,
          Acked(sample::Record()) + "|" + Acked(sample::kWriteStandby),
          "磁気書込開始|磁気書込成功|磁気書込＋待機開始|磁気書込＋待機成功"},
@@ -276,8 +248,9 @@ TEST(Commands, FramesAndLog)
         {m_iStsChk, zeros + "10000", 0, stsWire, sts},
         // A reply too short to hold both the card and the cover is no status.
         {m_iStsChk, zeros + "1000", -1, stsWire, "ステータスチェック開始|× ステータスチェック失敗"},
-        // Whole pictures: one "C" frame a column, "M" frames of whole columns; L
-        // takes columns of up to 59 bytes, B of 63, both of 1 bit.
+        // Whole pictures: one "C" frame a column (of up to 59 bytes, which still
+        // fit the 128 of a frame), "M" frames of whole columns (up to 63 bytes).
+        {Set(m_iImageLSet, 1, 472, 1, 0x12), R, 0, Acked(W("C0,0,21" + Bytes(116, '0'))), image},
         {Set(m_iImageLSet, 3, 16), R, 0,
          Acked(W("C0,0,0000")) + "|" + Acked(W("C1,0,0000")) + "|" + Acked(W("C2,0,0000")), image},
         {Set(m_iImageBSet, 1, 8, 1, 0x81), R, 0, Acked(W("M0,0,1,18")), image},
