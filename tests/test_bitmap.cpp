@@ -68,7 +68,7 @@ TEST(BmpFile, EveryLayoutReadsTopRowFirstAndWritesBackByteForByte)
         pic.bitCnt = static_cast<uint16_t>(l[0]), pic.width = l[1], pic.height = l[2], pic.infoLen = l[3];
         pic.palette = random(l[4]);
         std::string rows;
-        for (int r = 0; r < l[2]; r++) rows += pic.rows.emplace_back(random(vt::BmpRowBytes(l[1], l[0])));
+        for (int r = 0; r < l[2]; r++) rows += pic.rows.emplace_back(random((l[1] * l[0] + 7) / 8));
         const std::string file = vt::BuildBmp(pic);
         Loaded in;
         vt::CaptureFd err(2);

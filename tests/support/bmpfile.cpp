@@ -4,26 +4,19 @@
 
 namespace vt {
 
-namespace {
-void PutLe(std::string &file, size_t at, uint32_t value, size_t n)
+static void PutLe(std::string &file, size_t at, uint32_t value, size_t n)
 {
     if (file.size() < at + n) file.resize(at + n, '\0');
     for (size_t i = 0; i < n; i++) file[at + i] = static_cast<char>(value >> (8 * i));
 }
-}  // namespace
-
 void PutLe16(std::string &file, size_t offset, uint16_t value) { PutLe(file, offset, value, 2); }
 void PutLe32(std::string &file, size_t offset, uint32_t value) { PutLe(file, offset, value, 4); }
 
-int64_t BmpRowBytes(int64_t width, int bitCnt)
-{
-    const int64_t per = bitCnt > 0 && bitCnt <= 8 ? 8 / bitCnt : 0;  // pixels a byte
-    return per ? (width + per - 1) / per : width * (bitCnt == 32 ? 4 : 3);
-}
-
 std::string BuildBmp(const BmpPicture &pic)
 {
-    const int64_t rowBytes = BmpRowBytes(pic.width, pic.bitCnt), height = std::max<int64_t>(pic.height, 0);
+    // Bytes of a row in memory: 16-bit pixels take 3 bytes, as in the tool.
+    const int64_t rowBytes = pic.bitCnt == 16 ? pic.width * 3 : (pic.width * pic.bitCnt + 7) / 8;
+    const int64_t height = std::max<int64_t>(pic.height, 0);
     // Rows of up to 8 bits fill to 4 bytes; 24-bit rows carry width % 4 bytes of fill.
     const int64_t stride = pic.bitCnt <= 8 ? (rowBytes + 3) / 4 * 4 : rowBytes + (pic.bitCnt == 32 ? 0 : pic.width % 4);
     const size_t n = pic.infoLen == 12 ? 2 : 4;  // bytes of width and height
@@ -34,7 +27,7 @@ std::string BuildBmp(const BmpPicture &pic)
     PutLe(info, 4 + 2 * n, 1, 2);
     PutLe(info, 6 + 2 * n, pic.bitCnt, 2);
     if (n == 4) {
-        const int64_t fields[][2] = {{20, stride * height}, {24, 2835}, {28, 2835}, {36, 0}};  // offset, value
+        const int64_t fields[][2] = {{20, stride * height}, {24, 2835}, {28, 2835}};  // offset, value
         for (const auto &f : fields) PutLe(info, static_cast<size_t>(f[0]), static_cast<uint32_t>(f[1]), 4);
         info.resize(std::max<size_t>(pic.infoLen, 16));
     }
@@ -42,12 +35,11 @@ std::string BuildBmp(const BmpPicture &pic)
     for (int64_t r = height - 1; r >= 0; r--) {
         std::string row = r < static_cast<int64_t>(pic.rows.size()) ? pic.rows[r] : std::string();
         row.resize(static_cast<size_t>(rowBytes), '\0');
-        pixels += row + std::string(static_cast<size_t>(stride - rowBytes), '\0');
+        pixels += row.append(static_cast<size_t>(stride - rowBytes), '\0');
     }
     const uint32_t offset = static_cast<uint32_t>(14 + info.size() + pic.palette.size());
     std::string file = "BM";
     PutLe(file, 2, static_cast<uint32_t>(offset + pixels.size()), 4);
-    PutLe(file, 6, 0, 4);
     PutLe(file, 10, offset, 4);
     return file + info + pic.palette + pixels;
 }

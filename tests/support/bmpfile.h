@@ -13,12 +13,11 @@ namespace vt {
 struct BmpPicture {
     int64_t width = 0, height = 0;  // rows stored bottom up in the file, as usual
     uint16_t bitCnt = 1;
-    std::vector<std::string> rows;  // top first, each BmpRowBytes long; fill added, missing rows zero
+    std::vector<std::string> rows;  // top first, as held in memory; fill added, missing rows zero
     std::string palette;            // bytes between the info header and the rows
     uint32_t infoLen = 40;          // 12: the core header (16-bit sizes); else the 32-bit layout
 };
 
-int64_t BmpRowBytes(int64_t width, int bitCnt);  // bytes of one row in memory
 std::string BuildBmp(const BmpPicture &pic);
 std::string MonoPalette();  // 8 bytes: index 0 white, 1 black
 // A 1-bit file of a drawing (one string a row, '#' ink), with MonoPalette().

@@ -7,9 +7,9 @@ namespace vt {
 
 std::vector<std::string> ReadMonoBmp(const std::string &file)
 {
-    auto le = [&file](size_t at, int bytes) {
+    auto le = [&file](size_t at, int n) {  // little-endian, n bytes
         uint32_t v = 0;
-        for (int i = bytes - 1; i >= 0; i--) v = v << 8 | static_cast<unsigned char>(file[at + i]);
+        while (n-- > 0) v = v << 8 | static_cast<unsigned char>(file[at + n]);
         return v;
     };
     if (file.size() < 34 || file.compare(0, 2, "BM") != 0) return {};
