@@ -35,18 +35,15 @@ int Collect(void *ctx, char *snd, int len)
     return 0;
 }
 
-// A 1-bit picture already in column form, white but for the bytes inked.
+// A 1-bit picture already in column form, white but for the bytes inked, in the sample patient's record.
 struct ColPic {
     std::vector<unsigned char> data;
-    Image img;
-    ColPic(uint32_t w, uint32_t h, uint32_t bits = 1) : data(w * ((h + 7) / 8) + 1, 0), img{h, w, bits, data.data()} {}
-    void Ink(int col, int byteRow, int v) { data[col * ((img.height + 7) / 8) + byteRow] = static_cast<uint8_t>(v); }
-    T_PAT_INF Pat() const
+    T_PAT_INF pat = Patient();
+    ColPic(uint32_t w, uint32_t h, uint32_t bits = 1) : data(w * ((h + 7) / 8) + 1, 0)
     {
-        T_PAT_INF p = Patient();
-        p.stImg = img;
-        return p;
+        pat.stImg = {h, w, bits, data.data()};
     }
+    void Ink(int col, int byteRow, int v) { data[col * ((pat.stImg.height + 7) / 8) + byteRow] = uint8_t(v); }
 };
 
 Bytes Acked(const Bytes &frame) { return frame + "|06"; }  // a frame and the ACK that answers it
@@ -57,7 +54,7 @@ std::function<int(int)> Set(int (*set)(T_PAT_INF, int), uint32_t w, uint32_t h, 
     return [=](int s) {
         ColPic pic(w, h, bits);
         pic.Ink(0, 0, first);
-        return set(pic.Pat(), s);
+        return set(pic.pat, s);
     };
 }
 
@@ -140,10 +137,10 @@ TEST(ImageBlk, BandsSpansAndFramesOfThePicture)
         for (const Ink &i : ink)
             for (int col = i[0]; col <= i[1]; col++) pic.Ink(col, i[2], i[3]);
         int n = -1;
-        ImgBlock *blk = m_GetImageBlk(pic.Pat(), &n);
+        ImgBlock *blk = m_GetImageBlk(pic.pat, &n);
         ASSERT_NE(blk, nullptr) << w << " x " << h;
         std::vector<Bytes> got;
-        EXPECT_EQ(iImageBlkFrames(&pic.img, blk, n, Collect, &got), 0);
+        EXPECT_EQ(iImageBlkFrames(&pic.pat.stImg, blk, n, Collect, &got), 0);
         EXPECT_EQ(got, frames) << w << " x " << h;
         vImgBlkFree(blk, n);
     }
@@ -163,36 +160,31 @@ TEST(ImageBlk, BlocksOutsideThePictureSendNothing)
         BlockX x{x0, x1};
         ImgBlock b{1, y0, y1, &x};
         std::vector<Bytes> frames;
-        EXPECT_EQ(iImageBlkFrames(&pic.img, &b, 1, Collect, &frames), ret)
+        EXPECT_EQ(iImageBlkFrames(&pic.pat.stImg, &b, 1, Collect, &frames), ret)
             << y0 << ".." << y1 << ", " << x0 << ".." << x1;
         EXPECT_EQ(frames.size(), ret == 0 ? 2u : 0u);  // 100 columns a frame
     }
 }
 
-// (The head, number, kanji name, birth date and sex lines, and broken
-// settings files, are rows of the bad input table.)
+// The number line without attribute (no number), the birth date, sex and
+// kana lines, and line 6 with positions only. (The other lines and broken
+// settings files are rows of the bad input table.)
 TEST(CharSet, LayoutPieces)
 {
-    T_PAT_INF p = Patient();
-    strcpy(p.szNameKANJI, "漢字");
-    const std::tuple<std::string, int, Bytes> layouts[] = {
-        // layout file, room, frame through ETX
-        {"\n5,6,\n", 896, Frame("A,5,6")},  // the number line without attribute: no number
-        {"\n\n\n1,2,a,\n3,4,b,\n5,6,c,\n", 896,
-         Frame("A\x1BX001\x1BY002\x1B"
-               "EaB\x1BX003\x1BY004\x1B"
-               "EbS\x1BX005\x1BY006\x1B"
-               "Ecヤマダ　タロウ")},
-        {"\n\n\n\n\n\n9,8,K,\n", 896, Frame("A\x1BX009\x1BY008")},  // line 6 has positions only
-        {"0,\n", 3, "-1"},                                          // no room for STX, ETX and block check
-    };
-    for (auto [file, room, want] : layouts) {
+    const T_PAT_INF p = Patient();
+    auto layout = [&p](std::string file, int room) {
         FILE *fp = fmemopen(file.data(), file.size(), "r");
         char snd[896] = {};
         const int len = iCharSetLayout(fp, &p, "B", "S", snd, room);
         fclose(fp);
-        EXPECT_EQ(vt::ToHex(len > 0 ? Bytes(snd, len) : std::to_string(len)), vt::ToHex(want)) << file;
-    }
+        return vt::ToHex(len > 0 ? Bytes(snd, len) : std::to_string(len));
+    };
+    EXPECT_EQ(layout("\n5,6,\n\n1,2,a,\n3,4,b,\n5,6,c,\n9,8,K,\n", 896),
+              vt::ToHex(Frame("A,5,6\x1BX001\x1BY002\x1B"
+                              "EaB\x1BX003\x1BY004\x1B"
+                              "EbS\x1BX005\x1BY006\x1B"
+                              "Ecヤマダ　タロウ\x1BX009\x1BY008")));
+    EXPECT_EQ(layout("0,\n", 3), vt::ToHex("-1"));  // no room for STX, ETX and block check
 }
 
 // The machine answers every frame with ACK and the row's result reply; each
