@@ -103,12 +103,11 @@ TEST(BmpFile, RefusalsOfTheWriterAndOfBuffersPast31Bits)
 // the low bits; wider pixels are kept whole.
 TEST(ImageColumns, PicturesOfEveryDepthTakeTheColumnForm)
 {
+    // width, height, bits, rows, columns
     const std::tuple<uint32_t, uint32_t, uint32_t, const char *, const char *> cases[] = {
-        // width, height, bits
         {2, 3, 4, "12 34 56", "31 05 42 06"},
         {3, 2, 8, "0A 0B 0C 1A 1B 1C", "0A 1A 0B 1B 0C 1C"},
-        {2, 2, 24, "01 02 03 04 05 06 11 12 13 14 15 16", "01 02 03 11 12 13 04 05 06 14 15 16"},
-    };
+        {2, 2, 24, "01 02 03 04 05 06 11 12 13 14 15 16", "01 02 03 11 12 13 04 05 06 14 15 16"}};
     for (const auto &[width, height, bits, rows, columns] : cases) {
         Owned o(width, height, bits, vt::Hex(rows));
         ASSERT_EQ(ImageRowToCol(&o.img), 0) << bits;
@@ -130,8 +129,8 @@ TEST(ImageColumns, OneBitPicturesAgainstTheTestsOwnPacking)
         std::string want(colBytes * w, '\0');
         for (uint32_t x = 0; x < w; x++)
             for (uint32_t y = 0; y < h; y++)
-                if ((static_cast<unsigned char>(rows[y * rowBytes + x / 8]) >> (7 - x % 8)) & 1)
-                    want[x * colBytes + y / 8] = static_cast<char>(want[x * colBytes + y / 8] | 1 << (y % 8));
+                want[x * colBytes + y / 8] |= (static_cast<uint8_t>(rows[y * rowBytes + x / 8]) >> (7 - x % 8) & 1)
+                                              << y % 8;
         Owned o(w, h, 1, rows);
         int n = -1;
         for (uint32_t y = 1; w > 0 && y <= h; y += 7)
