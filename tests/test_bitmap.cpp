@@ -88,12 +88,14 @@ TEST(BmpFile, RefusalsOfTheWriterAndOfBuffersPast31Bits)
     vt::TempDir dir;
     const std::string noDir = dir.file("no/such.bmp"), out = dir.file("out.bmp");
     vt::CaptureFd err(2);
-    // The full disk shows when the file is closed; bit counts without a file layout are refused before it is made.
+    // The full disk shows when the file is closed; no headers, or a bit count without a file layout, is refused
+    // before the file is made.
     std::string got = std::to_string(WriteBmp(noDir.c_str(), &in.header, &in.img)) +
                       std::to_string(WriteBmp("/dev/full", &in.header, &in.img));
+    got += std::to_string(WriteBmp(out.c_str(), nullptr, &in.img));  // no headers
     for (uint32_t bits : {0u, 2u, 16u, 33u})
         in.img.bitCnt = bits, got += std::to_string(WriteBmp(out.c_str(), &in.header, &in.img));
-    EXPECT_EQ(got + (access(out.c_str(), F_OK) == 0 ? " and a file" : ""), "111111");
+    EXPECT_EQ(got + (access(out.c_str(), F_OK) == 0 ? " and a file" : ""), "1111111");
     // Rows that fit 31 bits do not make a picture that does: 2^28 bytes a row, 2^31 in all.
     EXPECT_EQ(CreateImageDatBuff(0x7FFFFFFF, 8, 1), nullptr);
     EXPECT_EQ(err.Finish(), "WriteBmp: " + noDir + " could not open.CreateImageDatBuff:Allocation error\n");

@@ -164,6 +164,13 @@ TEST(ImageBlk, BlocksOutsideThePictureSendNothing)
             << y0 << ".." << y1 << ", " << x0 << ".." << x1;
         EXPECT_EQ(frames.size(), ret == 0 ? 2u : 0u);  // 100 columns a frame
     }
+    // Nor a band count below 0, bands without their array, or a picture without its pixels.
+    ImgBlock none{};
+    EXPECT_EQ(iImageBlkFrames(&pic.pat.stImg, &none, -1, Collect, nullptr), -99);
+    EXPECT_EQ(iImageBlkFrames(&pic.pat.stImg, nullptr, 1, Collect, nullptr), -99);
+    pic.pat.stImg.data = nullptr;
+    int n = -1;
+    EXPECT_EQ(m_GetImageBlk(pic.pat, &n), nullptr);
 }
 
 // The number line without attribute (no number), the birth date, sex and
