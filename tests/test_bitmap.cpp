@@ -178,7 +178,11 @@ TEST(ImageColumns, IndexesLayoutsAndMissingPixelsAreRefused)
         EXPECT_EQ(got, op == 't' ? "-1" : "<null>") << op << bits << " " << arg;
         EXPECT_EQ(err.Finish(), message);
     }
-    int none = 0;
+    // Counting ink by byte-row never reads past a column: columns 01 00 | 00 00 | FF 10.
+    Owned o(3, 16, 1, vt::Hex("01 00 00 00 FF 10"));
+    int rows[4] = {0, 0, 0, 0}, none = 0;
+    GetHist(&o.img, 0, 0, 3, 4, rows, 0);
+    EXPECT_EQ(std::vector<int>(rows, rows + 4), (std::vector<int>{2, 1, 0, 0}));
     BlockX *spans = ModifyBlock(nullptr, 16, &none);
     EXPECT_NE(spans, nullptr);
     free(spans);

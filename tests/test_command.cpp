@@ -121,7 +121,8 @@ TEST(ImageBlk, BandsSpansAndFramesOfThePicture)
         // 15 empty columns between two spans join them, 16 do not.
         {64, 8, {{0, 0, 0, 1}, {16, 16, 0, 1}}, {Frame("M0,0,1,10" + Bytes(30, '0') + "1000")}},
         {64, 8, {{0, 0, 0, 1}, {17, 17, 0, 1}}, {Frame("M0,0,1,1000"), Frame("M17,0,1,1000")}},
-        {8, 24, {{0, 0, 0, 1}, {0, 0, 2, 1}}, {Frame("M0,0,2,10000000"), Frame("M0,2,1,1000")}},  // two bands
+        // Two bands, each cut into spans by its own byte-rows alone.
+        {64, 24, {{0, 0, 0, 1}, {40, 40, 2, 1}}, {Frame("M0,0,2,10000000"), Frame("M40,2,1,1000")}},
         // A band of 4 byte-rows, a span of 250 columns: 100 columns a frame.
         {300,
          64,
