@@ -164,8 +164,7 @@ TEST(ImageColumns, IndexesLayoutsAndMissingPixelsAreRefused)
         {'r', 2, 1, true, ""},
         {'r', 1, 1, false, ""},
         {'t', 7, 0, true, "GetImageCol:認識できないイメージ(7bit)\nImageRowToCol:1番目列データは存在しません.\n"},
-        {'t', 1, 0, false, "GetImageCol:Image = NULL\nImageRowToCol:1番目列データは存在しません.\n"},
-    };
+        {'t', 1, 0, false, "GetImageCol:Image = NULL\nImageRowToCol:1番目列データは存在しません.\n"}};
     for (const auto &[op, bits, arg, pixels, message] : cases) {
         Owned o(16, 8, bits, std::string(512, '\x5A'));
         if (!pixels) FreeImage(&o.img);
