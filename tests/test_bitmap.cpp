@@ -1,13 +1,13 @@
-// Card pictures from BMP files: every accepted layout read and written back
-// byte for byte, and the writer's refusals. (Broken files are rows of the
-// bad input table, which runs the whole program on each.)
+// Card pictures: BMP layouts read and written back, and the column form the
+// machine takes. (Broken files are rows of the bad input table, which runs
+// the whole tool; bands and spans show in the image frames.)
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
+#include <unistd.h>
 
+#include <climits>
+#include <cstring>
 #include <random>
-#include <string>
-#include <vector>
 
 #include "bitmap.h"
 #include "bmpfile.h"
@@ -19,167 +19,172 @@ namespace {
 struct Loaded {
     HeaderInfo header{nullptr, nullptr, nullptr};
     Image img{0, 0, 0, nullptr};
-    ~Loaded()
+    ~Loaded() { FreeImage(&img), FreeHeader(&header); }
+    int Read(const std::string &file)
     {
-        FreeImage(&img);
-        FreeHeader(&header);
+        vt::TempDir dir;
+        vt::WriteFile(dir.file("in.bmp"), file);
+        return ReadBmp(dir.file("in.bmp").c_str(), &header, &img);
     }
-    int Read(const std::string &path) { return ReadBmp(path.c_str(), &header, &img); }
 };
 
-std::string Bytes(const unsigned char *p, size_t n) { return std::string(reinterpret_cast<const char *>(p), n); }
+// A picture in row form on the heap, as ReadBmp leaves it.
+struct Owned {
+    Image img;
+    Owned(uint32_t w, uint32_t h, uint32_t bits, const std::string &b)
+        : img{h, w, bits, static_cast<unsigned char *>(memcpy(malloc(b.size() + 1), b.data(), b.size()))}
+    {
+    }
+    ~Owned() { FreeImage(&img); }
+};
+
+std::string Random(int64_t n)
+{
+    static std::mt19937 rng(7);
+    std::string s(static_cast<size_t>(n), '\0');
+    for (auto &c : s) c = static_cast<char>(rng());
+    return s;
+}
+std::string Str(const unsigned char *p, size_t n) { return std::string(reinterpret_cast<const char *>(p), n); }
+// A row or column the library handed over, as bytes; freed when it is the caller's.
+std::string Take(unsigned char *p, const int &n, bool owned)
+{
+    std::string s = p ? Str(p, static_cast<size_t>(n)) : "<null>";
+    if (owned) free(p);
+    return s;
+}
 
 TEST(BmpFile, EveryLayoutReadsTopRowFirstAndWritesBackByteForByte)
 {
-    // Widths 1, 5, 31, 33 give every amount of row fill.
-    const struct {
-        int bits, width, height;
-        uint32_t infoLen;
-        size_t palette;
-    } layouts[] = {
-        {1, 1, 3, 40, 8},  {1, 5, 4, 40, 8},  {1, 31, 2, 40, 8},  {1, 33, 5, 40, 8}, {1, 33, 3, 12, 6},
+    // Widths 1, 5, 31, 33 give every amount of row fill; 16 bytes of info header hold the bit count.
+    const int layouts[][5] = {
+        // bits, width, height, info header, colour table bytes
+        {1, 1, 3, 40, 8},  {1, 5, 4, 16, 8},  {1, 31, 2, 40, 8},  {1, 33, 5, 40, 8}, {1, 33, 3, 12, 6},
         {1, 16, 2, 40, 0}, {4, 5, 3, 40, 64}, {8, 3, 2, 124, 16}, {24, 5, 3, 40, 0}, {24, 31, 2, 108, 0},
-        {24, 2, 2, 12, 0}, {32, 3, 2, 40, 0}, {1, 8, 0, 40, 8},
-    };
-    vt::TempDir dir;
-    std::mt19937 rng(7);
-    auto random = [&rng](size_t n) {
-        std::string s(n, '\0');
-        for (auto &c : s) {
-            c = static_cast<char>(rng());
-        }
-        return s;
+        {24, 2, 2, 12, 0}, {32, 3, 2, 40, 0}, {1, 8, 0, 40, 8},   {1, 0, 8, 40, 8},
     };
     for (const auto &l : layouts) {
-        SCOPED_TRACE(testing::Message() << l.bits << " bit, " << l.width << " x " << l.height << ", info "
-                                        << l.infoLen);
-        vt::BmpPicture pic;
-        pic.width = l.width;
-        pic.height = l.height;
-        pic.bitCnt = static_cast<uint16_t>(l.bits);
-        pic.infoLen = l.infoLen;
-        pic.palette = random(l.palette);
+        SCOPED_TRACE(testing::PrintToString(std::vector<int>(l, l + 5)));
+        vt::BmpPicture pic{l[1], l[2], static_cast<uint16_t>(l[0]), {}, Random(l[4]), static_cast<uint32_t>(l[3])};
         std::string rows;
-        for (int r = 0; r < l.height; r++) {
-            pic.rows.push_back(random(static_cast<size_t>(vt::BmpRowBytes(l.width, l.bits))));
-            rows += pic.rows.back();
-        }
+        for (int r = 0; r < l[2]; r++) rows += pic.rows.emplace_back(Random((l[1] * l[0] + 7) / 8));
         const std::string file = vt::BuildBmp(pic);
-        vt::WriteFile(dir.file("in.bmp"), file);
-
         Loaded in;
-        vt::CaptureFd err(2);
-        ASSERT_EQ(in.Read(dir.file("in.bmp")), 0);
-        EXPECT_EQ(err.Finish(), "");
-        EXPECT_EQ(
-            std::to_string(in.img.width) + "x" + std::to_string(in.img.height) + "x" + std::to_string(in.img.bitCnt),
-            std::to_string(l.width) + "x" + std::to_string(l.height) + "x" + std::to_string(l.bits));
-        EXPECT_EQ(vt::ToHex(Bytes(in.img.data, rows.size())), vt::ToHex(rows));
-        EXPECT_EQ(in.header.clrPallet ? Bytes(in.header.clrPallet, l.palette) : "<none>",
-                  l.palette ? pic.palette : "<none>");
-
+        ASSERT_EQ(in.Read(file), 0);
+        EXPECT_EQ(std::vector<uint32_t>({in.img.bitCnt, in.img.width, in.img.height}), std::vector<uint32_t>(l, l + 3));
+        EXPECT_EQ(vt::ToHex(Str(in.img.data, rows.size())), vt::ToHex(rows));
+        EXPECT_EQ(in.header.clrPallet ? Str(in.header.clrPallet, pic.palette.size()) : "-", l[4] ? pic.palette : "-");
+        vt::TempDir dir;
         ASSERT_EQ(WriteBmp(dir.file("out.bmp").c_str(), &in.header, &in.img), 0);
         EXPECT_EQ(vt::ReadFile(dir.file("out.bmp")), file);
-        for (int i = 0; i < 2; i++) {  // releasing twice does nothing the second time
-            FreeImage(&in.img);
-            FreeHeader(&in.header);
-        }
+        FreeImage(&in.img), FreeHeader(&in.header);  // the destructor's second release does nothing
     }
 }
 
-// Files that are odd but hold a picture the machine takes: the drawing as the
-// reader leaves it, read back by the tests' own unpacking (byte k of a row
-// holds pixels 8k to 8k+7, the leftmost in the high bit; index 1 is ink).
-TEST(BmpFile, OddFilesTheMachineTakesReadAsDrawn)
+TEST(BmpFile, RefusalsOfTheWriterAndOfBuffersPast31Bits)
 {
-    const std::vector<std::string> bars(8, "#.#.#.#.##..##..");
-    auto mono = [](int64_t w, int64_t h, const std::vector<std::string> &art, uint32_t info = 40,
-                   const std::string &palette = vt::MonoPalette()) {
-        vt::BmpPicture p;
-        p.width = w, p.height = h, p.rows = vt::MonoRows(art), p.palette = palette, p.infoLen = info;
-        return vt::BuildBmp(p);
-    };
-    std::vector<std::string> corners(512, std::string(480, '.')), inverted;
-    corners[0][0] = corners[0][479] = corners[511][0] = corners[511][479] = '#';
-    for (std::string row : bars) {
-        for (auto &ch : row) ch = ch == '#' ? '.' : '#';
-        inverted.push_back(row);
-    }
-    const std::vector<std::string> core = {"#...............................#", ".#.............................#.",
-                                           "..#############################.."};
-    std::string offset0 = mono(16, 8, bars);
-    vt::PutLe32(offset0, 10, 0);
-    const struct {
-        const char *what;
-        std::string file;
-        int64_t width, height;
-        std::vector<std::string> art;
-    } cases[] = {
-        {"width 0", mono(0, 8, {}), 0, 8, {}},
-        {"height 0", mono(16, 0, {}), 16, 0, {}},
-        {"core header, 33 x 3", mono(33, 3, core, 12), 33, 3, core},
-        // The rows read from the wrong place: the colour table (white, black)
-        // is taken for the bottom two rows and the picture moves up by two.
-        {"pixel-data offset 0",
-         offset0,
-         16,
-         8,
-         {bars[0], bars[0], bars[0], bars[0], bars[0], bars[0], "................", "################"}},
-        {"a colour table of 70000 bytes", mono(16, 8, bars, 40, vt::MonoPalette() + std::string(70000 - 8, '\x55')), 16,
-         8, bars},
-        {"480 x 512, ink in the corners", vt::MonoBmp(corners), 480, 512, corners},
-        {"colour table black, white", mono(16, 8, inverted, 40, std::string("\0\0\0\0\xFF\xFF\xFF\0", 8)), 16, 8,
-         inverted},
-    };
-    vt::TempDir dir;
-    for (const auto &c : cases) {
-        vt::WriteFile(dir.file("odd.bmp"), c.file);
-        Loaded in;
-        ASSERT_EQ(in.Read(dir.file("odd.bmp")), 0) << c.what;
-        ASSERT_EQ(in.img.width, c.width) << c.what;
-        ASSERT_EQ(in.img.height, c.height) << c.what;
-        char why[128];
-        EXPECT_EQ(iBmpCheck(&in.img, why, sizeof why), 0) << c.what << ": " << why;
-        std::vector<std::string> art;
-        const int64_t stride = vt::BmpRowBytes(c.width, 1);
-        for (int64_t y = 0; y < c.height; y++) {
-            art.emplace_back();
-            for (int64_t x = 0; x < c.width; x++)
-                art.back() += in.img.data[y * stride + x / 8] >> (7 - x % 8) & 1 ? '#' : '.';
-        }
-        EXPECT_EQ(art, c.height && c.width ? c.art : std::vector<std::string>(c.height, "")) << c.what;
-    }
-}
-
-// Rows that fit 31 bits do not make a picture that does: 2^28 bytes a row, 2^31 in all.
-TEST(BmpFile, PixelBufferPast31BitsIsRefusedNotCut)
-{
-    vt::CaptureFd err(2);
-    EXPECT_EQ(CreateImageDatBuff(0x7FFFFFFF, 8, 1), nullptr);
-    EXPECT_EQ(err.Finish(), "CreateImageDatBuff:Allocation error\n");
-}
-
-TEST(BmpFile, WriterRefusesUnreadableLayoutsFailedOpensAndFullDisks)
-{
-    vt::TempDir dir;
-    vt::WriteFile(dir.file("a.bmp"), vt::MonoBmp({"#.", ".#"}));
     Loaded in;
-    ASSERT_EQ(in.Read(dir.file("a.bmp")), 0);
-
-    const std::string noDir = dir.file("no/such.bmp");
+    ASSERT_EQ(in.Read(vt::MonoBmp({"#.", ".#"})), 0);
+    vt::TempDir dir;
+    const std::string noDir = dir.file("no/such.bmp"), out = dir.file("out.bmp");
     vt::CaptureFd err(2);
-    EXPECT_EQ(WriteBmp(noDir.c_str(), &in.header, &in.img), 1);
-    EXPECT_EQ(err.Finish(), "WriteBmp: " + noDir + " could not open.");
-    // Buffered writes meet the full disk when the file is closed.
-    EXPECT_EQ(WriteBmp("/dev/full", &in.header, &in.img), 1);
+    // The full disk shows when the file is closed; no headers, or a bit count without a file layout, is refused
+    // before the file is made.
+    std::string got = std::to_string(WriteBmp(noDir.c_str(), &in.header, &in.img)) +
+                      std::to_string(WriteBmp("/dev/full", &in.header, &in.img));
+    got += std::to_string(WriteBmp(out.c_str(), nullptr, &in.img));  // no headers
+    for (uint32_t bits : {0u, 2u, 16u, 33u})
+        in.img.bitCnt = bits, got += std::to_string(WriteBmp(out.c_str(), &in.header, &in.img));
+    EXPECT_EQ(got + (access(out.c_str(), F_OK) == 0 ? " and a file" : ""), "1111111");
+    // Rows that fit 31 bits do not make a picture that does: 2^28 bytes a row, 2^31 in all.
+    EXPECT_EQ(CreateImageDatBuff(0x7FFFFFFF, 8, 1), nullptr);
+    EXPECT_EQ(err.Finish(), "WriteBmp: " + noDir + " could not open.CreateImageDatBuff:Allocation error\n");
+}
 
-    const std::string out = dir.file("out.bmp");
-    for (uint32_t bits : {0u, 2u, 16u, 33u}) {
-        in.img.bitCnt = bits;
-        EXPECT_EQ(WriteBmp(out.c_str(), &in.header, &in.img), 1) << bits;
+// Up to 8 bits a pixel, a column byte packs 8 / bits rows, the upper row in
+// the low bits; wider pixels are kept whole.
+TEST(ImageColumns, PicturesOfEveryDepthTakeTheColumnForm)
+{
+    // width, height, bits, rows, columns
+    const std::tuple<uint32_t, uint32_t, uint32_t, const char *, const char *> cases[] = {
+        {2, 3, 4, "12 34 56", "31 05 42 06"},
+        {3, 2, 8, "0A 0B 0C 1A 1B 1C", "0A 1A 0B 1B 0C 1C"},
+        {2, 2, 24, "01 02 03 04 05 06 11 12 13 14 15 16", "01 02 03 11 12 13 04 05 06 14 15 16"}};
+    for (const auto &[width, height, bits, rows, columns] : cases) {
+        Owned o(width, height, bits, vt::Hex(rows));
+        ASSERT_EQ(ImageRowToCol(&o.img), 0) << bits;
+        EXPECT_EQ(vt::ToHex(Str(o.img.data, vt::Hex(columns).size())), columns);
     }
-    struct stat st;
-    EXPECT_NE(stat(out.c_str(), &st), 0);  // refused before the file was made
+}
+
+// Random 1-bit pictures up to the machine's 480 x 512 (where the column form
+// takes more bytes than the rows) against the test's own packing: byte k of a
+// column holds rows 8k to 8k+7, the upper row in the low bit. Rows and
+// columns cut from the row form, and columns found in the column form.
+TEST(ImageColumns, OneBitPicturesAgainstTheTestsOwnPacking)
+{
+    const uint32_t sizes[][2] = {{1, 1}, {9, 17}, {33, 10}, {16, 1}, {480, 100}, {480, 512}, {0, 5}, {5, 0}};
+    for (const auto &sz : sizes) {
+        const uint32_t w = sz[0], h = sz[1], rowBytes = (w + 7) / 8, colBytes = (h + 7) / 8;
+        SCOPED_TRACE(testing::Message() << w << " x " << h);
+        const std::string rows = Random(rowBytes * h);
+        std::string want(colBytes * w, '\0');
+        for (uint32_t x = 0; x < w; x++)
+            for (uint32_t y = 0; y < h; y++)
+                want[x * colBytes + y / 8] |= (static_cast<uint8_t>(rows[y * rowBytes + x / 8]) >> (7 - x % 8) & 1)
+                                              << y % 8;
+        Owned o(w, h, 1, rows);
+        int n = -1;
+        for (uint32_t y = 1; w > 0 && y <= h; y += 7)
+            EXPECT_EQ(Take(GetImageRow(&o.img, int(y), &n), n, true), rows.substr((y - 1) * rowBytes, rowBytes));
+        for (uint32_t x = 0; x < w; x += 7)
+            ASSERT_EQ(Take(GetImageCol(&o.img, int(x + 1), &n), n, true), want.substr(x * colBytes, colBytes));
+        ASSERT_EQ(ImageRowToCol(&o.img), 0);
+        EXPECT_EQ(vt::ToHex(Str(o.img.data, want.size())), vt::ToHex(want));
+        for (uint32_t x = 0; x < w; x += 7)
+            EXPECT_EQ(Take(GetDatCol(&o.img, int(x), &n), n, false), want.substr(x * colBytes, colBytes));
+    }
+}
+
+// Columns count from 1 in the row form and from 0 in the column form, rows
+// from 1 (in silence); no layout, no pixels: no block. A band without spans
+// is an array of none.
+TEST(ImageColumns, IndexesLayoutsAndMissingPixelsAreRefused)
+{
+    // c: GetImageCol, d: GetDatCol, r: GetImageRow, t: ImageRowToCol; bits, argument, pixels, message
+    const std::tuple<char, uint32_t, int, bool, const char *> cases[] = {
+        {'c', 1, 0, true, "GetImageCol:インデックス計算エラー(-1)\n"},
+        {'c', 1, 17, true, "GetImageCol:インデックス計算エラー(2)\n"},
+        {'c', 24, INT_MIN, true, "GetImageCol:インデックス計算エラー(-2147483649)\n"},
+        {'c', 2, 1, true, "GetImageCol:認識できないイメージ(2bit)\n"},
+        {'d', 1, 16, true, "GetDatCol:16番目列データは存在しません.\n"},
+        {'d', 9, 0, true, "GetDatCol:認識できないイメージ(9bit)\n"},
+        {'r', 1, 0, true, ""},
+        {'r', 1, 9, true, ""},
+        {'r', 2, 1, true, ""},
+        {'r', 1, 1, false, ""},
+        {'t', 7, 0, true, "GetImageCol:認識できないイメージ(7bit)\nImageRowToCol:1番目列データは存在しません.\n"},
+        {'t', 1, 0, false, "GetImageCol:Image = NULL\nImageRowToCol:1番目列データは存在しません.\n"}};
+    for (const auto &[op, bits, arg, pixels, message] : cases) {
+        Owned o(16, 8, bits, std::string(512, '\x5A'));
+        if (!pixels) FreeImage(&o.img);
+        vt::CaptureFd err(2);
+        int n = 0;
+        const std::string got = op == 't'   ? std::to_string(ImageRowToCol(&o.img))
+                                : op == 'r' ? Take(GetImageRow(&o.img, arg, &n), n, true)
+                                : op == 'c' ? Take(GetImageCol(&o.img, arg, &n), n, true)
+                                            : Take(GetDatCol(&o.img, arg, &n), n, false);
+        EXPECT_EQ(got, op == 't' ? "-1" : "<null>") << op << bits << " " << arg;
+        EXPECT_EQ(err.Finish(), message);
+    }
+    // Counting ink by byte-row never reads past a column: columns 01 00 | 00 00 | FF 10.
+    Owned o(3, 16, 1, vt::Hex("01 00 00 00 FF 10"));
+    int rows[4] = {0, 0, 0, 0}, none = 0;
+    GetHist(&o.img, 0, 0, 3, 4, rows, 0);
+    EXPECT_EQ(std::vector<int>(rows, rows + 4), (std::vector<int>{2, 1, 0, 0}));
+    BlockX *spans = ModifyBlock(nullptr, 16, &none);
+    EXPECT_NE(spans, nullptr);
+    free(spans);
 }
 
 }  // namespace

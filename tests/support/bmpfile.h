@@ -11,31 +11,17 @@
 namespace vt {
 
 struct BmpPicture {
-    int64_t width = 0;
-    int64_t height = 0;  // rows stored bottom up in the file, as usual
+    int64_t width = 0, height = 0;  // rows stored bottom up in the file, as usual
     uint16_t bitCnt = 1;
-    // Rows top first, each as held in memory (BmpRowBytes long); the row fill
-    // is added as zeros, missing rows are all zero.
-    std::vector<std::string> rows;
-    std::string palette;    // bytes between the info header and the rows
-    uint32_t infoLen = 40;  // 12: the core header (16-bit sizes); else the 32-bit layout
+    std::vector<std::string> rows;  // top first, as held in memory; fill added, missing rows zero
+    std::string palette;            // bytes between the info header and the rows
+    uint32_t infoLen = 40;          // 12: the core header (16-bit sizes); else the 32-bit layout
 };
 
-// Bytes of one row in memory.
-int64_t BmpRowBytes(int64_t width, int bitCnt);
-
 std::string BuildBmp(const BmpPicture &pic);
-
-// A black-and-white colour table of 8 bytes (index 0 white, 1 black).
-std::string MonoPalette();
-
-// 1-bit rows from a drawing, one string a row, '#' is ink; every row is as
-// wide as the longest.
-std::vector<std::string> MonoRows(const std::vector<std::string> &art);
-
-// A 1-bit file of a drawing, with MonoPalette().
+std::string MonoPalette();  // 8 bytes: index 0 white, 1 black
+// A 1-bit file of a drawing (one string a row, '#' ink), with MonoPalette().
 std::string MonoBmp(const std::vector<std::string> &art);
-
 // Little-endian patches of a built file (offsets from its start).
 void PutLe16(std::string &file, size_t offset, uint16_t value);
 void PutLe32(std::string &file, size_t offset, uint32_t value);
