@@ -15,7 +15,8 @@ namespace {
 // read (the sanitizer build checks) and ends with -1.
 TEST(RunFlow, UnreachableMachineEndsAfterTheConnect)
 {
-    std::vector<std::string> args = sample::Args(vt::ClosedPort(), std::string(VESTRUN_SOURCE_DIR) + "/examples/card.bmp");
+    std::vector<std::string> args =
+        sample::Args(vt::ClosedPort(), std::string(VESTRUN_SOURCE_DIR) + "/examples/card.bmp");
     args.insert(args.begin(), "vestrun");
     std::vector<char *> argv;
     for (std::string &a : args) argv.push_back(&a[0]);
