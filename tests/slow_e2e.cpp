@@ -95,17 +95,9 @@ TEST(EndToEnd, CardGoesOutWithEveryFrameInOrderAndReadsBackAsTyped)
     art[40].replace(20, 9, "#.##.###.");
     Issue run;
     vt::WriteFile(run.dir.file("slope.bmp"), vt::MonoBmp(art));
-    const Lines args = {"127.0.0.1",
-                        std::to_string(run.port),
-                        "0",
-                        run.dir.file("slope.bmp"),
-                        "987",
-                        "学校━花子",
-                        "ガッコウ　パンダ",
-                        "2",
-                        "19851231",
-                        "20240115",
-                        "EXTRA"};  // past the tenth: unused
+    // Past the tenth argument: neither echoed nor used.
+    Lines args = {"127.0.0.1", std::to_string(run.port), "0", run.dir.file("slope.bmp"), "987"};
+    args.insert(args.end(), {"学校━花子", "ガッコウ　パンダ", "2", "19851231", "20240115", "EXTRA"});
     ASSERT_TRUE(run.Start(args));
     EXPECT_EQ(run.Finish(), 0) << run.tool.Err();
 
@@ -136,19 +128,16 @@ TEST(EndToEnd, CardGoesOutWithEveryFrameInOrderAndReadsBackAsTyped)
     EXPECT_EQ(run.Count("イメージ送信開始"), static_cast<long>(images));  // one line per image frame
 }
 
-// While the machine reports a status too short to read, a card waiting to be
-// taken out, an open cover or no card, the run lights the LED again, pauses
-// and asks again; then the card goes out.
+// While the machine reports a status too short to read (zero fill never reads
+// as "card ready"), a card waiting to be taken out, an open cover or no card,
+// the run lights the LED again, pauses and asks again; then the card goes out.
+// (What the log says of each status is the status check's own unit table.)
 TEST(EndToEnd, WaitForACardGoesRoundUntilOneIsReady)
 {
     Issue run({"--fault", "Y#1:short-result", "--card-waiting", "2", "--cover-open", "3", "--card-after", "4"});
     ASSERT_TRUE(run.Start());
     EXPECT_EQ(run.Finish(), 0) << run.tool.Err();
     EXPECT_EQ(run.Frames(true), Commands({kClearAll, kLedOn, kStatus, kLedOn, kStatus, kLedOn, kStatus, kLedOn}));
-    EXPECT_EQ(run.Count("× ステータスチェック失敗"), 1);  // zero fill never reads as "card ready"
-    EXPECT_EQ(run.Count("発行機に抜き取り待ちのカ－ドがあります"), 1);
-    EXPECT_EQ(run.Count("カバ－が開いています"), 2);
-    EXPECT_EQ(run.Count("カードを挿入してください"), 1);
     EXPECT_EQ(run.Log().back(), "切断");
 }
 
