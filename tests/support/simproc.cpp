@@ -24,9 +24,9 @@ bool Child::Start(const std::string &path, const std::vector<std::string> &args,
     std::vector<char *> argv;
     for (std::string &w : words) argv.push_back(&w[0]);
     argv.push_back(nullptr);
-    const std::string files[] = {"/dev/null", dir_.file("out"), dir_.file("err")};
-    pid_ = fork();
-    if (pid_ == 0) {
+    const std::string files[] = {"/dev/null", dir.file("out"), dir.file("err")};
+    pid = fork();
+    if (pid == 0) {
         for (int fd = 0; fd <= 2; fd++) {
             const int f = open(files[fd].c_str(), fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0600);
             dup2(f, fd);
@@ -36,15 +36,15 @@ bool Child::Start(const std::string &path, const std::vector<std::string> &args,
         execv(argv[0], argv.data());
         _exit(127);
     }
-    return pid_ > 0;
+    return pid > 0;
 }
 
 int Child::Wait(int ms)
 {
-    for (int waited = 0; pid_ > 0; waited += 5) {
+    for (int waited = 0; pid > 0; waited += 5) {
         int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            pid = -1;
             return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         }
         if (waited >= ms) break;
@@ -55,7 +55,7 @@ int Child::Wait(int ms)
 
 void Child::Signal(int sig) const
 {
-    if (pid_ > 0) kill(pid_, sig);
+    if (pid > 0) kill(pid, sig);
 }
 
 int StartSim(Child *sim, const std::vector<std::string> &args)

@@ -13,24 +13,18 @@
 namespace vt {
 
 // Killed by the destructor when still running.
-class Child {
-public:
-    Child() = default;
+struct Child {
+    pid_t pid = -1;
+    TempDir dir;  // its output and errors
     ~Child();
-    Child(const Child &) = delete;
-    Child &operator=(const Child &) = delete;
     // Standard input from /dev/null, output and errors into files of its own;
     // the standard descriptors named in `closed` are closed instead.
     bool Start(const std::string &path, const std::vector<std::string> &args, const std::vector<int> &closed = {});
     // The exit status (128 + the signal that ended it), or -1 while it still runs after `ms`.
     int Wait(int ms);
     void Signal(int sig) const;
-    std::string Out() const { return ReadFile(dir_.file("out")); }
-    std::string Err() const { return ReadFile(dir_.file("err")); }
-
-private:
-    pid_t pid_ = -1;
-    TempDir dir_;
+    std::string Out() const { return ReadFile(dir.file("out")); }
+    std::string Err() const { return ReadFile(dir.file("err")); }
 };
 
 // vestrun-sim listening on a free loopback port, with these options: the
