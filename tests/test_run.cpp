@@ -1,29 +1,83 @@
-// The issuing run in the test process (vestrun_main), where its flow alone is
-// what a case shows.
+// The issuing run in the test process (vestrun_main), where its flow is what
+// a case shows: the exchanges go over a fake line, to the stand-in's machine
+// model, on a fake clock.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "e2e.h"
+#include "fakeline.h"
+#include "fault.h"
+#include "machine.h"
 #include "sample_card.h"
-#include "testutil.h"
 
 namespace {
 
-// Nothing listening: the run logs the failed connect, frees the picture it
-// read (the sanitizer build checks) and ends with -1.
-TEST(RunFlow, UnreachableMachineEndsAfterTheConnect)
+using Lines = std::vector<std::string>;
+
+// vestrun_main for the sample patient and picture against `port`: its result,
+// and the log after the echo of the arguments into *log.
+int Main(int port, Lines *log)
 {
-    std::vector<std::string> args =
-        sample::Args(vt::ClosedPort(), std::string(VESTRUN_SOURCE_DIR) + "/examples/card.bmp");
+    Lines args = sample::Args(port, std::string(VESTRUN_SOURCE_DIR) + "/examples/card.bmp");
     args.insert(args.begin(), "vestrun");
     std::vector<char *> argv;
     for (std::string &a : args) argv.push_back(&a[0]);
     argv.push_back(nullptr);
     vt::CaptureFd out(1);
-    EXPECT_EQ(vestrun_main(static_cast<int>(args.size()), argv.data()), -1);
-    EXPECT_EQ(e2e::AfterEcho(out.Finish()), (std::vector<std::string>{"接続処理開始", "× 接続異常"}));
+    const int ret = vestrun_main(static_cast<int>(args.size()), argv.data());
+    *log = e2e::AfterEcho(out.Finish());
+    return ret;
+}
+// The sample card against a machine that refuses every frame of the letter
+// `refuse` (0: none): the exit status, the last log line and the commands
+// sent (image frames and closing ACKs left out). (Each run sits out the real
+// 1-s pause after the connect; refusals of every frame are the fault matrix.)
+TEST(RunFlow, EachRefusalEndsWithTheResetAndAGoodRunWithTheLedOff)
+{
+    using namespace sample;
+    const struct {
+        char refuse;
+        int status;
+        std::string last;
+        Lines commands;
+    } cases[] = {
+        {0, 0, "切断", {kClearAll, kLedOn, kStatus, Record(), kWriteStandby, kAppend, kLedOff}},
+        {'M', 0, "プリンターリセット成功", {kClearAll, kReset}},
+        {'G', 0, "プリンターリセット成功", {kClearAll, kLedOn, kStatus, Record(), kWriteStandby, kAppend, kReset}},
+    };
+    for (const auto &c : cases) {
+        SimMachine m;
+        SimMachineInit(&m, 480, 512, SimOperator());
+        vt::FakeLine line;
+        line.on_unit = [&](vt::FakeLine &l, const std::string &u) {
+            if (u.size() < 4) return;  // a closing ACK
+            const SimOutcome out = SimMachineAnswer(&m, u[1], u.substr(2, u.size() - 4));
+            const bool refused = u[1] == c.refuse;
+            l.ReplyIn(0, SimFirstReply(u[1], refused ? 0x10 : out.tReply.cCode) + (refused ? "" : out.tReply.cResult));
+        };
+        const LnkLine fake = line.Line();
+        LNK_vReroute(&fake);
+        vt::Listener machine;
+        Lines log;
+        EXPECT_EQ(Main(machine.Port(), &log), c.status) << c.refuse;
+        LNK_vReroute(nullptr);
+        Lines commands;
+        for (const std::string &u : line.Units())
+            if (u.size() > 1 && u[1] != 'M') commands.push_back(vt::ToHex(u));
+        EXPECT_EQ(log.empty() ? "" : log.back(), c.last) << c.refuse;
+        EXPECT_EQ(commands, c.commands) << c.refuse;
+    }
+}
+
+// Nothing listening: the run logs the failed connect, frees the picture it
+// read (the sanitizer build checks) and ends with -1.
+TEST(RunFlow, UnreachableMachineEndsAfterTheConnect)
+{
+    Lines log;
+    EXPECT_EQ(Main(vt::ClosedPort(), &log), -1);
+    EXPECT_EQ(log, (Lines{"接続処理開始", "× 接続異常"}));
 }
 
 }  // namespace
