@@ -3,6 +3,10 @@
 // model, on a fake clock.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <optional>
+
 #include <string>
 #include <vector>
 
@@ -31,49 +35,60 @@ int Main(int port, Lines *log)
     return ret;
 }
 // The sample card against a machine that refuses every frame of the letter
-// `refuse` (0: none): the exit status, the last log line and the commands
-// sent (image frames and closing ACKs left out). (Each run sits out the real
-// 1-s pause after the connect; refusals of every frame are the fault matrix.)
-TEST(RunFlow, EachRefusalEndsWithTheResetAndAGoodRunWithTheLedOff)
+// `refuse` (0: none): the exit status, the commands sent (image frames and
+// closing ACKs left out), and a log that ends with the line closed, or after
+// any refusal with the printer reset. Each run sits out the real 1-s pause
+// after the connect. (Refusals of every frame: the fault matrix.)
+struct Case {
+    const char *name;
+    char refuse;
+    int status;
+    Lines commands;
+};
+void PrintTo(const Case &c, std::ostream *out) { *out << c.name; }
+class RunFlow : public ::testing::TestWithParam<Case> {};
+
+using namespace sample;
+INSTANTIATE_TEST_SUITE_P(
+    Card, RunFlow,
+    ::testing::Values(
+        Case{"Issued", 0, 0, {kClearAll, kLedOn, kStatus, Record(), kWriteStandby, kAppend, kLedOff}},
+        Case{"ImageRefused", 'M', 0, {kClearAll, kReset}},
+        Case{"OutputRefused", 'G', 0, {kClearAll, kLedOn, kStatus, Record(), kWriteStandby, kAppend, kReset}},
+        // No card ever: the LED is lit again and a stop signal comes in the pause that follows.
+        Case{"StopInTheWait", 'W', 128 + SIGALRM, {kClearAll, kLedOn, kStatus, kLedOn, kReset}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_P(RunFlow, EndsAsTheMachineAnswers)
 {
-    using namespace sample;
-    const struct {
-        char refuse;
-        int status;
-        std::string last;
-        Lines commands;
-    } cases[] = {
-        {0, 0, "切断", {kClearAll, kLedOn, kStatus, Record(), kWriteStandby, kAppend, kLedOff}},
-        {'M', 0, "プリンターリセット成功", {kClearAll, kReset}},
-        {'G', 0, "プリンターリセット成功", {kClearAll, kLedOn, kStatus, Record(), kWriteStandby, kAppend, kReset}},
+    const Case &c = GetParam();
+    SimMachine m;
+    SimMachineInit(&m, 480, 512, SimOperator{c.refuse == 'W' ? 1000 : 0, 0, 0});
+    vt::FakeLine line;
+    line.on_unit = [&](vt::FakeLine &l, const std::string &u) {
+        if (u.size() < 4) return;  // a closing ACK
+        const SimOutcome out = SimMachineAnswer(&m, u[1], u.substr(2, u.size() - 4));
+        const bool refused = u[1] == c.refuse;
+        l.ReplyIn(0, SimFirstReply(u[1], refused ? 0x10 : out.tReply.cCode) + (refused ? "" : out.tReply.cResult));
     };
-    for (const auto &c : cases) {
-        SimMachine m;
-        SimMachineInit(&m, 480, 512, SimOperator());
-        vt::FakeLine line;
-        line.on_unit = [&](vt::FakeLine &l, const std::string &u) {
-            if (u.size() < 4) return;  // a closing ACK
-            const SimOutcome out = SimMachineAnswer(&m, u[1], u.substr(2, u.size() - 4));
-            const bool refused = u[1] == c.refuse;
-            l.ReplyIn(0, SimFirstReply(u[1], refused ? 0x10 : out.tReply.cCode) + (refused ? "" : out.tReply.cResult));
-        };
-        const LnkLine fake = line.Line();
-        LNK_vReroute(&fake);
-        vt::Listener machine;
-        Lines log;
-        EXPECT_EQ(Main(machine.Port(), &log), c.status) << c.refuse;
-        LNK_vReroute(nullptr);
-        Lines commands;
-        for (const std::string &u : line.Units())
-            if (u.size() > 1 && u[1] != 'M') commands.push_back(vt::ToHex(u));
-        EXPECT_EQ(log.empty() ? "" : log.back(), c.last) << c.refuse;
-        EXPECT_EQ(commands, c.commands) << c.refuse;
-    }
+    const LnkLine fake = line.Line();
+    LNK_vReroute(&fake);
+    vt::Listener machine;
+    std::optional<vt::SignalIn> alarm;  // 1 s after the connect's 1-s pause: inside the 3-s pause
+    if (c.refuse == 'W') alarm.emplace(2000, true);
+    Lines log;
+    EXPECT_EQ(Main(machine.Port(), &log), c.status);
+    LNK_vReroute(nullptr);
+    Lines commands;
+    for (const std::string &u : line.Units())
+        if (u.size() > 1 && u[1] != 'M') commands.push_back(vt::ToHex(u));
+    EXPECT_EQ(commands, c.commands);
+    EXPECT_EQ(log.empty() ? "" : log.back(), c.refuse ? "プリンターリセット成功" : "切断");
 }
 
 // Nothing listening: the run logs the failed connect, frees the picture it
 // read (the sanitizer build checks) and ends with -1.
-TEST(RunFlow, UnreachableMachineEndsAfterTheConnect)
+TEST(RunWithNothingListening, EndsAfterTheConnectWithMinusOne)
 {
     Lines log;
     EXPECT_EQ(Main(vt::ClosedPort(), &log), -1);

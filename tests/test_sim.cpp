@@ -136,17 +136,15 @@ TEST(SimMachineState, ImageFramesLandInPlaceAndWhatCannotBeDoneIsRefused)
         {0, {"C0,00"}, "DLE"},         // a column without its byte-row
     };
     for (const auto &c : cases) {
-        SimOperator op;
-        op.iCardAfter = c.card_after;
         SimMachine m;
-        SimMachineInit(&m, 480, 512, op);
+        SimMachineInit(&m, 480, 512, SimOperator{c.card_after, 0, 0});
         std::string codes, want, inked;
         for (size_t i = 0; i < c.frames.size(); i++) {
             const SimOutcome out = SimMachineAnswer(&m, c.frames[i][0], c.frames[i].substr(1));
-            codes += vt::ToHex(std::string(1, static_cast<char>(out.tReply.cCode))) + " " +
-                     std::to_string(out.tReply.cResult.size() + out.bCardOut * 100) + " ";
+            codes += std::to_string(out.tReply.cCode) + "/" + std::to_string(out.tReply.cResult.size()) + "/" +
+                     std::to_string(out.bCardOut) + " ";
             const bool refused = c.inked == "DLE" && i + 1 == c.frames.size();
-            want += refused ? "10 0 " : c.frames[i] == "G1" ? "06 120 " : "06 20 ";  // +100: the card went out
+            want += refused ? "16/0/0 " : c.frames[i] == "G1" ? "6/20/1 " : "6/20/0 ";  // code/result/card out
         }
         for (size_t i = 0; i < m.cPicture.size(); i++)
             if (m.cPicture[i])
