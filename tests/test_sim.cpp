@@ -1,6 +1,7 @@
-// The stand-in: its frame reader, fault rules, machine, stripe reading and
-// kept card without a socket; then the real vestrun-sim under a plain socket
-// client (what only the server does).
+// The stand-in: its frame reader, machine, stripe reading and kept card
+// without a socket; then the real vestrun-sim under a plain socket client
+// (what only the server does). The fault rules: the fault matrix, which plays
+// them over the fake line, and the hostile end-to-end run.
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -72,32 +73,6 @@ TEST(SimFrame, CutsTheStreamIntoUnitsHoweverItArrives)
         }
     }
     EXPECT_EQ(Units(SimFrameBuild('A', params)).substr(0, 3), "Fok");
-}
-
-// Which action each receipt gets; Z is "Z412", z "Z010".
-TEST(SimFault, RulesPickTheirReceiptsAndTheFirstRuleGivenWins)
-{
-    const struct {
-        Lines rules;
-        std::string frames, picked;
-    } cases[] = {
-        {{"M#2:dle", "M:split"}, "MMM", "split dle split"},  // every rule counts every receipt
-        {{"Z010:nak"}, "ZzZ", "- nak -"},
-        {{"Y:nak"}, "YY", "nak -"},                // without #: the first receipt only ...
-        {{"Y:garbage"}, "YY", "garbage garbage"},  // ... but every one for the hostile actions
-        {{"*#*:late=1500", "Y:nak"}, "YM", "late late"},
-        {{"9#3:close"}, "999", "- - close"},
-    };
-    for (const auto &c : cases) {
-        std::vector<SimFaultRule> rules(c.rules.size());
-        std::string err, picked;
-        for (size_t i = 0; i < rules.size(); i++) ASSERT_TRUE(SimFaultParse(c.rules[i], &rules[i], &err)) << err;
-        for (char f : c.frames) {
-            const SimFaultRule *r = SimFaultMatch(&rules, f == 'z' ? 'Z' : f, f == 'Z' ? "412" : f == 'z' ? "010" : "");
-            picked += (picked.empty() ? "" : " ") + std::string(r ? SimFaultName(r->tFault) : "-");
-        }
-        EXPECT_EQ(picked, c.picked) << c.rules[0];
-    }
 }
 
 // Frames in order, each accepted; the last refused with DLE when `inked` is
