@@ -3,7 +3,9 @@
 // model, on a fake clock.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <optional>
 
@@ -21,8 +23,9 @@ namespace {
 using Lines = std::vector<std::string>;
 
 // vestrun_main for the sample patient and picture against `port`: its result,
-// and the log after the echo of the arguments into *log.
-int Main(int port, Lines *log)
+// and the log after the echo of the arguments into *log. With `no_in_err`,
+// standard input and errors are closed (the log, fd 1, is captured).
+int Main(int port, Lines *log, bool no_in_err = false)
 {
     Lines args = sample::Args(port, std::string(VESTRUN_SOURCE_DIR) + "/examples/card.bmp");
     args.insert(args.begin(), "vestrun");
@@ -30,6 +33,7 @@ int Main(int port, Lines *log)
     for (std::string &a : args) argv.push_back(&a[0]);
     argv.push_back(nullptr);
     vt::CaptureFd out(1);
+    if (no_in_err) close(0), close(2);
     const int ret = vestrun_main(static_cast<int>(args.size()), argv.data());
     *log = e2e::AfterEcho(out.Finish());
     return ret;
@@ -87,12 +91,16 @@ TEST_P(RunFlow, EndsAsTheMachineAnswers)
 }
 
 // Nothing listening: the run logs the failed connect, frees the picture it
-// read (the sanitizer build checks) and ends with -1.
+// read (the sanitizer build checks) and ends with -1. Started with standard
+// input and errors closed, it first opens /dev/null in their place, so that
+// its socket can never take one of them.
 TEST(RunWithNothingListening, EndsAfterTheConnectWithMinusOne)
 {
     Lines log;
-    EXPECT_EQ(Main(vt::ClosedPort(), &log), -1);
+    EXPECT_EQ(Main(vt::ClosedPort(), &log, true), -1);
     EXPECT_EQ(log, (Lines{"接続処理開始", "× 接続異常"}));
+    EXPECT_NE(fcntl(0, F_GETFD), -1);
+    EXPECT_NE(fcntl(2, F_GETFD), -1);
 }
 
 }  // namespace
