@@ -29,11 +29,8 @@ struct Result {
 inline Result Vestrun(const std::vector<std::string> &a_vArgs, int a_iTimeoutSec = 240)
 {
     vt::Child tRun;
-    Result r;
-    if (tRun.Start(VESTRUN_BIN, a_vArgs)) r.iStatus = tRun.Wait(a_iTimeoutSec * 1000);
-    r.sOut = tRun.Out();
-    r.sErr = tRun.Err();
-    return r;
+    const int iStatus = tRun.Start(VESTRUN_BIN, a_vArgs) ? tRun.Wait(a_iTimeoutSec * 1000) : -1;
+    return {iStatus, tRun.Out(), tRun.Err()};
 }
 
 }  // namespace e2e
