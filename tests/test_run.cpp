@@ -78,8 +78,8 @@ TEST_P(RunFlow, EndsAsTheMachineAnswers)
     const LnkLine fake = line.Line();
     LNK_vReroute(&fake);
     vt::Listener machine;
-    std::optional<vt::SignalIn> alarm;  // 1 s after the connect's 1-s pause: inside the 3-s pause
-    if (c.refuse == 'W') alarm.emplace(2000, true);
+    std::optional<vt::SignalIn> alarm;  // 1.5 s into the 3-s pause that follows the connect's 1-s pause
+    if (c.refuse == 'W') alarm.emplace(2500, true);
     Lines log;
     EXPECT_EQ(Main(machine.Port(), &log), c.status);
     LNK_vReroute(nullptr);
