@@ -1,7 +1,7 @@
 // Scaffolding shared by the fuzz targets: a check that stops the fuzzer with
-// its reason, input copied into allocations of their exact size (so a read or
-// write past them shows under ASan), and a private working folder for the
-// targets that read settings files from it.
+// its reason, allocations of exactly the size asked (so that a read or write
+// past them shows under ASan), files written whole, and a private working
+// folder for the targets that read settings files from it.
 #ifndef VESTRUN_FUZZ_H
 #define VESTRUN_FUZZ_H
 
@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace fz {
 
@@ -26,60 +25,33 @@ inline void Check(bool a_bOk, const char *a_szWhat)
 }
 
 // a_n bytes of heap, nothing around them.
-inline std::unique_ptr<unsigned char[]> Exact(size_t a_n)
+inline std::unique_ptr<unsigned char[]> Exact(size_t a_n) { return std::make_unique<unsigned char[]>(a_n ? a_n : 1); }
+
+inline void Write(const char *a_szPath, const uint8_t *a_p, size_t a_n)
 {
-    return std::unique_ptr<unsigned char[]>(new unsigned char[a_n ? a_n : 1]);
+    FILE *fp = fopen(a_szPath, "wb");
+    Check(fp != nullptr && (a_n == 0 || fwrite(a_p, 1, a_n, fp) == a_n) && fclose(fp) == 0, "cannot write a file");
 }
 
-// The bytes as a C string in an allocation of its own (a NUL inside ends it).
-inline std::vector<unsigned char> Text(const uint8_t *a_p, size_t a_n)
-{
-    std::vector<unsigned char> v(a_p, a_p + a_n);
-    v.push_back(0);
-    return v;
-}
-
-// Run log lines go nowhere: a fuzzer writes millions.
-inline void Quiet() { Check(freopen("/dev/null", "w", stdout) != nullptr, "cannot silence standard output"); }
-
-// A folder made once per process (a function-local static) and removed with
-// what was written into it when the process ends. Within() steps into it for
-// one input and back out, so corpus paths relative to the starting folder
-// keep working.
-class PrivateDir {
-public:
-    explicit PrivateDir(const char *a_szName)
-    {
-        const char *szBase = getenv("TMPDIR");
-        std::string tmpl = std::string(szBase && *szBase ? szBase : "/tmp") + "/" + a_szName + "-XXXXXX";
-        Check(mkdtemp(&tmpl[0]) != nullptr, "cannot make a private folder");
-        m_sPath = tmpl;
-        m_iHome = open(".", O_RDONLY | O_DIRECTORY);
-        m_iDir = open(tmpl.c_str(), O_RDONLY | O_DIRECTORY);
-        Check(m_iHome >= 0 && m_iDir >= 0, "cannot open the folders");
-    }
+// Made once per process (a function-local static), removed with the settings
+// files written into it when the process ends.
+struct PrivateDir {
+    std::string sPath = std::string(getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp") + "/vestrun-fuzz-XXXXXX";
+    int iHome = open(".", O_RDONLY | O_DIRECTORY);
+    PrivateDir() { Check(mkdtemp(&sPath[0]) != nullptr && iHome >= 0, "cannot make a private folder"); }
     ~PrivateDir()
     {
-        for (const char *szName : {"printstyle.txt", "printsetting.txt"}) unlink((m_sPath + "/" + szName).c_str());
-        rmdir(m_sPath.c_str());
+        for (const char *szName : {"/printstyle.txt", "/printsetting.txt"}) unlink((sPath + szName).c_str());
+        rmdir(sPath.c_str());
     }
+    // a_fn inside the folder, then back, so that corpus paths relative to the start keep working.
     template <class F>
     void Within(F a_fn) const
     {
-        Check(fchdir(m_iDir) == 0, "cannot step into the private folder");
+        Check(chdir(sPath.c_str()) == 0, "cannot step into the private folder");
         a_fn();
-        Check(fchdir(m_iHome) == 0, "cannot step back");
+        Check(fchdir(iHome) == 0, "cannot step back");
     }
-    // Only printstyle.txt and printsetting.txt: the folder is emptied of those.
-    static void Write(const char *a_szName, const uint8_t *a_p, size_t a_n)
-    {
-        FILE *fp = fopen(a_szName, "wb");
-        Check(fp != nullptr && (a_n == 0 || fwrite(a_p, 1, a_n, fp) == a_n) && fclose(fp) == 0, "cannot write a file");
-    }
-
-private:
-    std::string m_sPath;
-    int m_iHome = -1, m_iDir = -1;
 };
 
 }  // namespace fz

@@ -13,29 +13,12 @@
 #include "picture.h"
 #include "sock.h"
 
-namespace {
-
-int iTakeFrame(void *, char *a_cSnd, int a_iLen)
-{
-    fz::Check(a_iLen >= 4 && a_cSnd[0] == SCK_STX && a_cSnd[1] == 'M' && a_cSnd[a_iLen - 1] == SCK_ETX,
-              "image frame not STX M ... ETX");
-    return 0;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     // The file lives in memory: no disk in the loop, nothing left behind.
-    static const std::string sPath = [] {
-        int fd = memfd_create("fuzz_bmp", 0);
-        fz::Check(fd >= 0, "cannot make a file in memory");
-        return "/proc/self/fd/" + std::to_string(fd);
-    }();
-    if (size > (1 << 20)) {
-        return 0;
-    }
-    fz::PrivateDir::Write(sPath.c_str(), data, size);
+    static const std::string sPath = "/proc/self/fd/" + std::to_string(memfd_create("fuzz_bmp", 0));
+    if (size > (1 << 20)) return 0;
+    fz::Write(sPath.c_str(), data, size);
     T_PAT_INF tPat{};
     HeaderInfo tHead{nullptr, nullptr, nullptr};
     if (ReadBmp(sPath.c_str(), &tHead, &tPat.stImg) != 0) {
@@ -48,7 +31,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         int iBlkN = 0;
         ImgBlock *pBlk = m_GetImageBlk(tPat, &iBlkN);
         fz::Check(pBlk != nullptr, "a picture the machine takes got no bands");
-        fz::Check(iImageBlkFrames(&tPat.stImg, pBlk, iBlkN, iTakeFrame, nullptr) == 0, "image frames refused");
+        auto fnFrame = [](void *, char *a_cSnd, int a_iLen) {
+            fz::Check(a_iLen >= 4 && a_cSnd[0] == SCK_STX && a_cSnd[1] == 'M' && a_cSnd[a_iLen - 1] == SCK_ETX,
+                      "image frame not STX M ... ETX");
+            return 0;
+        };
+        fz::Check(iImageBlkFrames(&tPat.stImg, pBlk, iBlkN, fnFrame, nullptr) == 0, "image frames refused");
         vImgBlkFree(pBlk, iBlkN);
     }
     FreeImage(&tPat.stImg);

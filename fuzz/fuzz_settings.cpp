@@ -19,34 +19,27 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const fz::PrivateDir tDir("fuzz_settings");
-    static const bool bQuiet = (fz::Quiet(), true);
-    (void)bQuiet;
-    if (size < 11 || size > (1 << 16)) {
-        return 0;
-    }
+    static const fz::PrivateDir tDir;
+    static FILE *pQuiet = freopen("/dev/null", "w", stdout);  // run log lines: a fuzzer writes millions
+    fz::Check(pQuiet != nullptr, "cannot silence standard output");
+    if (size < 11 || size > (1 << 16)) return 0;
     T_PAT_INF tPat{};
     strcpy(tPat.szID, "1234567890");
     tPat.cSEX = static_cast<char>(data[1]);
-    memset(tPat.szNameKANJI, 0x8A, (data[2] & 15u) * 8u);
-    tPat.szNameKANJI[sizeof tPat.szNameKANJI - 1] = '\0';
+    memset(tPat.szNameKANJI, 0x8A, (data[2] & 15u) * 8u);  // at most 120 of 128 bytes
     memset(tPat.szNameKanaZen, 0x83, (data[2] >> 4) * 8u);
-    tPat.szNameKanaZen[sizeof tPat.szNameKanaZen - 1] = '\0';
     memcpy(tPat.szBirthDate, data + 3, 8);
 
-    const uint8_t *pStyle = data + 11;
-    const size_t iRest = size - 11;
-    const uint8_t *pNul = static_cast<const uint8_t *>(memchr(pStyle, 0, iRest));
-    const size_t iStyle = pNul ? static_cast<size_t>(pNul - pStyle) : iRest;
-    const size_t iSkip = iStyle + (pNul ? 1 : 0);
-
+    const uint8_t *pStyle = data + 11, *pEnd = data + size;
+    const uint8_t *pNul = static_cast<const uint8_t *>(memchr(pStyle, 0, size - 11));
+    const uint8_t *pLayout = pNul ? pNul + 1 : pEnd;
     const int iSize = data[0] < 200 ? 896 : data[0] - 196;  // mostly the real buffer, sometimes a tiny one
     auto cSnd = fz::Exact(static_cast<size_t>(iSize));
     auto cEra = fz::Exact(19);  // the longest era date and its terminator
     int iLen = 0;
     tDir.Within([&] {
-        fz::PrivateDir::Write("printstyle.txt", pStyle, iStyle);
-        fz::PrivateDir::Write("printsetting.txt", pStyle + iSkip, iRest - iSkip);
+        fz::Write("printstyle.txt", pStyle, static_cast<size_t>((pNul ? pNul : pEnd) - pStyle));
+        fz::Write("printsetting.txt", pLayout, static_cast<size_t>(pEnd - pLayout));
         (void)iDateChg(tPat.szBirthDate, reinterpret_cast<char *>(cEra.get()));
         iLen = iCharSetBuild(&tPat, reinterpret_cast<char *>(cSnd.get()), iSize);
     });

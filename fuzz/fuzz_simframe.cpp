@@ -2,8 +2,6 @@
 // in pieces, and every frame it finds carried out by the machine (picture
 // buffer, stripe, character set, card output) under a set of fault rules.
 // The first input byte chooses how the rest is cut into reads.
-#include <cstddef>
-#include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
@@ -11,6 +9,7 @@
 #include "card.h"
 #include "fault.h"
 #include "frame.h"
+#include "fuzz.h"
 #include "log.h"
 #include "machine.h"
 
@@ -18,31 +17,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0 || size > 64 * 1024) return 0;
     SimLogQuiet(true);
-    static std::vector<SimFaultRule> rules = [] {
-        std::vector<SimFaultRule> r(5);
-        const char *texts[] = {"M#3:split", "Y#2:slow=5", "9:nak", "*#7:oversize", "Z010:garbage"};
+    std::vector<SimFaultRule> rules;
+    for (const char *szRule : {"M#3:split", "Y#2:slow=5", "9:nak", "*#7:oversize", "Z010:garbage"}) {
         std::string err;
-        for (size_t i = 0; i < r.size(); i++) {
-            if (!SimFaultParse(texts[i], &r[i], &err)) __builtin_trap();
-        }
-        return r;
-    }();
-    SimFaultReset(&rules);
-
+        rules.emplace_back();
+        fz::Check(SimFaultParse(szRule, &rules.back(), &err), "a fault rule of the harness refused");
+    }
     SimOperator op;
     op.iCardAfter = data[0] % 3;
     op.iCoverOpen = (data[0] >> 2) % 2;
     SimMachine machine;
     SimMachineInit(&machine, 64 + data[0] % 64, 40 + data[0] % 24, op);
     std::mt19937 rng(data[0]);
-
     SimFrameParser parser;
-    const size_t chunk = 1 + data[0] % 17;
-    for (size_t pos = 1; pos < size; pos += chunk) {
-        const size_t n = std::min(chunk, size - pos);
-        std::vector<SimUnit> units;
-        SimFrameFeed(&parser, data + pos, n, &units);
-        if (SimFramePending(parser) > SIM_FRAME_MAX) __builtin_trap();  // the parser must stay bounded
+    std::vector<SimUnit> units;
+    for (size_t pos = 1, chunk = 1 + data[0] % 17; pos < size; pos += chunk) {
+        units.clear();
+        SimFrameFeed(&parser, data + pos, std::min(chunk, size - pos), &units);
+        fz::Check(SimFramePending(parser) <= SIM_FRAME_MAX, "the parser holds more than a frame");
         for (const SimUnit &u : units) {
             if (u.eKind != SIM_UNIT_FRAME || u.eCheck != SIM_FRAME_OK) continue;
             (void)SimDescribe(u.cLetter, u.cParams);
@@ -50,22 +42,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const SimFault *fault = rule ? rule->tFault : nullptr;
             SimReply reply;
             if (SimFaultExecutes(fault)) {
-                SimOutcome out = SimMachineAnswer(&machine, u.cLetter, u.cParams);
+                const SimOutcome out = SimMachineAnswer(&machine, u.cLetter, u.cParams);
                 reply = out.tReply;
-                if (out.bCardOut) {
-                    (void)SimCardText(out.tCard);
-                    (void)SimCharsetText(out.tCard.cCharset);
-                }
-                // Every accepted command is answered with a whole status.
-                if (reply.cCode == 0x06 && reply.cResult.size() != SIM_STATUS_LEN) __builtin_trap();
+                if (out.bCardOut) (void)(SimCardText(out.tCard) + SimCharsetText(out.tCard.cCharset));
+                fz::Check(reply.cCode != 0x06 || reply.cResult.size() == SIM_STATUS_LEN,
+                          "an accepted command answered without a whole status");
             }
-            const std::vector<SimStep> steps = SimPlan(u.cLetter, reply, fault, rule ? rule->iArg : 0, &rng);
-            for (const SimStep &s : steps) {
-                if (s.cBytes.size() > 1000) __builtin_trap();
-            }
+            for (const SimStep &s : SimPlan(u.cLetter, reply, fault, rule ? rule->iArg : 0, &rng))
+                fz::Check(s.cBytes.size() <= 1000, "a reply piece over 1000 bytes");
         }
     }
-    std::vector<SimUnit> last;
-    SimFrameFinish(&parser, &last);
+    SimFrameFinish(&parser, &units);
     return 0;
 }

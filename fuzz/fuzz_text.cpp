@@ -15,22 +15,20 @@
 
 namespace {
 
-bool bTerminated(const std::unique_ptr<unsigned char[]> &a_p, size_t a_n)
-{
-    return memchr(a_p.get(), 0, a_n) != nullptr;
-}
+bool bTerminated(const std::unique_ptr<unsigned char[]> &a_p, size_t a_n) { return memchr(a_p.get(), 0, a_n); }
+const char *Str(const std::unique_ptr<unsigned char[]> &a_p) { return reinterpret_cast<const char *>(a_p.get()); }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    if (size == 0 || size > (1 << 16)) {
-        return 0;
-    }
+    if (size == 0 || size > (1 << 16)) return 0;
     const uint8_t cMode = data[0];
-    const std::vector<unsigned char> text = fz::Text(data + 1, size - 1);
-    const unsigned char *t = text.data();
-    const size_t len = strlen(reinterpret_cast<const char *>(t));
+    const size_t len = strnlen(reinterpret_cast<const char *>(data + 1), size - 1);
+    auto text = fz::Exact(len + 1);
+    memcpy(text.get(), data + 1, len);
+    text[len] = 0;
+    const unsigned char *t = text.get();
     const int srclens[] = {static_cast<int>(len), static_cast<int>(cMode >> 2) - 8, static_cast<int>(len) - 1, 1 << 30};
     const int srclen = srclens[cMode & 3];
 
@@ -42,19 +40,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const int ret = hantozen(full.get(), t, code, srclen, cMode >> 7);
         fz::Check(bTerminated(half, iHalf) && (ret != 0 || bTerminated(full, 2 * len + 1)),
                   "kana output not terminated");
-        if (code == 2) {
-            const size_t n = srclen <= 0 ? 0 : std::min(len, static_cast<size_t>(srclen));
-            fz::Check(ret == 0 && strlen(reinterpret_cast<char *>(half.get())) == n && memcmp(half.get(), t, n) == 0 &&
-                          strlen(reinterpret_cast<char *>(full.get())) == n && memcmp(full.get(), t, n) == 0,
-                      "text of another code not copied");
-        }
+        const size_t n = srclen <= 0 ? 0 : std::min(len, static_cast<size_t>(srclen));
+        fz::Check(code != 2 || (ret == 0 && strlen(Str(half)) == n && memcmp(half.get(), t, n) == 0 &&
+                                strlen(Str(full)) == n && memcmp(full.get(), t, n) == 0),
+                  "text of another code not copied");
     }
-
     // Shift_JIS to JIS writes one byte per byte read; the others at most double or halve.
     auto jis = fz::Exact(len + 1), euc = fz::Exact(2 * len + 1), ej = fz::Exact(len + 1);
     if (len > 0) {
-        fz::Check(iSJIStoJIS(t, jis.get()) == 0 && strnlen(reinterpret_cast<char *>(jis.get()), len + 1) == len,
-                  "iSJIStoJIS cut the text short");
+        fz::Check(iSJIStoJIS(t, jis.get()) == 0 && strnlen(Str(jis), len + 1) == len, "iSJIStoJIS cut the text short");
         fz::Check(iSJIStoEUC(t, euc.get()) == 0 && bTerminated(euc, 2 * len + 1), "iSJIStoEUC not terminated");
         fz::Check(iEUCtoJIS(t, ej.get()) == 0 && bTerminated(ej, len + 1), "iEUCtoJIS not terminated");
     }

@@ -1,6 +1,5 @@
 #include "testutil.h"
 
-#include <fcntl.h>
 #include <ftw.h>
 #include <iconv.h>
 #include <netinet/in.h>
@@ -8,117 +7,81 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 namespace vt {
 
-static std::string TmpBase()
+CaptureFd::CaptureFd(int fd) : fd_(fd), saved_(dup(fd)), tmp_(tmpfile())
 {
-    const char *base = getenv("TMPDIR");
-    return (base && *base) ? base : "/tmp";
-}
-
-CaptureFd::CaptureFd(int fd) : fd_(fd)
-{
-    fflush(stdout);
-    fflush(stderr);
-    std::string tmpl = TmpBase() + "/vestrun-capture-XXXXXX";
-    std::vector<char> name(tmpl.begin(), tmpl.end());
-    name.push_back('\0');
-    int tmp = mkstemp(name.data());
-    if (tmp < 0) {
-        return;
-    }
-    path_ = name.data();
-    saved_ = dup(fd_);
-    dup2(tmp, fd_);
-    close(tmp);
+    fflush(nullptr);
+    if (tmp_) dup2(fileno(tmp_), fd_);
 }
 
 CaptureFd::~CaptureFd() { Finish(); }
 
 std::string CaptureFd::Finish()
 {
-    if (done_ || saved_ < 0) {
-        return {};
-    }
-    done_ = true;
-    fflush(stdout);
-    fflush(stderr);
+    if (!tmp_) return {};
+    fflush(nullptr);
     dup2(saved_, fd_);
     close(saved_);
-    std::string text = ReadFile(path_);
-    unlink(path_.c_str());
+    rewind(tmp_);
+    std::string text;
+    for (int c; (c = fgetc(tmp_)) != EOF;) text += static_cast<char>(c);
+    fclose(tmp_);
+    tmp_ = nullptr;
     return text;
 }
 
 std::vector<std::string> LogMessages(const std::string &captured)
 {
     std::vector<std::string> out;
-    size_t pos = 0;
-    while (pos < captured.size()) {
-        size_t nl = captured.find('\n', pos);
-        std::string line = captured.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
-        pos = (nl == std::string::npos) ? captured.size() : nl + 1;
+    std::istringstream in(captured);
+    for (std::string l; std::getline(in, l);) {
         // "MM/DD hh:mm:ss " with blanks for padding
-        bool stamp = line.size() >= 15 && line[2] == '/' && line[5] == ' ' && line[8] == ':' && line[11] == ':' &&
-                     line[14] == ' ';
-        out.push_back(stamp ? line.substr(15) : line);
+        const bool stamp = l.size() >= 15 && l[2] == '/' && l[5] == ' ' && l[8] == ':' && l[11] == ':' && l[14] == ' ';
+        out.push_back(stamp ? l.substr(15) : l);
     }
     return out;
 }
 
 TempDir::TempDir()
 {
-    std::string tmpl = TmpBase() + "/vestrun-test-XXXXXX";
-    std::vector<char> name(tmpl.begin(), tmpl.end());
-    name.push_back('\0');
-    if (mkdtemp(name.data()) != nullptr) {
-        path_ = name.data();
-    }
+    const char *base = getenv("TMPDIR");
+    path_ = std::string(base && *base ? base : "/tmp") + "/vestrun-test-XXXXXX";
+    if (mkdtemp(&path_[0]) == nullptr) path_.clear();
 }
-
-static int RemoveEntry(const char *path, const struct stat *, int, struct FTW *) { return remove(path); }
 
 TempDir::~TempDir()
 {
-    if (!path_.empty()) {
-        nftw(path_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
-    }
+    auto remove_one = [](const char *path, const struct stat *, int, FTW *) { return remove(path); };
+    if (!path_.empty()) nftw(path_.c_str(), remove_one, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+// Binds fd to a loopback port the system picks (and listens when asked): the port, or -1.
+static int BindLoopback(int fd, bool listening)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    const bool ok = fd >= 0 && bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
+                    (!listening || listen(fd, 4) == 0) && getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0;
+    return ok ? ntohs(a.sin_port) : -1;
 }
 
 int ClosedPort()
 {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = -1;
-    if (s >= 0 && bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
-        getsockname(s, reinterpret_cast<sockaddr *>(&a), &len) == 0) {
-        port = ntohs(a.sin_port);
-    }
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    const int port = BindLoopback(s, false);
     if (s >= 0) close(s);
     return port;
 }
 
-Listener::Listener()
-{
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 && listen(fd_, 4) == 0 &&
-        getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &len) == 0) {
-        port_ = ntohs(a.sin_port);
-    }
-}
+Listener::Listener() : fd_(socket(AF_INET, SOCK_STREAM, 0)), port_(BindLoopback(fd_, true)) {}
 
 Listener::~Listener()
 {
@@ -150,25 +113,19 @@ std::string Iconv(const char *to, const char *from, std::string text)
 std::string ReadFile(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void WriteFile(const std::string &path, const std::string &bytes)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 std::string Hex(const std::string &text)
 {
     std::string out;
     std::istringstream in(text);
-    std::string tok;
-    while (in >> tok) {
-        out.push_back(static_cast<char>(std::strtoul(tok.c_str(), nullptr, 16)));
-    }
+    for (std::string tok; in >> tok;) out += static_cast<char>(std::strtoul(tok.c_str(), nullptr, 16));
     return out;
 }
 
@@ -177,10 +134,7 @@ std::string ToHex(const std::string &bytes)
     std::string out;
     char buf[4];
     for (unsigned char c : bytes) {
-        snprintf(buf, sizeof buf, "%02X", c);
-        if (!out.empty()) {
-            out.push_back(' ');
-        }
+        snprintf(buf, sizeof buf, out.empty() ? "%02X" : " %02X", c);
         out += buf;
     }
     return out;

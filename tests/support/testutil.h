@@ -2,6 +2,7 @@
 #ifndef VESTRUN_TESTUTIL_H
 #define VESTRUN_TESTUTIL_H
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -21,10 +22,8 @@ public:
     std::string Finish();
 
 private:
-    int fd_;
-    int saved_ = -1;
-    std::string path_;
-    bool done_ = false;
+    int fd_, saved_;
+    FILE *tmp_;
 };
 
 // The messages of run-log lines: each line's 15-byte time stamp removed.
