@@ -1,4 +1,8 @@
-// Full-width / half-width katakana in Shift_JIS and EUC-JP.
+// Japanese text codes: full-width / half-width katakana in Shift_JIS and
+// EUC-JP, and the Shift_JIS, EUC-JP and bare JIS kanji conversions. Inputs sit
+// in allocations of their exact size, so a read past the terminator shows
+// under AddressSanitizer; outputs in buffers filled with EE, so a byte
+// written past the terminator shows anywhere.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -14,17 +18,23 @@ using vt::ToHex;
 
 constexpr int ALL = 1 << 20;  // a srclen beyond any text here: the terminator ends the walk
 constexpr int ZEN = -1;       // "dakutsuke" that asks for zentohan instead
+constexpr int S = JPCODE_SJIS, E = JPCODE_EUC;
 
-// One conversion on an input in an allocation of its exact size, so a read
-// past the terminator shows under AddressSanitizer. Returns the result and
-// the output text.
-std::pair<int, std::string> Conv(const std::string &in, int code, int dak, int srclen = ALL)
+std::vector<unsigned char> Src(const std::string &a_sHex)
 {
-    std::vector<unsigned char> src(in.begin(), in.end()), dst(2 * in.size() + 1, 0xEE);
+    std::string in = Hex(a_sHex);
+    std::vector<unsigned char> src(in.begin(), in.end());
     src.push_back(0);
-    int ret = dak == ZEN ? zentohan(dst.data(), src.data(), code, srclen)
-                         : hantozen(dst.data(), src.data(), code, srclen, dak);
-    return {ret, reinterpret_cast<const char *>(dst.data())};
+    return src;
+}
+
+// The whole output buffer, as hex: the text, its terminator, then EE to the
+// end ("-": nothing written at all).
+std::string Out(const std::vector<unsigned char> &a_vBuf) { return ToHex(std::string(a_vBuf.begin(), a_vBuf.end())); }
+std::string Want(const std::string &a_sHex, size_t a_iSize)
+{
+    std::string w = a_sHex == "-" ? "" : Hex(a_sHex) + '\0';
+    return ToHex(w + std::string(a_iSize - w.size(), '\xEE'));
 }
 
 // Each table against glibc's idea of the characters it claims to hold (CP932
@@ -34,15 +44,14 @@ TEST(KanaTables, MatchTheCharactersTheyName)
     const std::string plain =
         u8"アイウエオカキクケコサシスセソタチツテトナニヌネノハヒフヘホマミムメモヤユヨラリルレロワ"
         u8"ヲンァィゥェォッャュョー、。「」゛゜（）・";
-    const std::string plainHalf = u8"ｱｲｳｴｵｶｷｸｹｺｻｼｽｾｿﾀﾁﾂﾃﾄﾅﾆﾇﾈﾉﾊﾋﾌﾍﾎﾏﾐﾑﾒﾓﾔﾕﾖﾗﾘﾙﾚﾛﾜｦﾝｧｨｩｪｫｯｬｭｮｰ､｡｢｣ﾞﾟ()･";
     const std::string dak = u8"ガギグゲゴザジズゼゾダヂヅデドバビブベボヴ";
     const std::string dakBase = u8"カキクケコサシスセソタチツテトハヒフヘホウ";
-    struct Case {
+    const struct {
         const unsigned char *table;
         const char *charset;
         std::string text;
     } cases[] = {
-        {seihan, "CP932", plainHalf},  // then the byte A0, which is no character
+        {seihan, "CP932", u8"ｱｲｳｴｵｶｷｸｹｺｻｼｽｾｿﾀﾁﾂﾃﾄﾅﾆﾇﾈﾉﾊﾋﾌﾍﾎﾏﾐﾑﾒﾓﾔﾕﾖﾗﾘﾙﾚﾛﾜｦﾝｧｨｩｪｫｯｬｭｮｰ､｡｢｣ﾞﾟ()･"},  // then A0
         {sjis_seizen, "CP932", plain + u8"　"},
         {euc_seizen, "EUC-JP", plain},
         {dakhan, "CP932", u8"ｶｷｸｹｺｻｼｽｾｿﾀﾁﾂﾃﾄﾊﾋﾌﾍﾎｳ"},
@@ -64,10 +73,6 @@ TEST(KanaTables, MatchTheCharactersTheyName)
         std::string want = vt::Iconv(c.charset, "UTF-8", c.text) + (c.table == seihan ? "\xA0" : "");
         EXPECT_EQ(ToHex(reinterpret_cast<const char *>(c.table)), ToHex(want)) << c.text;
     }
-}
-
-TEST(KanaTables, SearchRoutines)
-{
     const unsigned char abca[] = "abca", ca[] = "ca", bb[] = "bb", a0[] = {'a', 0};
     EXPECT_EQ(ustrindex(abca, 'c'), 2);
     EXPECT_EQ(ustrindex(abca, 0), -1);
@@ -78,7 +83,6 @@ TEST(KanaTables, SearchRoutines)
 
 TEST(Kana, Conversions)
 {
-    const int S = JPCODE_SJIS, E = JPCODE_EUC;
     const struct {
         int code, dak, srclen;  // dak ZEN: zentohan
         const char *in, *want;  // hex
@@ -124,13 +128,81 @@ TEST(Kana, Conversions)
         {E, 1, ALL, "8E B6 8E", "A5 AB 8E", 0, ""},
     };
     for (const auto &c : cases) {
+        std::vector<unsigned char> src = Src(c.in), dst(2 * src.size() + 2, 0xEE);
         vt::CaptureFd err(2);
-        auto [ret, out] = Conv(Hex(c.in), c.code, c.dak, c.srclen);
+        const int ret = c.dak == ZEN ? zentohan(dst.data(), src.data(), c.code, c.srclen)
+                                     : hantozen(dst.data(), src.data(), c.code, c.srclen, c.dak);
         EXPECT_EQ(err.Finish(), c.err) << c.in;
         EXPECT_EQ(ret, c.ret) << c.in;
-        EXPECT_EQ(ToHex(out), c.want) << "code " << c.code << " dak " << c.dak << " srclen " << c.srclen << ": "
-                                      << c.in;
+        EXPECT_EQ(Out(dst), Want(c.want, dst.size())) << "code " << c.code << " dak " << c.dak << ": " << c.in;
     }
+}
+
+TEST(KanjiConversions, Strings)
+{
+    const struct {
+        int (*fn)(const unsigned char *, unsigned char *);
+        const char *in, *want;  // hex
+        const char *trace;      // what the plane-2 fold writes to standard output
+    } cases[] = {
+        // ア 亜 漢 熙 ー; ASCII and half-width kana pass unchanged.
+        {iSJIStoJIS, "83 41 88 9F 8A BF EA A4 81 5B B1 41", "25 22 30 21 34 41 74 26 21 3C B1 41", ""},
+        // ─ stays; the heavy box lines ━┃┏┓┛┗┣┳┫┻╋ move to row 12; their neighbours stay.
+        {iSJIStoJIS, "84 9F 84 A9 84 B5", "28 21 28 2B 28 37", ""},
+        {iSJIStoJIS, "84 AA 84 AB 84 AC 84 AD 84 AE 84 AF", "2C 25 2C 27 2C 33 2C 37 2C 3F 2C 3B", ""},
+        {iSJIStoJIS, "84 B0 84 B1 84 B2 84 B3 84 B4", "2C 47 2C 57 2C 4F 2C 5F 2C 6F", ""},
+        // The plane-2 area is folded first (F0 AA onto ━, then re-coded).
+        {iSJIStoJIS, "F0 40 F0 AA F4 9F FC EE", "21 21 2C 25 6E 21 7E 70", ""},
+        {iSJIStoJIS, "F1 40 F2 9E", "23 21 25 7E", "us:8240\nus:839e\n"},
+        {iSJIStoJIS, "F0 9E F0 9F F2 9F F4 9E", "21 7E 28 21 2C 21 2F 7E", ""},  // the bounds of the fold
+        // Not folded, no JIS code: 〓, and the text goes on.
+        {iSJIStoJIS, "FC EF 41 FC FC", "22 2E 41 22 2E", ""},
+        // A lead byte without its trail byte stays alone: at the end, before a
+        // comma, before 1F (which would give a NUL), 7F or FD.
+        {iSJIStoJIS, "41 83", "41 83", ""},
+        {iSJIStoJIS, "83 2C 41 83 1F 83 7F 83 FD", "83 2C 41 83 1F 83 7F 83 FD", ""},
+        {iSJIStoJIS, "", "-", ""},
+        {iSJIStoEUC, "83 41 B1 84 AA 84 9F 41 7E", "A5 A2 8E B1 AC A5 A8 A1 41 7E", ""},
+        {iSJIStoEUC, "7F 80 A0 DF FD FE FF", "8E 7F 8E 80 8E A0 8E DF 8E FD 8E FE 8E FF", ""},
+        // No plane-1 code, whatever the fold would say, and no trace: 〓.
+        {iSJIStoEUC, "F0 40 F1 40 FC FC 41", "A2 AE A2 AE A2 AE 41", ""},
+        {iSJIStoEUC, "88 9F 83", "B0 A1 83", ""},
+        {iSJIStoEUC, "83 FE", "83 8E FE", ""},  // FE would give a NUL
+        {iSJIStoEUC, "", "-", ""},
+        {iEUCtoJIS, "A5 A2 8E B1 A8 AC A8 B6 A8 A1", "25 22 B1 2C 25 2C 6F 28 21", ""},
+        {iEUCtoJIS, "41 A5 41 FF 8F A1 A1 0A", "41 A5 41 FF 8F 21 21 0A", ""},
+        {iEUCtoJIS, "A5", "A5", ""},
+        {iEUCtoJIS, "8E B1 8E", "B1 8E", ""},
+        {iEUCtoJIS, "", "-", ""},  // an empty text writes nothing
+    };
+    for (const auto &c : cases) {
+        std::vector<unsigned char> src = Src(c.in), dst(2 * src.size() + 2, 0xEE);
+        vt::CaptureFd out(1);
+        EXPECT_EQ(c.fn(src.data(), dst.data()), 0);
+        EXPECT_EQ(out.Finish(), c.trace) << c.in;
+        EXPECT_EQ(Out(dst), Want(c.want, dst.size())) << c.in;
+    }
+}
+
+// Against glibc: every two-byte code that its EUC-JP-MS reads must read as the
+// same character in its CP932 after our conversion (the matching pair of
+// tables, NEC and IBM extensions included). Rows F5-FE are left out: glibc
+// keeps user-defined characters there in EUC-JP-MS but at F040-F9FC in
+// CP932, which row/cell arithmetic does not do.
+TEST(KanjiConversions, AgreesWithIconvEucJpMsAndCp932)
+{
+    int compared = 0;
+    for (int a = 0xA1; a <= 0xF4; a++) {
+        for (int b = 0xA1; b <= 0xFE; b++) {
+            std::string u = vt::Iconv("UTF-8", "EUC-JP-MS", {char(a), char(b)});
+            if (u.empty()) continue;
+            unsigned char c1 = a, c2 = b;
+            EUCtoSJIS(&c1, &c2);
+            EXPECT_EQ(vt::Iconv("UTF-8", "CP932", {char(c1), char(c2)}), u) << std::hex << a << b;
+            compared++;
+        }
+    }
+    EXPECT_GT(compared, 6900);  // glibc reads 6962 of them
 }
 
 }  // namespace
