@@ -13,7 +13,6 @@
 #include "bmpfile.h"
 #include "frames.h"
 #include "head.h"
-#include "patient.h"
 #include "sample_card.h"
 #include "testutil.h"
 
@@ -120,8 +119,8 @@ const RunRow kRuns[] = {
     {"width 2^31-1, 8 rows", 0, Patch(kMono, kWidth, 0x7FFFFFFFu), kTooLarge},
     {"width -8", 0, Patch(kMono, kWidth, uint32_t(-8)), kTooLarge},
     {"height -8 (rows top down)", 0, Patch(kMono, kHeight, uint32_t(-8)), kTooLarge},
-    {"32 bits, 2^30 x 1 (a 32-bit size wraps to 0)", 0,
-     Patch(Patch(Patch(kMono, kBits, 32, 2), kWidth, 1u << 30), kHeight, 1), kTooLarge},
+    // Sizes past 2^31 bytes, or a 32-bit size that wraps to 0.
+    {"32 bits, 2^30 x 1", 0, Patch(Patch(Patch(kMono, kBits, 32, 2), kWidth, 1u << 30), kHeight, 1), kTooLarge},
     {"bit count 0", 0, Patch(kMono, kBits, 0, 2), kHas + "0" + kPerPixel},
     {"bit count 16", 0, Pic(16, 8, 16), kHas + "16" + kPerPixel},
     {"bit count 64", 0, Patch(kMono, kBits, 64, 2), kHas + "64" + kPerPixel},
@@ -133,10 +132,8 @@ const RunRow kRuns[] = {
     {"core header, bit count 0", 0, Patch(Pic(8, 8, 1, 12), kCoreBits, 0, 2), kHas + "0" + kPerPixel},
     {"core header, 65535 rows claimed, 8 there", 0, Patch(Pic(8, 8, 1, 12), kCoreHeight, 65535, 2), kRead},
     {"colour table cut short", 0, kMono.substr(0, kPalette + 5), kRead},
-    {"24 bits, 65536 x 10923 (rows past 2^31 bytes)", 0,
-     Patch(Patch(Patch(kMono, kBits, 24, 2), kWidth, 0x10000), kHeight, 0x2AAB), kTooLarge},
-    {"1500000000 x 9 (columns past 2^31 bytes, rows not)", 0, Patch(Patch(kMono, kWidth, 1500000000u), kHeight, 9),
-     kTooLarge},
+    {"24 bits, 65536 x 10923", 0, Patch(Patch(Patch(kMono, kBits, 24, 2), kWidth, 1 << 16), kHeight, 10923), kTooLarge},
+    {"1500000000 x 9", 0, Patch(Patch(kMono, kWidth, 1500000000u), kHeight, 9), kTooLarge},  // columns, rows not
 };
 
 TEST(BadInput, RunEndsBeforeTheMachineWithOneLogLine)
@@ -160,20 +157,19 @@ TEST(BadInput, RunEndsBeforeTheMachineWithOneLogLine)
         argv.push_back(nullptr);
         const int iStatus = vestrun_main(int(args.size()), argv.data());
         std::string sErr = err.Finish();
-        Lines vLog = vt::LogMessages(out.Finish());
         for (size_t i; (i = sErr.find(sPath)) != std::string::npos;) sErr.replace(i, sPath.size(), "FILE");
-        EXPECT_FALSE(tListen.Called());
         EXPECT_EQ(sErr, c.sErr);
-        if (c.iArg < 0) {
-            EXPECT_EQ(iStatus, 0);
-            EXPECT_EQ(vLog, Lines{kUsage});
-            continue;
-        }
-        EXPECT_EQ(iStatus, -99);
-        ASSERT_EQ(vLog.size(), 11u);
-        for (size_t i = 1; i <= 10; i++) EXPECT_EQ(vLog[i - 1], std::to_string(i) + "=" + args[i]);
-        EXPECT_EQ(vLog[10], c.iArg > 0 && c.sErr.empty() ? "× 引数" + std::to_string(c.iArg) + "が不正です"
+        EXPECT_FALSE(tListen.Called());
+        // The usage line alone, or the echo of the arguments and the one line that tells.
+        Lines vWant = {kUsage};
+        if (c.iArg >= 0) {
+            vWant.clear();
+            for (size_t i = 1; i <= 10; i++) vWant.push_back(std::to_string(i) + "=" + args[i]);
+            vWant.push_back(c.iArg > 0 && c.sErr.empty() ? "× 引数" + std::to_string(c.iArg) + "が不正です"
                                                          : "× bmpファイルを読み込むことができません。処理不可能n");
+        }
+        EXPECT_EQ(iStatus, c.iArg < 0 ? 0 : -99);
+        EXPECT_EQ(vt::LogMessages(out.Finish()), vWant);
     }
 }
 
