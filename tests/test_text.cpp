@@ -300,7 +300,8 @@ TEST(KanaPipeline, FullWidthKanaBecomesSevenBitHalfWidthCodes)
 }
 
 // Both trace lines are written whole whatever the length of the name; a
-// symbolic link is never followed, and a pipe or a missing folder is skipped.
+// symbolic link is never followed, and a pipe, a device or a missing folder
+// is skipped.
 TEST(TraceFile, WholeLinesAndNothingButAPlainFile)
 {
     vt::TempDir dir;
@@ -314,7 +315,8 @@ TEST(TraceFile, WholeLinesAndNothingButAPlainFile)
     vt::WriteFile(sTarget, "keep me");
     ASSERT_EQ(symlink(sTarget.c_str(), dir.file("link").c_str()), 0);
     ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0644), 0);  // nobody reads it: a plain open would block the run
-    for (const std::string &sBad : {dir.file("link"), dir.file("fifo"), dir.file("no/such/folder")}) {
+    for (const std::string &sBad :
+         {dir.file("link"), dir.file("fifo"), dir.file("no/such/folder"), std::string("/dev/null")}) {
         EXPECT_EQ(iKanaTrace(sBad.c_str(), "ABC"), -1) << sBad;
         EXPECT_EQ(iJisTraceAppend(sBad.c_str(), "ABC"), -1) << sBad;
     }
