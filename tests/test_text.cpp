@@ -107,7 +107,8 @@ TEST(TextCodes, ConversionsByteForByte)
         {nullptr, S, 1, ALL, "DE 41 DF B0 A5", "81 4A 41 81 4B 81 5B 81 45", ""},
         {nullptr, S, 1, ALL, "B1 DE", "", "unexpected error: \\xb1\n", 1},
         {nullptr, S, 1, ALL, "B3 B6 DF", "83 45", "unexpected error: \\xb6\n", 1},
-        {nullptr, S, 1, ALL, "FC B1", "FC B1", ""},  // the last lead byte keeps its trail byte, which is no ｱ
+        // The last lead byte keeps its trail byte, which is no ｱ; A0 is a byte of its own.
+        {nullptr, S, 1, ALL, "FC B1 A0 B1", "FC B1 A0 83 41", ""},
         {nullptr, E, 1, ALL, "8E 28 A5 A2 8E B6 DE", "A1 CA A5 A2 A5 AB DE", ""},  // a mark needs its SS2
         {nullptr, E, 1, ALL, "8E A0", "", "unexpected error: \\xa0\n", 1},         // no EUC-JP partner
         // Other codes copy; an empty text gives an empty one.
@@ -194,9 +195,9 @@ TEST(EraDates, ErasAndForms)
         {'1', "18680907", nullptr},
         {'1', "20190430", "平成31年 4月30日"},  // Heisei ends on 30 April 2019; Reiwa follows
         {'0', "20190501", "R 1/ 5/ 1"},
-        {'x', "19890108", "H 1/ 1/ 8"},               // any other style: letter and slashes
-        {'1', "99999999", "令和7981年99月99日"},      // the longest: 18 bytes
-        {'1', "19890108 extra", "平成 1年 1月 8日"},  // eight characters read as a number
+        {'x', "19890108", "H 1/ 1/ 8"},           // any other style: letter and slashes
+        {'1', "99999999", "令和7981年99月99日"},  // the longest: 18 bytes
+        {'1', "198901081", "平成 1年 1月 8日"},   // eight characters read as a number
         {'1', "1989-01-08", nullptr},
         {'1', "", nullptr},
     };
