@@ -99,10 +99,12 @@ TEST(TextCodes, ConversionsByteForByte)
         {nullptr, S, ZEN, ALL, "83 5C 5C", "BF 5C", ""},  // ソ: a trail byte 5C stays in its character
         // zentohan, EUC-JP: （ without SS2, the space stays
         {nullptr, E, ZEN, ALL, "A1 CA A1 A1 8E B1", "28 A1 A1 8E B1", ""},
-        // srclen: characters that begin before it are converted whole.
+        // srclen: characters that begin before it are converted whole, none
+        // that begins at it; it limits only the first byte of a sequence.
         {nullptr, S, ZEN, 3, "83 41 83 43 83 45", "B1 B2", ""},
-        {nullptr, S, 1, 1, "B6 DE B1", "83 4B", ""},  // it limits only the first byte of a sequence
-        {nullptr, E, 1, 1, "8E B6 8E DE 8E B1", "A5 AC", ""},
+        {nullptr, S, ZEN, 0, "83 41", "", ""},
+        {nullptr, S, 1, 1, "B6 DE B1", "83 4B", ""},
+        {nullptr, E, 1, 4, "8E B6 8E DE 8E B1", "A5 AC", ""},
         // hantozen: lone marks; a letter with a mark it cannot take (the output so far stays)
         {nullptr, S, 1, ALL, "DE 41 DF B0 A5", "81 4A 41 81 4B 81 5B 81 45", ""},
         {nullptr, S, 1, ALL, "B1 DE", "", "unexpected error: \\xb1\n", 1},
