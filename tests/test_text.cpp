@@ -224,7 +224,7 @@ TEST(RunLog, LinesPadMonthAndDayWithBlanksAndLeaveWholeAtOnce)
     EXPECT_EQ(std::string(buf), "12/31 23:");
     // Each line leaves at once (an operator watches a long wait through a
     // pipe), a long one whole; the texts are CP932 ("－" only CP932 maps).
-    const std::string sLong(600, 'L');
+    const std::string sLong(496, 'L');  // with its time stamp and line feed, 512 bytes
     vt::CaptureFd cap(1);
     vLogAdd("接続完了");
     vLogAdd("× カ－ド");
@@ -295,10 +295,11 @@ TEST(KanaPipeline, FullWidthKanaBecomesSevenBitHalfWidthCodes)
         {u8"アイウ", Hex("65 62 22 65 62 24 65 62 26")},          // UTF-8 that happens to read as Shift_JIS
     };
     for (const auto &c : cases) {
-        char cOut[128];
-        memset(cOut, 0x7F, sizeof cOut);
+        char cOut[129];  // the name's 128 bytes and one the pipeline must leave alone
+        memset(cOut, 0xFF, sizeof cOut);
         vKanaPipeline(c.sZen.c_str(), cOut);
-        EXPECT_EQ(ToHex(std::string(cOut, sizeof cOut)), ToHex(c.sWant + std::string(128 - c.sWant.size(), '\0')));
+        EXPECT_EQ(ToHex(std::string(cOut, sizeof cOut)),
+                  ToHex(c.sWant + std::string(128 - c.sWant.size(), '\0') + "\xFF"));
     }
 }
 
