@@ -7,7 +7,7 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CTEST_JOBS ?= 32
 GENERATOR  := $(if $(shell command -v ninja 2>/dev/null),-G Ninja,)
 
-.PHONY: all build test test-asan test-unit demo bench fuzz fuzz-smoke matrix badinput install package check-format check-texts clean
+.PHONY: all build test test-asan test-unit demo bench fuzz fuzz-smoke matrix install package check-format check-texts clean
 
 all: build
 
@@ -59,10 +59,6 @@ fuzz: $(FUZZ_BUILD)/CMakeCache.txt
 fuzz-smoke: fuzz
 	$(FUZZ_BUILD)/vestrun-text-bytes
 	tests/scripts/fuzz.sh $(FUZZ_BUILD) $${FUZZ_SECONDS:-10}
-
-# docs/bad-input.md: every bad-input case of the suite, run side by side, and what came of it.
-badinput: build
-	python3 tests/scripts/bad-input.py $(BUILD) docs/bad-input.md
 
 # docs/fault-matrix.md: every frame of a run under every fault of the stand-in, the
 # whole run in the test's process over the fake line (the model in tests/test_fault_matrix.cpp).
