@@ -19,10 +19,8 @@ Child::~Child()
 
 bool Child::Start(const std::string &path, const std::vector<std::string> &args, const std::vector<int> &closed)
 {
-    std::vector<std::string> words = {path};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (std::string &w : words) argv.push_back(&w[0]);
+    std::vector<char *> argv = {const_cast<char *>(path.c_str())};
+    for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
     const std::string files[] = {"/dev/null", dir.file("out"), dir.file("err")};
     pid = fork();

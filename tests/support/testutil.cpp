@@ -88,12 +88,6 @@ Listener::~Listener()
     if (fd_ >= 0) close(fd_);
 }
 
-int Listener::Accept(int ms)
-{
-    pollfd p = {fd_, POLLIN, 0};
-    return poll(&p, 1, ms) > 0 ? accept(fd_, nullptr, nullptr) : -1;
-}
-
 bool Listener::Called() const
 {
     pollfd p = {fd_, POLLIN, 0};

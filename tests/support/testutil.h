@@ -48,8 +48,8 @@ private:
 // a connect to it is refused.
 int ClosedPort();
 
-// A loopback socket listening on a port the system picks; it accepts only
-// when asked, so a run that must end before the machine leaves it untouched.
+// A loopback socket listening on a port the system picks; it never accepts,
+// so a run that must end before the machine leaves it untouched.
 class Listener {
 public:
     Listener();
@@ -57,8 +57,7 @@ public:
     Listener(const Listener &) = delete;
     Listener &operator=(const Listener &) = delete;
     int Port() const { return port_; }
-    int Accept(int ms = 10000);  // the next connection, waited for up to `ms`; -1 on failure
-    bool Called() const;         // is a connection waiting?
+    bool Called() const;  // is a connection waiting?
 
 private:
     int fd_ = -1, port_ = -1;
