@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size > (1 << 20)) return 0;
     fz::Write(sPath.c_str(), data, size);
     T_PAT_INF tPat{};
-    HeaderInfo tHead{nullptr, nullptr, nullptr};
+    HeaderInfo tHead{};
     if (ReadBmp(sPath.c_str(), &tHead, &tPat.stImg) != 0) {
         fz::Check(!tHead.fileHeader && !tHead.infoHeader && !tHead.clrPallet && !tPat.stImg.data,
                   "a refused file left blocks behind");

@@ -10,7 +10,11 @@
 // Checked: nothing runs past the frame buffer or the era date's 19 bytes;
 // a frame built is STX "A" ... ETX with room for its block check and no ETX
 // before its end.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <string>
 
 #include "frames.h"
 #include "fuzz.h"
@@ -19,7 +23,6 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const fz::PrivateDir tDir;
     static FILE *pQuiet = freopen("/dev/null", "w", stdout);  // run log lines: a fuzzer writes millions
     fz::Check(pQuiet != nullptr, "cannot silence standard output");
     if (size < 11 || size > (1 << 16)) return 0;
@@ -34,15 +37,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const uint8_t *pNul = static_cast<const uint8_t *>(memchr(pStyle, 0, size - 11));
     const uint8_t *pLayout = pNul ? pNul + 1 : pEnd;
     const int iSize = data[0] < 200 ? 896 : data[0] - 196;  // mostly the real buffer, sometimes a tiny one
-    auto cSnd = fz::Exact(static_cast<size_t>(iSize));
-    auto cEra = fz::Exact(19);  // the longest era date and its terminator
-    int iLen = 0;
-    tDir.Within([&] {
-        fz::Write("printstyle.txt", pStyle, static_cast<size_t>((pNul ? pNul : pEnd) - pStyle));
-        fz::Write("printsetting.txt", pLayout, static_cast<size_t>(pEnd - pLayout));
-        (void)iDateChg(tPat.szBirthDate, reinterpret_cast<char *>(cEra.get()));
-        iLen = iCharSetBuild(&tPat, reinterpret_cast<char *>(cSnd.get()), iSize);
-    });
+    auto cSnd = fz::Exact(static_cast<size_t>(iSize)), cEra = fz::Exact(19);  // the longest era date and its NUL
+    // A private folder for the call only, so that corpus paths relative to the start keep working.
+    static const int iHome = open(".", O_RDONLY | O_DIRECTORY);
+    std::string sDir = std::string(getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp") + "/vestrun-fuzz-XXXXXX";
+    fz::Check(mkdtemp(&sDir[0]) != nullptr && chdir(sDir.c_str()) == 0, "cannot step into a private folder");
+    fz::Write("printstyle.txt", pStyle, static_cast<size_t>((pNul ? pNul : pEnd) - pStyle));
+    fz::Write("printsetting.txt", pLayout, static_cast<size_t>(pEnd - pLayout));
+    (void)iDateChg(tPat.szBirthDate, fz::Chars(cEra));
+    const int iLen = iCharSetBuild(&tPat, fz::Chars(cSnd), iSize);
+    fz::Check(unlink("printstyle.txt") == 0 && unlink("printsetting.txt") == 0 && fchdir(iHome) == 0 &&
+                  rmdir(sDir.c_str()) == 0,
+              "cannot clear the private folder");
     if (iLen < 0) {
         fz::Check(iLen == -1, "refusal other than -1 with both files there");
         return 0;

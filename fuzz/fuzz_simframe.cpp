@@ -2,6 +2,7 @@
 // in pieces, and every frame it finds carried out by the machine (picture
 // buffer, stripe, character set, card output) under a set of fault rules.
 // The first input byte chooses how the rest is cut into reads.
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -17,17 +18,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0 || size > 64 * 1024) return 0;
     SimLogQuiet(true);
-    std::vector<SimFaultRule> rules;
-    for (const char *szRule : {"M#3:split", "Y#2:slow=5", "9:nak", "*#7:oversize", "Z010:garbage"}) {
-        std::string err;
-        rules.emplace_back();
-        fz::Check(SimFaultParse(szRule, &rules.back(), &err), "a fault rule of the harness refused");
-    }
-    SimOperator op;
-    op.iCardAfter = data[0] % 3;
-    op.iCoverOpen = (data[0] >> 2) % 2;
+    const char *kRules[] = {"M#3:split", "Y#2:slow=5", "9:nak", "*#7:oversize", "Z010:garbage"};
+    std::vector<SimFaultRule> rules(std::size(kRules));
+    std::string err;
+    for (size_t i = 0; i < rules.size(); i++)
+        fz::Check(SimFaultParse(kRules[i], &rules[i], &err), "a fault rule of the harness refused");
     SimMachine machine;
-    SimMachineInit(&machine, 64 + data[0] % 64, 40 + data[0] % 24, op);
+    SimMachineInit(&machine, 64 + data[0] % 64, 40 + data[0] % 24, SimOperator{data[0] % 3, 0, (data[0] >> 2) % 2});
     std::mt19937 rng(data[0]);
     SimFrameParser parser;
     std::vector<SimUnit> units;

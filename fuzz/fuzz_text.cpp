@@ -13,12 +13,7 @@
 #include "fuzz.h"
 #include "head.h"
 
-namespace {
-
-bool bTerminated(const std::unique_ptr<unsigned char[]> &a_p, size_t a_n) { return memchr(a_p.get(), 0, a_n); }
-const char *Str(const std::unique_ptr<unsigned char[]> &a_p) { return reinterpret_cast<const char *>(a_p.get()); }
-
-}  // namespace
+static bool bTerminated(const std::unique_ptr<unsigned char[]> &a_p, size_t a_n) { return memchr(a_p.get(), 0, a_n); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -41,14 +36,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         fz::Check(bTerminated(half, iHalf) && (ret != 0 || bTerminated(full, 2 * len + 1)),
                   "kana output not terminated");
         const size_t n = srclen <= 0 ? 0 : std::min(len, static_cast<size_t>(srclen));
-        fz::Check(code != 2 || (ret == 0 && strlen(Str(half)) == n && memcmp(half.get(), t, n) == 0 &&
-                                strlen(Str(full)) == n && memcmp(full.get(), t, n) == 0),
+        fz::Check(code != 2 || (ret == 0 && strlen(fz::Chars(half)) == n && memcmp(half.get(), t, n) == 0 &&
+                                strlen(fz::Chars(full)) == n && memcmp(full.get(), t, n) == 0),
                   "text of another code not copied");
     }
     // Shift_JIS to JIS writes one byte per byte read; the others at most double or halve.
     auto jis = fz::Exact(len + 1), euc = fz::Exact(2 * len + 1), ej = fz::Exact(len + 1);
     if (len > 0) {
-        fz::Check(iSJIStoJIS(t, jis.get()) == 0 && strnlen(Str(jis), len + 1) == len, "iSJIStoJIS cut the text short");
+        fz::Check(iSJIStoJIS(t, jis.get()) == 0 && strnlen(fz::Chars(jis), len + 1) == len,
+                  "iSJIStoJIS cut the text short");
         fz::Check(iSJIStoEUC(t, euc.get()) == 0 && bTerminated(euc, 2 * len + 1), "iSJIStoEUC not terminated");
         fz::Check(iEUCtoJIS(t, ej.get()) == 0 && bTerminated(ej, len + 1), "iEUCtoJIS not terminated");
     }
