@@ -244,12 +244,8 @@ TEST(SocketLine, StopSignalEndsTheWait)
 
 const std::string kAck = vt::Answer(SCK_ACK), kNak = vt::Answer(SCK_NAK), kDle = vt::Answer(SCK_DLE);
 const std::string kOdd = vt::Answer('X');
-const std::string kRes = [] {  // a result reply of 200 bytes, every byte high
-    std::string r;
-    for (int i = 0; i < 200; i++) r.push_back(static_cast<char>(0x80 + i % 100));
-    return r;
-}();
-const std::string kLate = kAck + kRes;  // a whole answer held back
+const std::string kRes = vt::Repeat("\x80\x9A\xC3\xE4\xFF", 40);  // a result reply of 200 bytes, every byte high
+const std::string kLate = kAck + kRes;                            // a whole answer held back
 const std::string kEndless = std::string(64 * 256, 'L');
 const std::string kY = "\x02Y\x03", kG = "\x02G1\x03", kM = "\x02M0,3,1,81\x03";
 const std::string kF = std::string("\x02") + "F1\x03";
@@ -367,7 +363,7 @@ TEST(Exchanges, EveryRuleWithItsLogWireAndWaits)
         vt::FakeLine line;
         line.fail_sends_from = c.fail_sends_from;
         line.close_at = std::llround(c.close_at * 1e6);
-        line.stop_at = std::llround(c.stop_at * 1e6), line.stop_sig = SIGTERM;
+        line.stop_at = std::llround(c.stop_at * 1e6);
         for (const Say &s : c.script)
             if (s.unit == 0) line.Deliver(s.bytes, s.ms * 1000LL);
         line.on_unit = [&c](vt::FakeLine &l, const std::string &) {
@@ -408,12 +404,11 @@ TEST(Exchanges, EveryRuleWithItsLogWireAndWaits)
 TEST(Exchanges, UnsendableFrameIsAFailedSend)
 {
     char frame[8] = "\x02Y\x03";
-    const std::tuple<char *, int, bool> cases[] = {// frame, length, image exchange
-                                                   {nullptr, 3, false},
-                                                   {frame, -1, false},
-                                                   {frame, INT_MAX, false},
-                                                   {nullptr, 3, true},
-                                                   {frame, INT_MAX, true}};
+    const std::tuple<char *, int, bool> cases[] = {
+        // frame, length, image exchange
+        // clang-format off
+        {nullptr, 3, false}, {frame, -1, false}, {frame, INT_MAX, false}, {nullptr, 3, true}, {frame, INT_MAX, true},
+    };  // clang-format on
     for (const auto &[buf, len, image] : cases) {
         vt::FakeLine line;
         char rcv[256];

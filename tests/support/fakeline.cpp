@@ -60,7 +60,7 @@ void FakeLine::Advance(long long to)
         return;
     }
     now = std::max(now, stop_at), stop_at = -1;
-    SCK_vRequestStop(stop_sig);
+    SCK_vRequestStop(SIGTERM);
 }
 
 const LnkOps FakeLine::kOps = {
