@@ -140,16 +140,16 @@ std::string Judge(const Modelled &m, int status, const Lines &log)
     return (refused ? "reset refused" : "reset") + card;
 }
 
-// Every fault, with what it costs its exchange: the frame's sendings, and
-// whether the result is taken (the closing ACK).
+// Every fault, with the units its exchange costs (# the frame, ACK the
+// closing ACK of a result taken).
 struct Fault {
-    std::string name;
-    int sends;
-    bool taken;
+    std::string name, units;
 };
-const Fault kFaults[] = {{"nak", 2, true},    {"nak-always", 2, false}, {"dle", 1, false},     {"silence", 2, true},
-                         {"short", 2, true},  {"no-result", 1, false},  {"slow-in", 1, true},  {"slow-out", 1, false},
-                         {"close", 1, false}, {"late-1.5", 2, true},    {"late-4.5", 2, false}};
+// clang-format off
+const Fault kFaults[] = {{"nak", "# # ACK"}, {"nak-always", "# #"}, {"dle", "#"}, {"silence", "# # ACK"}, {"short", "# # ACK"},
+                         {"no-result", "#"}, {"slow-in", "# ACK"}, {"slow-out", "#"}, {"close", "#"}, {"late-1.5", "# # ACK"},
+                         {"late-4.5", "# #"}};
+// clang-format on
 
 // C card, R reset, RC reset though the card is out, D reset with the line
 // gone, N reset refused, NC the same with the card out, W the wait goes
@@ -197,50 +197,42 @@ Lines Rules(const std::string &row, const std::string &fault)
     return out;
 }
 
-Lines ExchangeUnits(const std::string &name, const std::string &fault)
+std::string Units(const std::string &name, const std::string &fault)
 {
-    Fault f = {"", 1, true};
-    for (const Fault &k : kFaults) f = k.name == fault ? k : f;
-    Lines out(static_cast<size_t>(f.sends), name);
-    if (f.taken) out.push_back("ACK");
+    std::string pattern = "# ACK", out;
+    for (const Fault &f : kFaults) pattern = f.name == fault ? f.units : pattern;
+    for (char c : pattern) out += c == '#' ? name : std::string(1, c);
     return out;
 }
 
-// The units of the whole run under the model, and where the units after the
-// failing frame start (-1: no step failed).
-Lines ExpectedWire(const std::string &row, const std::string &fault, int *tail_at)
+// The units of the whole run under the model up to the failing frame, and
+// after it (`tail`; — when no step failed), from the cell's outcome `code`.
+std::string ExpectedWire(const std::string &row, const std::string &fault, const std::string &code, std::string *tail)
 {
-    const std::string target = row == "_" ? "9" : row, target_fault = row == "_" ? "dle" : fault;
-    Lines units;
-    *tail_at = -1;
+    std::string wire;
     for (const std::string name : {"I", "M1", "M2", "M3", "Z412", "Y", "9", "12", row == "F" ? "F" : "G", "Z010"}) {
-        const std::string f = name == target ? target_fault : "";
+        const std::string f = row == "_" ? (name == "9" ? "dle" : "") : name == row ? fault : "";
         // The answer to M3's repeat comes 2.501 s after M3 first went out; Z412
         // reads at 2.5 s: its first attempt finds nothing, its second that answer.
-        const Lines ex = ExchangeUnits(name, name == "Z412" && row == "M3" && fault == "late-1.5" ? "silence" : f);
-        units.insert(units.end(), ex.begin(), ex.end());
-        if (ex.back() == "ACK" || name == "Z010") continue;
-        *tail_at = static_cast<int>(units.size());
-        if (f == "close") return units;
-        if (name == "Y") units.push_back("Z412");  // the LED lit again, and the stop
-        // After a late answer the reset's first attempt goes unanswered and its
-        // second reads the late one; a repeated G or F was refused (DLE) for
-        // want of a card, and that is what the reset's second attempt reads.
-        const bool refused = f == "late-4.5" && (name == "G" || name == "F");
-        const Lines reset = ExchangeUnits("_", row == "_"        ? fault
-                                               : refused         ? "nak-always"
-                                               : f == "late-4.5" ? "silence"
-                                                                 : "");
-        units.insert(units.end(), reset.begin(), reset.end());
-        return units;
+        wire += (wire.empty() ? "" : " ") +
+                Units(name, name == "Z412" && row == "M3" && fault == "late-1.5" ? "silence" : f);
+        if (wire.back() == 'K' || name == "Z010") continue;  // its result taken (ACK), or not looked at
+        // A failed status lights the LED again (Z412, and the stop). After a
+        // late answer the reset's first attempt goes unanswered and its second
+        // reads the late one; a repeated G or F was refused (DLE) for want of a
+        // card, and that is what the reset's second attempt reads.
+        const std::string reset = code[0] == 'N' ? "_ _" : fault == "late-4.5" ? "_ _ ACK" : "_ ACK";
+        *tail = row == "_" ? Units("_", fault) : code == "D" ? "" : (code == "W" ? "Z412 " : "") + reset;
+        return wire + (tail->empty() ? "" : " " + *tail);
     }
-    return units;
+    *tail = u8"—";
+    return wire;
 }
 
-std::string Join(const Lines &l, size_t from = 0)
+std::string Join(const Lines &l)
 {
     std::string s;
-    for (size_t i = from; i < l.size(); i++) s += (i > from ? " " : "") + l[i];
+    for (const std::string &u : l) s += (s.empty() ? "" : " ") + u;
     return s;
 }
 
@@ -276,17 +268,15 @@ TEST(FaultMatrix, EveryFrameUnderEveryFaultEndsAsModelled)
             Modelled m(Rules(row, fault));
             const int status = RunTool(&m, row == "F" ? "1" : "0", &log);
             const std::string got = Judge(m, status, log);
-            int tail_at = -1;
-            const Lines want_wire = ExpectedWire(row, fault, &tail_at);
+            std::string tail;
             EXPECT_EQ(got, kOutcome.at(code)) << name << ": " << Join(m.wire);
-            EXPECT_EQ(Join(m.wire), Join(want_wire)) << name;
+            EXPECT_EQ(Join(m.wire), ExpectedWire(row, fault, code, &tail)) << name;
             EXPECT_EQ(m.card_out, got.find("card") != std::string::npos) << name;
             if (m.card_out) {
                 EXPECT_EQ(m.card.cStripe, clean.card.cStripe) << name;
                 EXPECT_EQ(m.card.cPicture, clean.card.cPicture) << name;
                 EXPECT_EQ(m.card.bAppend, row != "F") << name;
             }
-            const std::string tail = tail_at < 0 ? u8"—" : Join(want_wire, static_cast<size_t>(tail_at));
             grid += " " + got + "; " + (tail.empty() ? "none" : tail) + " |";
         }
     }
