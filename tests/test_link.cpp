@@ -248,53 +248,39 @@ const std::string kRes = vt::Repeat("\x80\x9A\xC3\xE4\xFF", 40);  // a result re
 const std::string kLate = kAck + kRes;                            // a whole answer held back
 const std::string kEndless = std::string(64 * 256, 'L');
 const std::string kY = "\x02Y\x03", kG = "\x02G1\x03", kM = "\x02M0,3,1,81\x03";
-const std::string kF = std::string("\x02") + "F1\x03";
 
-// The log written out from tokens:
-//   >  the frame's dump line and 送信成功    s  its dump line alone (the send failed)
-//   c  the closing ACK's dump and 送信成功    k  its dump line alone
-//   i  イメージ送信成功    I  × SCK_iSendImage 送信失敗    X  × SCK_iSend 送信失敗
-//   .  a read of nothing    0  a read of a closed line
-//   L  a read of 256 bytes of "L"
-//   a n d x 1 r l  a read of the ACK, NAK, DLE, unknown-code answer, the byte 06, the result, a late answer
-//   A  <ACK>受信    ?  × 不明コード    !  × 受信失敗リトライ    S  × 送信失敗リトライ
+// The log written out from tokens: the lines each token stands for (a
+// lower-case letter: a read of that answer, with its result).
 Lines Expand(const std::string &tokens, const std::string &frame)
 {
+    auto read = [](const std::string &bytes) {
+        return Lines{RecvDump(static_cast<int>(bytes.size()), bytes), "受信結果=0"};
+    };
     // clang-format off
-    const std::map<char, std::string> read = {{'a', kAck}, {'n', kNak}, {'d', kDle}, {'x', kOdd}, {'1', "\x06"}, {'r', kRes}, {'l', kLate}, {'L', kEndless.substr(0, 256)}};
-    const std::map<char, Lines> fixed = {
+    const std::map<char, Lines> lines = {
+        {'a', read(kAck)}, {'n', read(kNak)}, {'d', read(kDle)}, {'x', read(kOdd)}, {'1', read("\x06")}, {'r', read(kRes)},
+        {'l', read(kLate)}, {'L', read(kEndless.substr(0, 256))},
         {'>', {SendDump(Sealed(frame)), "送信成功"}}, {'s', {SendDump(Sealed(frame))}}, {'c', {SendDump("\x06"), "送信成功"}},
         {'k', {SendDump("\x06")}}, {'i', {"イメージ送信成功"}}, {'I', {"× SCK_iSendImage 送信失敗"}}, {'X', {"× SCK_iSend 送信失敗"}},
         {'.', {RecvDump(-1), "受信結果=-1"}}, {'0', {RecvDump(0), "受信結果=-3"}}, {'A', {"<ACK>受信"}}, {'?', {"× 不明コード"}},
         {'!', {"× 受信失敗リトライ"}}, {'S', {"× 送信失敗リトライ"}}};
     // clang-format on
     Lines out;
-    for (char t : tokens) {
-        if (read.count(t))
-            out.push_back(RecvDump(static_cast<int>(read.at(t).size()), read.at(t))), out.push_back("受信結果=0");
-        if (fixed.count(t)) out.insert(out.end(), fixed.at(t).begin(), fixed.at(t).end());
-    }
+    for (char t : tokens) out.insert(out.end(), lines.at(t).begin(), lines.at(t).end());
     return out;
 }
 
-// What the machine sends: `bytes`, `ms` after the unit-th unit it received
-// (1-based; 0: counted from the start, already on its way).
-struct Say {
-    int unit, ms;
-    std::string bytes;
-};
+using Say = std::tuple<int, int, std::string>;  // unit, ms, bytes
 
 struct Rule {
-    const char *name;   // "image: ..." for the image exchange
-    std::string frame;  // empty: receive only
-    std::vector<Say> script;
+    const char *name;         // "image: ..." for the image exchange
+    std::string frame;        // empty: receive only
+    std::vector<Say> script;  // what the machine sends, ms after the unit-th unit it took (0: from the start)
     int ret;
-    std::string log;     // tokens
-    const char *wire;    // units by letter; ACK the closing ACK
-    const char *pauses;  // seconds, in order
-    double end_s;        // the fake clock on return
-    int result;          // 1: the result reply reached the caller
-    int fail_sends_from = 0;
+    std::string log;                     // tokens
+    const char *wire, *pauses;           // units by letter, ACK the closing ACK; seconds, in order
+    double end_s;                        // the fake clock on return
+    int result, fail_sends_from = 0;     // result 1: the result reply reached the caller
     double close_at = -1, stop_at = -1;  // seconds
 };
 
@@ -312,7 +298,6 @@ TEST(Exchanges, EveryRuleWithItsLogWireAndWaits)
         // The command exchange: 1 s to the first reply, 1.5 s to the result (7 s for a card out), 1 s after the ACK.
         {"ack", kY, {{1, 5, kAck}, {1, 20, kRes}}, 0, ">aArc", "Y ACK", "1 1.5 1", 3.5, 1},
         {"G waits 7 s", kG, {{1, 5, kAck}, {1, 6000, kRes}}, 0, ">aArc", "G ACK", "1 7 1", 9, 1},
-        {"F waits 7 s", kF, {{1, 5, kAck}, {1, 6000, kRes}}, 0, ">aArc", "F ACK", "1 7 1", 9, 1},
         {"nak twice", kY, {{1, 5, kNak}, {2, 5, kNak}}, -10, ">n>n", "Y Y", "1 2 1 2", 6, 0},
         {"nak, then ack", kY, {{1, 5, kNak}, {2, 5, kAck}, {2, 20, kRes}}, 0, ">n>aArc", "Y Y ACK", "1 2 1 1.5 1", 6.5, 1},
         {"dle ends at once", kY, {{1, 5, kDle}, {1, 20, kRes}}, -3, ">d", "Y", "1", 1, 0},
@@ -320,7 +305,6 @@ TEST(Exchanges, EveryRuleWithItsLogWireAndWaits)
         {"silence", kY, {}, -10, ">.!>.!", "Y Y", "1 2 1 2", 6, 0},
         // 1.5 s late: between the first read (1 s) and the retry's (4 s), which takes it.
         {"first reply 1.5 s late", kY, {{1, 1500, kAck}, {1, 1600, kRes}}, 0, ">.!>aArc", "Y Y ACK", "1 2 1 1.5 1", 6.5, 1},
-        {"first reply 4.5 s late", kY, {{1, 4500, kLate}}, -10, ">.!>.!", "Y Y", "1 2 1 2", 6, 0},
         {"result after its 1.5 s", kY, {{1, 5, kAck}, {1, 2600, kRes}}, -5, ">aA.", "Y", "1 1.5", 2.5, 0},
         {"frame send fails", kY, {}, -1, "sX", "", "", 0, 0, 1},
         {"line closed before the frame", kY, {}, -1, "sX", "", "", 0, 0, 0, 0},  // no left-overs read off a closed line
@@ -345,7 +329,6 @@ TEST(Exchanges, EveryRuleWithItsLogWireAndWaits)
         {"image: dle", kM, {{1, 5, kDle}}, -3, "i", "M", "", 0.005, 0},
         {"image: silence", kM, {}, -10, "i!i!", "M M", "", 2.002, 0},
         {"image: 1.5 s late", kM, {{1, 1500, kLate}}, 0, "i!iAc", "M M ACK", "", 1.5, 1},
-        {"image: 4.5 s late", kM, {{1, 4500, kLate}}, -10, "i!i!", "M M", "", 2.002, 0},
         {"image: no result in 3.5 s", kM, {{1, 5, kAck}, {1, 3600, kRes}}, -5, "iA", "M", "", 3.506, 0},
         {"image: frame send fails", kM, {}, -1, "I", "", "", 0, 0, 1},
         {"image: closing ack send fails", kM, {{1, 5, kAck}, {1, 10, kRes}}, -1, "iAkX", "M", "", 0.01, 1, 2},
@@ -364,11 +347,11 @@ TEST(Exchanges, EveryRuleWithItsLogWireAndWaits)
         line.fail_sends_from = c.fail_sends_from;
         line.close_at = std::llround(c.close_at * 1e6);
         line.stop_at = std::llround(c.stop_at * 1e6);
-        for (const Say &s : c.script)
-            if (s.unit == 0) line.Deliver(s.bytes, s.ms * 1000LL);
+        for (const auto &[unit, ms, bytes] : c.script)
+            if (unit == 0) line.Deliver(bytes, ms * 1000LL);
         line.on_unit = [&c](vt::FakeLine &l, const std::string &) {
-            for (const Say &s : c.script)
-                if (s.unit == static_cast<int>(l.units.size())) l.ReplyIn(s.ms, s.bytes);
+            for (const auto &[unit, ms, bytes] : c.script)
+                if (unit == static_cast<int>(l.units.size())) l.ReplyIn(ms, bytes);
         };
         std::string buf = (c.frame.empty() ? kY : c.frame) + '\xEE', rcv(256, '\xEE'), wire, pauses;
         const int len = static_cast<int>(c.frame.size());
