@@ -140,15 +140,19 @@ std::string Judge(const Modelled &m, int status, const Lines &log)
     return (refused ? "reset refused" : "reset") + card;
 }
 
-// Every fault, with the units its exchange costs (# the frame, ACK the
-// closing ACK of a result taken).
+// Every fault: the units its exchange costs (# the frame, ACK the closing
+// ACK of a result taken), and the stand-in's action for it on a command, on
+// G or F, on an image frame (none: the fault's name). Slow results come
+// inside the wait or beyond it.
 struct Fault {
-    std::string name, units;
+    std::string name, units, action[3] = {};
 };
 // clang-format off
-const Fault kFaults[] = {{"nak", "# # ACK"}, {"nak-always", "# #"}, {"dle", "#"}, {"silence", "# # ACK"}, {"short", "# # ACK"},
-                         {"no-result", "#"}, {"slow-in", "# ACK"}, {"slow-out", "#"}, {"close", "#"}, {"late-1.5", "# # ACK"},
-                         {"late-4.5", "# #"}};
+const Fault kFaults[] = {
+    {"nak", "# # ACK"}, {"nak-always", "# #", {"", "", "nak"}}, {"dle", "#"}, {"silence", "# # ACK"}, {"short", "# # ACK"},
+    {"no-result", "#"}, {"slow-in", "# ACK", {"slow=700", "slow=5000", "slow=2000"}},
+    {"slow-out", "#", {"slow=3000", "slow=9000", "slow=5500"}}, {"close", "#"},
+    {"late-1.5", "# # ACK", {"late=1500", "late=1500", "late=1500"}}, {"late-4.5", "# #", {"late=4500", "late=4500", "late=4500"}}};
 // clang-format on
 
 // C card, R reset, RC reset though the card is out, D reset with the line
@@ -176,24 +180,16 @@ const std::map<std::string, std::string> kOutcome = {
 const std::map<std::string, std::string> kLabel = {{"G", "G (style 0)"}, {"F", "F (style 1)"}, {"_", "_ (after 9:dle)"}};
 // clang-format on
 
-// The stand-in's rules that put `fault` on the frame `row`. Image frames are
+// The stand-in's rules that put `f` on the frame `row`. Image frames are
 // told apart by receipt; a frame's second attempt is the next receipt.
-Lines Rules(const std::string &row, const std::string &fault)
+Lines Rules(const std::string &row, const Fault &f)
 {
     const int kind = row[0] == 'M' ? 2 : row == "G" || row == "F" ? 1 : 0;
-    const char *slow_in[] = {"slow=700", "slow=5000", "slow=2000"},
-               *slow_out[] = {"slow=3000", "slow=9000", "slow=5500"};
-    std::string action = fault == "slow-in"                   ? slow_in[kind]
-                         : fault == "slow-out"                ? slow_out[kind]
-                         : fault == "late-1.5"                ? "late=1500"
-                         : fault == "late-4.5"                ? "late=4500"
-                         : fault == "nak-always" && kind == 2 ? "nak"
-                                                              : fault;
+    const std::string action = f.action[kind].empty() ? f.name : f.action[kind];
     if (row[0] != 'M') return row == "_" ? Lines{"9:dle", "_:" + action} : Lines{row + ":" + action};
-    const int k = std::stoi(row.substr(1));
-    Lines out = {"M#" + std::to_string(k) + ":" + action};
-    if (fault == "nak-always" || fault.compare(0, 4, "late") == 0)
-        out.push_back("M#" + std::to_string(k + 1) + ":" + action);
+    Lines out = {"M#" + row.substr(1) + ":" + action};
+    if (f.name == "nak-always" || f.name.compare(0, 4, "late") == 0)  // on both attempts
+        out.push_back("M#" + std::to_string(row[1] - '0' + 1) + ":" + action);
     return out;
 }
 
@@ -265,7 +261,7 @@ TEST(FaultMatrix, EveryFrameUnderEveryFaultEndsAsModelled)
         for (const Fault &f : kFaults) {
             const std::string &fault = f.name, name = row + " x " + fault;
             in >> code;
-            Modelled m(Rules(row, fault));
+            Modelled m(Rules(row, f));
             const int status = RunTool(&m, row == "F" ? "1" : "0", &log);
             const std::string got = Judge(m, status, log);
             std::string tail;

@@ -105,21 +105,19 @@ TEST(Frame, DumpLineSizesAndCuts)
 
 // A connected, non-blocking pair of stream sockets: the link's end and the far end.
 struct Pair {
-    int link = -1, far = -1;
-    Pair()
-    {
-        int fds[2];
-        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, fds) == 0) link = fds[0], far = fds[1];
-    }
+    int fd[2] = {-1, -1};
+    int &link = fd[0], &far = fd[1];
+    Pair() { socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, fd); }
     ~Pair() { close(link), close(far); }
-    static std::string Waiting(int fd)
-    {
-        std::string out;
-        char buf[4096];
-        for (ssize_t n; (n = recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0;) out.append(buf, static_cast<size_t>(n));
-        return out;
-    }
 };
+
+std::string Waiting(int fd)
+{
+    std::string out;
+    char buf[4096];
+    for (ssize_t n; (n = recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0;) out.append(buf, static_cast<size_t>(n));
+    return out;
+}
 
 // Sealed and sent whole; a far end that has closed makes a failed send, not SIGPIPE.
 TEST(SocketLine, SendsWholeFrames)
@@ -132,7 +130,7 @@ TEST(SocketLine, SendsWholeFrames)
         EXPECT_EQ(SCK_iSend(p.link, &buf[0], 3), closed ? -1 : 0);
         EXPECT_EQ(vt::LogMessages(cap.Finish()),
                   (Lines{SendDump("\x02Y\x03\x5A"), closed ? "× SCK_iSend 送信失敗" : "送信成功"}));
-        EXPECT_EQ(Pair::Waiting(p.far), closed ? "" : "\x02Y\x03\x5A");
+        EXPECT_EQ(Waiting(p.far), closed ? "" : "\x02Y\x03\x5A");
     }
     // Far more than the socket takes at once, while the far end reads slowly: whole, one dump line.
     Pair p;
@@ -142,7 +140,7 @@ TEST(SocketLine, SendsWholeFrames)
     std::thread reader([&] {
         for (int i = 0; i < 10000 && got.size() < frame.size(); i++) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            got += Pair::Waiting(p.far);
+            got += Waiting(p.far);
         }
     });
     vt::CaptureFd cap(1);
@@ -179,7 +177,7 @@ TEST(SocketLine, ReceivesWhatWaits)
         EXPECT_EQ(SCK_iRecv(fd, buf, &len, 0), ret) << setup;
         EXPECT_EQ(vt::LogMessages(cap.Finish()), log) << setup;
         EXPECT_EQ(len, len_after) << setup;
-        EXPECT_EQ(Pair::Waiting(p.link), left) << setup;
+        EXPECT_EQ(Waiting(p.link), left) << setup;
         close(fds[0]), close(fds[1]);
     }
 }
@@ -236,7 +234,7 @@ TEST(SocketLine, StopSignalEndsTheWait)
         EXPECT_EQ(ret, -1) << image;
         const Lines want = image ? Lines{"イメージ送信成功"} : Lines{SendDump(Sealed("\x02Y\x03")), "送信成功"};
         EXPECT_EQ(vt::LogMessages(cap.Finish()), want);
-        EXPECT_EQ(Pair::Waiting(pair.far).size(), static_cast<size_t>(len) + 1) << image;
+        EXPECT_EQ(Waiting(pair.far).size(), static_cast<size_t>(len) + 1) << image;
     }
 }
 
