@@ -61,18 +61,15 @@ bool Take(int fd)
     return poll(&p, 1, 10000) > 0 && recv(fd, buf, sizeof buf, 0) > 0;
 }
 
-const std::string kAck = vt::Answer(SCK_ACK), kRes = "000000000000200010000000";
-
 // The command exchange's pauses (1 s, 1.5 s, 1 s) on the real clock, the
 // first of them interrupted by the signal.
 TEST(LinkOnTheRealClock, CommandPausesAreWhole)
 {
     Result r = Exchange(false, "\x02Y\x03", [](int fd) {
-        if (Take(fd)) send(fd, (kAck + kRes).data(), 34, 0), Take(fd);
+        const std::string answer = vt::Answer(SCK_ACK) + std::string(24, '0');  // a first reply and a result
+        if (Take(fd)) send(fd, answer.data(), answer.size(), 0), Take(fd);
     });
     EXPECT_EQ(r.ret, 0);
-    EXPECT_EQ(r.log, (Lines{vt::SendDump("\x02Y\x03\x5A"), "送信成功", vt::RecvDump(10, kAck), "受信結果=0",
-                            "<ACK>受信", vt::RecvDump(24, kRes), "受信結果=0", vt::SendDump("\x06"), "送信成功"}));
     EXPECT_GE(r.took, 3.45);
 }
 
