@@ -247,8 +247,8 @@ const std::string kLate = kAck + kRes;                            // a whole ans
 const std::string kEndless = std::string(64 * 256, 'L');
 const std::string kY = "\x02Y\x03", kG = "\x02G1\x03", kM = "\x02M0,3,1,81\x03";
 
-// The log written out from tokens: the lines each token stands for (a
-// lower-case letter: a read of that answer, with its result).
+// The log written out from tokens: the lines each token stands for (a n d
+// x 1 r l L: a read of those bytes, and its result).
 Lines Expand(const std::string &tokens, const std::string &frame)
 {
     auto read = [](const std::string &bytes) {
