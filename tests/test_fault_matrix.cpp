@@ -43,7 +43,8 @@ struct Modelled {
     bool card_out = false, stop_the_wait;
     char last = 0;
     SimCard card;
-    Lines wire, images;  // the units the machine took; the image frames' parameters
+    Lines wire;                            // the units the machine took
+    std::map<std::string, size_t> images;  // the image frames' parameters, by first sending
 
     Modelled(const Lines &fault_rules, int card_after = 0, bool stop = true) : stop_the_wait(stop)
     {
@@ -66,10 +67,8 @@ struct Modelled {
             }
             // By name: I, M1.. (by first sending), Z412, Y, 9, 12, G, F, Z010, _.
             std::string name = u.cLetter == '9' || u.cParams == "1" ? std::string(1, u.cLetter) : u.cLetter + u.cParams;
-            if (u.cLetter == 'M' && std::count(images.begin(), images.end(), u.cParams) == 0)
-                images.push_back(u.cParams);
             if (u.cLetter == 'M')
-                name = "M" + std::to_string(std::find(images.begin(), images.end(), u.cParams) - images.begin() + 1);
+                name = "M" + std::to_string(images.emplace(u.cParams, images.size() + 1).first->second);
             wire.push_back(u.eCheck == SIM_FRAME_OK ? name : name + " (bad check)");
             if (stop_the_wait && last == 'Y' && u.cLetter == 'Z' && u.cParams == "412") SCK_vRequestStop(SIGTERM);
             last = u.cLetter;
