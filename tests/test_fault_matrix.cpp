@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <map>
 #include <random>
 #include <sstream>
@@ -42,7 +43,8 @@ struct Modelled {
     bool card_out = false, stop_the_wait;
     char last = 0;
     SimCard card;
-    Lines wire, images;  // the units the machine took; the image frames' parameters
+    Lines wire;                            // the units the machine took
+    std::map<std::string, size_t> images;  // the image frames' parameters, by first sending
 
     Modelled(const Lines &fault_rules, int card_after = 0, bool stop = true) : stop_the_wait(stop)
     {
@@ -64,13 +66,9 @@ struct Modelled {
                 continue;
             }
             // By name: I, M1.. (by first sending), Z412, Y, 9, 12, G, F, Z010, _.
-            std::string name = u.cLetter + u.cParams;
-            if (u.cLetter == 'M') {
-                auto it = std::find(images.begin(), images.end(), u.cParams);
-                if (it == images.end()) it = images.insert(it, u.cParams);
-                name = "M" + std::to_string(it - images.begin() + 1);
-            }
-            if (u.cLetter == '9' || name == "G1" || name == "F1") name = u.cLetter;
+            std::string name = u.cLetter == '9' || u.cParams == "1" ? std::string(1, u.cLetter) : u.cLetter + u.cParams;
+            if (u.cLetter == 'M')
+                name = "M" + std::to_string(images.emplace(u.cParams, images.size() + 1).first->second);
             wire.push_back(u.eCheck == SIM_FRAME_OK ? name : name + " (bad check)");
             if (stop_the_wait && last == 'Y' && u.cLetter == 'Z' && u.cParams == "412") SCK_vRequestStop(SIGTERM);
             last = u.cLetter;
@@ -141,16 +139,20 @@ std::string Judge(const Modelled &m, int status, const Lines &log)
     return (refused ? "reset refused" : "reset") + card;
 }
 
-// Every fault, with what it costs its exchange: the frame's sendings, and
-// whether the result is taken (the closing ACK).
+// Every fault: the units its exchange costs (# the frame, ACK the closing
+// ACK of a result taken), and the stand-in's action for it on a command, on
+// G or F, on an image frame (none: the fault's name). Slow results come
+// inside the wait or beyond it.
 struct Fault {
-    std::string name;
-    int sends;
-    bool taken;
+    std::string name, units, action[3] = {};
 };
-const Fault kFaults[] = {{"nak", 2, true},    {"nak-always", 2, false}, {"dle", 1, false},     {"silence", 2, true},
-                         {"short", 2, true},  {"no-result", 1, false},  {"slow-in", 1, true},  {"slow-out", 1, false},
-                         {"close", 1, false}, {"late-1.5", 2, true},    {"late-4.5", 2, false}};
+// clang-format off
+const Fault kFaults[] = {
+    {"nak", "# # ACK"}, {"nak-always", "# #", {"", "", "nak"}}, {"dle", "#"}, {"silence", "# # ACK"}, {"short", "# # ACK"},
+    {"no-result", "#"}, {"slow-in", "# ACK", {"slow=700", "slow=5000", "slow=2000"}},
+    {"slow-out", "#", {"slow=3000", "slow=9000", "slow=5500"}}, {"close", "#"},
+    {"late-1.5", "# # ACK", {"late=1500", "late=1500", "late=1500"}}, {"late-4.5", "# #", {"late=4500", "late=4500", "late=4500"}}};
+// clang-format on
 
 // C card, R reset, RC reset though the card is out, D reset with the line
 // gone, N reset refused, NC the same with the card out, W the wait goes
@@ -170,76 +172,62 @@ F     C   R          R   C       C     RC        C       RC       D     C       
 Z010  C   C          C   C       C     C         C       C        C     C        C
 _     R   N          N   R       R     N         R       N        N     R        N
 )";
-const std::map<std::string, std::string> kOutcome = {{"C", "card"},          {"R", "reset"},
-                                                     {"RC", "reset+card"},   {"D", "reset, line gone"},
-                                                     {"N", "reset refused"}, {"NC", "reset refused+card"},
-                                                     {"W", "stopped"}};
+// clang-format off
+const std::map<std::string, std::string> kOutcome = {
+    {"C", "card"}, {"R", "reset"}, {"RC", "reset+card"}, {"D", "reset, line gone"},
+    {"N", "reset refused"}, {"NC", "reset refused+card"}, {"W", "stopped"}};
+const std::map<std::string, std::string> kLabel = {{"G", "G (style 0)"}, {"F", "F (style 1)"}, {"_", "_ (after 9:dle)"}};
+// clang-format on
 
-// The stand-in's rules that put `fault` on the frame `row`. Image frames are
+// The stand-in's rules that put `f` on the frame `row`. Image frames are
 // told apart by receipt; a frame's second attempt is the next receipt.
-Lines Rules(const std::string &row, const std::string &fault)
+Lines Rules(const std::string &row, const Fault &f)
 {
     const int kind = row[0] == 'M' ? 2 : row == "G" || row == "F" ? 1 : 0;
-    const char *slow_in[] = {"slow=700", "slow=5000", "slow=2000"},
-               *slow_out[] = {"slow=3000", "slow=9000", "slow=5500"};
-    std::string action = fault == "slow-in"                   ? slow_in[kind]
-                         : fault == "slow-out"                ? slow_out[kind]
-                         : fault == "late-1.5"                ? "late=1500"
-                         : fault == "late-4.5"                ? "late=4500"
-                         : fault == "nak-always" && kind == 2 ? "nak"
-                                                              : fault;
+    const std::string action = f.action[kind].empty() ? f.name : f.action[kind];
     if (row[0] != 'M') return row == "_" ? Lines{"9:dle", "_:" + action} : Lines{row + ":" + action};
-    const int k = std::stoi(row.substr(1));
-    Lines out = {"M#" + std::to_string(k) + ":" + action};
-    if (fault == "nak-always" || fault.compare(0, 4, "late") == 0)
-        out.push_back("M#" + std::to_string(k + 1) + ":" + action);
+    Lines out = {"M#" + row.substr(1) + ":" + action};
+    if (f.name == "nak-always" || f.name.compare(0, 4, "late") == 0)  // on both attempts
+        out.push_back("M#" + std::to_string(row[1] - '0' + 1) + ":" + action);
     return out;
 }
 
-Lines ExchangeUnits(const std::string &name, const std::string &fault)
+std::string Units(const std::string &name, const std::string &fault)
 {
-    Fault f = {"", 1, true};
-    for (const Fault &k : kFaults) f = k.name == fault ? k : f;
-    Lines out(static_cast<size_t>(f.sends), name);
-    if (f.taken) out.push_back("ACK");
+    std::string pattern = "# ACK", out;
+    for (const Fault &f : kFaults) pattern = f.name == fault ? f.units : pattern;
+    for (char c : pattern) out += c == '#' ? name : std::string(1, c);
     return out;
 }
 
-// The units of the whole run under the model, and where the units after the
-// failing frame start (-1: no step failed).
-Lines ExpectedWire(const std::string &row, const std::string &fault, int *tail_at)
+// The units of the whole run under the model up to the failing frame, and
+// after it (`tail`; — when no step failed), from the cell's outcome `code`.
+std::string ExpectedWire(const std::string &row, const std::string &fault, const std::string &code, std::string *tail)
 {
-    const std::string target = row == "_" ? "9" : row, target_fault = row == "_" ? "dle" : fault;
-    Lines units;
-    *tail_at = -1;
+    std::string wire;
     for (const std::string name : {"I", "M1", "M2", "M3", "Z412", "Y", "9", "12", row == "F" ? "F" : "G", "Z010"}) {
-        const std::string f = name == target ? target_fault : "";
+        const std::string f = row == "_" ? (name == "9" ? "dle" : "") : name == row ? fault : "";
         // The answer to M3's repeat comes 2.501 s after M3 first went out; Z412
         // reads at 2.5 s: its first attempt finds nothing, its second that answer.
-        const Lines ex = ExchangeUnits(name, name == "Z412" && row == "M3" && fault == "late-1.5" ? "silence" : f);
-        units.insert(units.end(), ex.begin(), ex.end());
-        if (ExchangeUnits(name, f).back() == "ACK" || name == "Z010") continue;
-        *tail_at = static_cast<int>(units.size());
-        if (f == "close") return units;
-        if (name == "Y") units.push_back("Z412");  // the LED lit again, and the stop
-        // After a late answer the reset's first attempt goes unanswered and its
-        // second reads the late one; a repeated G or F was refused (DLE) for
-        // want of a card, and that is what the reset's second attempt reads.
-        const bool refused = f == "late-4.5" && (name == "G" || name == "F");
-        const Lines reset = ExchangeUnits("_", row == "_"        ? fault
-                                               : refused         ? "nak-always"
-                                               : f == "late-4.5" ? "silence"
-                                                                 : "");
-        units.insert(units.end(), reset.begin(), reset.end());
-        return units;
+        wire += (wire.empty() ? "" : " ") +
+                Units(name, name == "Z412" && row == "M3" && fault == "late-1.5" ? "silence" : f);
+        if (wire.back() == 'K' || name == "Z010") continue;  // its result taken (ACK), or not looked at
+        // A failed status lights the LED again (Z412, and the stop). After a
+        // late answer the reset's first attempt goes unanswered and its second
+        // reads the late one; a repeated G or F was refused (DLE) for want of a
+        // card, and that is what the reset's second attempt reads.
+        const std::string reset = code[0] == 'N' ? "_ _" : fault == "late-4.5" ? "_ _ ACK" : "_ ACK";
+        *tail = row == "_" ? Units("_", fault) : code == "D" ? "" : (code == "W" ? "Z412 " : "") + reset;
+        return wire + (tail->empty() ? "" : " " + *tail);
     }
-    return units;
+    *tail = u8"—";
+    return wire;
 }
 
-std::string Join(const Lines &l, size_t from = 0)
+std::string Join(const Lines &l)
 {
     std::string s;
-    for (size_t i = from; i < l.size(); i++) s += (i > from ? " " : "") + l[i];
+    for (const std::string &u : l) s += (s.empty() ? "" : " ") + u;
     return s;
 }
 
@@ -263,38 +251,27 @@ TEST(FaultMatrix, EveryFrameUnderEveryFaultEndsAsModelled)
     EXPECT_EQ(log.back(), "× 接続異常");
     EXPECT_TRUE(away.wire.empty());
 
-    std::map<std::string, std::map<std::string, std::string>> model;
-    std::istringstream in(kModel);
-    for (std::string text, row, code; std::getline(in, text);) {
-        std::istringstream cells(text);
-        if (cells >> row && row != "frame")
-            for (const Fault &f : kFaults) cells >> code, model[row][f.name] = kOutcome.at(code);
-    }
-    const Lines rows = {"I", "M1", "M2",          "M3",          "Z412", "Y",
-                        "9", "12", "G (style 0)", "F (style 1)", "Z010", "_ (after 9:dle)"};
-    std::string grid = "| frame |", rule = "\n|---|";
+    std::istringstream in(strchr(kModel + 1, '\n'));  // the rows under the faults' names
+    std::string grid = "| frame |", rule = "\n|---|", row, code;
     for (const Fault &f : kFaults) grid += " " + f.name + " |", rule += "---|";
     grid += rule;
-    for (const std::string &label : rows) {
-        const std::string row = label.substr(0, label.find(' '));
-        grid += "\n| " + label + " |";
+    while (in >> row) {
+        grid += "\n| " + (kLabel.count(row) ? kLabel.at(row) : row) + " |";
         for (const Fault &f : kFaults) {
-            const std::string &fault = f.name;
-            const std::string name = row + " x " + fault;
-            Modelled m(Rules(row, fault));
+            const std::string &fault = f.name, name = row + " x " + fault;
+            in >> code;
+            Modelled m(Rules(row, f));
             const int status = RunTool(&m, row == "F" ? "1" : "0", &log);
             const std::string got = Judge(m, status, log);
-            int tail_at = -1;
-            const Lines want_wire = ExpectedWire(row, fault, &tail_at);
-            EXPECT_EQ(got, model[row][fault]) << name << ": " << Join(m.wire);
-            EXPECT_EQ(Join(m.wire), Join(want_wire)) << name;
+            std::string tail;
+            EXPECT_EQ(got, kOutcome.at(code)) << name << ": " << Join(m.wire);
+            EXPECT_EQ(Join(m.wire), ExpectedWire(row, fault, code, &tail)) << name;
             EXPECT_EQ(m.card_out, got.find("card") != std::string::npos) << name;
             if (m.card_out) {
                 EXPECT_EQ(m.card.cStripe, clean.card.cStripe) << name;
                 EXPECT_EQ(m.card.cPicture, clean.card.cPicture) << name;
                 EXPECT_EQ(m.card.bAppend, row != "F") << name;
             }
-            const std::string tail = tail_at < 0 ? u8"—" : Join(want_wire, static_cast<size_t>(tail_at));
             grid += " " + got + "; " + (tail.empty() ? "none" : tail) + " |";
         }
     }
@@ -302,12 +279,10 @@ TEST(FaultMatrix, EveryFrameUnderEveryFaultEndsAsModelled)
     // The page: its grid (under "| frame |") and its model (the first ``` block) as this build gives them.
     const std::string committed = vt::ReadFile(VESTRUN_SOURCE_DIR "/docs/fault-matrix.md");
     std::string page = committed;
-    const size_t at = page.find("| frame |"), end = page.find("\n\n", at);
-    ASSERT_NE(end, std::string::npos) << "docs/fault-matrix.md has no grid";
-    page.replace(at, end - at, grid);
-    const size_t open = page.find("```\n"), close = page.find("```", open + 4);
-    ASSERT_NE(close, std::string::npos) << "docs/fault-matrix.md has no model";
-    page.replace(open + 4, close - open - 4, kModel + 1);
+    const size_t at = page.find("| frame |");
+    page.replace(at, page.find("\n\n", at) - at, grid);  // a page without the grid throws
+    const size_t open = page.find("```\n") + 4;
+    page.replace(open, page.find("```", open) - open, kModel + 1);
     if (const char *out = getenv("VESTRUN_MATRIX_DOC")) {
         vt::WriteFile(out, page);
     } else {

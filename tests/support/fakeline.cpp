@@ -12,23 +12,18 @@
 
 namespace vt {
 
-namespace {
-
-std::string DumpLine(const char *head_format, int count, const std::string &bytes)
+std::string RecvDump(int count, const std::string &bytes)
 {
     char head[64];
-    snprintf(head, sizeof head, head_format, count);
+    snprintf(head, sizeof head, "受信サイズ=%3d 電文=[", count);
     return head + (bytes.empty() ? "" : ToHex(bytes) + " ") + "]";
 }
 
-}  // namespace
-
+// The same line with the other direction's word.
 std::string SendDump(const std::string &bytes)
 {
-    return DumpLine("送信サイズ=%3d 電文=[", static_cast<int>(bytes.size()), bytes);
+    return "送信" + RecvDump(static_cast<int>(bytes.size()), bytes).substr(strlen("受信"));
 }
-
-std::string RecvDump(int count, const std::string &bytes) { return DumpLine("受信サイズ=%3d 電文=[", count, bytes); }
 
 void FakeLine::DropPending()
 {
@@ -60,7 +55,7 @@ void FakeLine::Advance(long long to)
         return;
     }
     now = std::max(now, stop_at), stop_at = -1;
-    SCK_vRequestStop(stop_sig);
+    SCK_vRequestStop(SIGTERM);
 }
 
 const LnkOps FakeLine::kOps = {

@@ -37,8 +37,7 @@ public:
 
     long long now = 0;               // µs
     long long close_at = -1;         // the machine drops the line then
-    long long stop_at = -1;          // a stop (stop_sig) is asked for then
-    int stop_sig = 0;                //
+    long long stop_at = -1;          // a stop (SIGTERM) is asked for then
     int fail_sends_from = 0;         // 1-based send that fails, and every one after; 0: none
     bool end_stop_on_recv = false;   // the next receive ends a stop (SCK_vStopDone)
     std::vector<long long> pauses;   // every pause, µs, in order
