@@ -8,6 +8,7 @@
 // hold the grid this build gives.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -93,7 +94,7 @@ struct Modelled {
 };
 
 // One whole run of the tool against the model: its status and its log lines.
-int RunTool(Modelled *m, const char *style, Lines *log, int port = 0)
+int RunTool(Modelled *m, const char *style, Lines *log, int port = 0, bool std_closed = false)
 {
     vt::TempDir dir;
     // 96 x 24, three "M" frames; a pattern, so that a column out of place shows on the card.
@@ -118,7 +119,13 @@ int RunTool(Modelled *m, const char *style, Lines *log, int port = 0)
     vt::CaptureFd cap(1);
     const int sock = dup(0);  // the descriptor the run's socket will take
     close(sock);
+    const int saved_in = std_closed ? dup(0) : -1, saved_err = std_closed ? dup(2) : -1;
+    if (std_closed) close(0), close(2);
     const int status = vestrun_main(static_cast<int>(args.size()), argv.data());
+    if (std_closed) {
+        EXPECT_TRUE(fcntl(0, F_GETFD) != -1 && fcntl(2, F_GETFD) != -1) << "standard streams not reopened";
+        dup2(saved_in, 0), dup2(saved_err, 2), close(saved_in), close(saved_err);
+    }
     *log = vt::LogMessages(cap.Finish());
     close(sock);  // left open on the reset path, for the end of the process
     LNK_vReroute(nullptr);
@@ -245,9 +252,10 @@ TEST(FaultMatrix, EveryFrameUnderEveryFaultEndsAsModelled)
                      "受信結果=0"}));
     ASSERT_TRUE(clean.card_out && clean.card.bStripe);
     EXPECT_EQ(clean.card.cStripe, sample::Stripe().Bytes());
-    // A machine that cannot be reached: -1, logged, nothing sent.
+    // A machine that cannot be reached: -1, logged, nothing sent (started
+    // without standard input and errors, which the run reopens first).
     Modelled away({});
-    EXPECT_EQ(RunTool(&away, "0", &log, vt::ClosedPort()), -1);
+    EXPECT_EQ(RunTool(&away, "0", &log, vt::ClosedPort(), true), -1);
     EXPECT_EQ(log.back(), "× 接続異常");
     EXPECT_TRUE(away.wire.empty());
 
