@@ -26,11 +26,8 @@ const std::string kMissing("\0missing", 8), kFolder("\0folder", 7);
 
 void Place(const std::string &a_sPath, const std::string &a_sBytes)
 {
-    if (a_sBytes == kFolder) {
-        ASSERT_EQ(mkdir(a_sPath.c_str(), 0700), 0);
-    } else if (a_sBytes != kMissing) {
-        vt::WriteFile(a_sPath, a_sBytes);
-    }
+    ASSERT_TRUE(a_sBytes != kFolder || mkdir(a_sPath.c_str(), 0700) == 0);
+    if (a_sBytes != kFolder && a_sBytes != kMissing) vt::WriteFile(a_sPath, a_sBytes);
 }
 
 // ---- runs that end before the machine ------------------------------------------
@@ -49,10 +46,7 @@ const std::string kMono = vt::MonoBmp(Lines(8, "#.#.#.#.##..##.."));
 
 std::string Pic(int64_t a_iW, int64_t a_iH, uint16_t a_iBits, uint32_t a_iInfo = 40)
 {
-    vt::BmpPicture p;
-    p.width = a_iW, p.height = a_iH, p.bitCnt = a_iBits, p.infoLen = a_iInfo;
-    if (a_iBits == 1) p.palette = vt::MonoPalette();
-    return vt::BuildBmp(p);
+    return vt::BuildBmp({a_iW, a_iH, a_iBits, {}, a_iBits == 1 ? vt::MonoPalette() : "", a_iInfo});
 }
 
 std::string Patch(std::string a_sFile, size_t a_iAt, uint32_t a_iVal, int a_iBytes = 4)
@@ -62,8 +56,7 @@ std::string Patch(std::string a_sFile, size_t a_iAt, uint32_t a_iVal, int a_iByt
 }
 
 // Offsets in a file with the 40-byte info header, and in one with the 12-byte core header.
-constexpr size_t kOffData = 10, kInfoLen = 14, kWidth = 18, kHeight = 22, kBits = 28, kPalette = 54;
-constexpr size_t kCoreHeight = 20, kCoreBits = 24;
+constexpr size_t kOffData = 10, kInfoLen = 14, kWidth = 18, kHeight = 22, kBits = 28, kPalette = 54, kCoreHeight = 20;
 
 const std::string kNoFile = "Error: FILE could not read.";
 const std::string kRead = "Error: FILE read error.", kTooLarge = "CreateImageDatBuff:Allocation error\n";
@@ -73,44 +66,29 @@ const std::string kTaken = " pixels; the machine takes 1 bit per pixel, at most 
 std::string Not(const char *a_szFound) { return "vestrun: FILE: " + std::string(a_szFound) + kTaken; }
 
 const RunRow kRuns[] = {
-    {"no arguments", -1, ""},
     {"9 arguments", -10, ""},
     {"host: 63 bytes", 1, std::string(63, 'h'), kNoFile},
     {"host: 64 bytes", 1, std::string(64, 'h')},
-    {"host: any byte (it never reaches the stripe)", 1, "host\x01", kNoFile},
-    {"port: 200 digits (no limit of its own)", 2, std::string(200, '9'), kNoFile},
-    {"print style: empty", 3, "", kNoFile},
-    {"print style: ETX (it never reaches the stripe)", 3, "\x03", kNoFile},
     {"print style: 2 bytes", 3, "01"},
-    {"patient number: 10 digits", 5, "1234567890", kNoFile},
     {"patient number: 11 digits", 5, "12345678901"},
-    {"kanji name: 127 bytes", 6, Repeat("山", 63) + "a", kNoFile},
     {"kanji name: 128 bytes", 6, Repeat("山", 64)},
     {"kanji name: trail bytes of both ranges, the last lead byte", 6, "表\x83\x80\xFC\xFC", kNoFile},
-    {"kana name: 127 bytes", 7, Repeat("ヤ", 63) + "A", kNoFile},
     {"kana name: 128 bytes", 7, Repeat("ヤ", 64)},
     {"kana name: half-width", 7, "ｶﾞｷﾞ ﾊﾟ", kNoFile},
-    {"sex: 1 byte", 8, "2", kNoFile},
     {"sex: empty", 8, ""},
-    {"birth date: 15 bytes", 9, "19991231 (Fri.)", kNoFile},
     {"birth date: 16 bytes", 9, "1970-01-01T00:00"},
-    {"first visit: 15 bytes", 10, "20240401T093000", kNoFile},
     {"first visit: 16 bytes", 10, std::string(16, '2')},
     {"kana name: a lone lead byte at the end (the 7-bit name would hold ETX)", 7, "ヤマダ\x83"},
-    {"kana name in UTF-8", 7, u8"ヤマダ　タロウ"},
     {"kana name: a stray 80 (the 7-bit name would end at a NUL)", 7, "ヤマダ\x80タロウ"},
     {"kana name: FD begins no character", 7, "ヤマダ\xFD"},
-    {"kana name: a lead byte before a blank", 7, "ヤマダ\x83 "},
     {"kanji name: ETX", 6, "山田\x03太郎"},
     {"patient number: STX", 5, "123\00245"},
-    {"birth date: a tab", 9, "1970\t0101"},
     {"first visit: DEL", 10, "2024\1770401"},
     {"no such file", 0, kMissing, kNoFile},
     {"a folder", 0, kFolder, kRead},
     {"empty file", 0, "", kRead},
     {"signature BA", 0, "BA" + kMono.substr(2), "Error: FILE is not Bitmap file."},
     {"info header cut after 10 of its 40 bytes", 0, kMono.substr(0, 28), kRead},
-    {"info header length 11", 0, Patch(kMono, kInfoLen, 11), kHas + "an info header of 11" + kInfo},
     {"info header length 13", 0, Patch(kMono, kInfoLen, 13), kHas + "an info header of 13" + kInfo},
     {"info header length 2^32-1", 0, Patch(kMono, kInfoLen, 0xFFFFFFFFu), kRead},
     {"pixel rows 5 bytes short", 0, kMono.substr(0, kMono.size() - 5), kRead},
@@ -123,13 +101,10 @@ const RunRow kRuns[] = {
     {"32 bits, 2^30 x 1", 0, Patch(Patch(Patch(kMono, kBits, 32, 2), kWidth, 1u << 30), kHeight, 1), kTooLarge},
     {"bit count 0", 0, Patch(kMono, kBits, 0, 2), kHas + "0" + kPerPixel},
     {"bit count 16", 0, Pic(16, 8, 16), kHas + "16" + kPerPixel},
-    {"bit count 64", 0, Patch(kMono, kBits, 64, 2), kHas + "64" + kPerPixel},
     {"4 bits", 0, Pic(16, 8, 4), Not("4 bits per pixel, 16 x 8")},
-    {"24 bits", 0, Pic(16, 8, 24), Not("24 bits per pixel, 16 x 8")},
     {"481 columns", 0, Pic(481, 8, 1), Not("1 bits per pixel, 481 x 8")},
     {"513 rows", 0, Pic(8, 513, 1), Not("1 bits per pixel, 8 x 513")},
     {"core header, 481 columns", 0, Pic(481, 1, 1, 12), Not("1 bits per pixel, 481 x 1")},
-    {"core header, bit count 0", 0, Patch(Pic(8, 8, 1, 12), kCoreBits, 0, 2), kHas + "0" + kPerPixel},
     {"core header, 65535 rows claimed, 8 there", 0, Patch(Pic(8, 8, 1, 12), kCoreHeight, 65535, 2), kRead},
     {"colour table cut short", 0, kMono.substr(0, kPalette + 5), kRead},
     {"24 bits, 65536 x 10923", 0, Patch(Patch(Patch(kMono, kBits, 24, 2), kWidth, 1 << 16), kHeight, 10923), kTooLarge},
@@ -161,13 +136,11 @@ TEST(BadInput, RunEndsBeforeTheMachineWithOneLogLine)
         EXPECT_EQ(sErr, c.sErr);
         EXPECT_FALSE(tListen.Called());
         // The usage line alone, or the echo of the arguments and the one line that tells.
-        Lines vWant = {kUsage};
-        if (c.iArg >= 0) {
-            vWant.clear();
-            for (size_t i = 1; i <= 10; i++) vWant.push_back(std::to_string(i) + "=" + args[i]);
-            vWant.push_back(c.iArg > 0 && c.sErr.empty() ? "× 引数" + std::to_string(c.iArg) + "が不正です"
-                                                         : "× bmpファイルを読み込むことができません。処理不可能n");
-        }
+        Lines vWant;
+        for (size_t i = 1; i <= 10 && c.iArg >= 0; i++) vWant.push_back(std::to_string(i) + "=" + args[i]);
+        vWant.push_back(c.iArg < 0                     ? kUsage
+                        : c.iArg > 0 && c.sErr.empty() ? "× 引数" + std::to_string(c.iArg) + "が不正です"
+                                                       : "× bmpファイルを読み込むことができません。処理不可能n");
         EXPECT_EQ(iStatus, c.iArg < 0 ? 0 : -99);
         EXPECT_EQ(vt::LogMessages(out.Finish()), vWant);
     }
@@ -177,10 +150,10 @@ TEST(BadInput, RunEndsBeforeTheMachineWithOneLogLine)
 
 constexpr char kGoodStyle[] = "x,\n1,\n0,\n";  // era in kanji with units, short sex words
 constexpr char kGoodLayout[] = "0,\n10,20,K,\n100,50,K,\n100,80,K,\n200,80,K,\n";
-constexpr char kKanjiDate[] = "平成 1年 1月 8日", kLetterDate[] = "H 1/ 1/ 8";
+constexpr char kKanjiDate[] = "昭和45年 1月 1日", kLetterDate[] = "S45/ 1/ 1";
 constexpr char kName[] = "A0,10,20,\033EK12345\033X100\033Y050\033EK山田太郎";  // kGoodLayout's first fields
 
-// The "A" frame of kGoodLayout for the sample patient born 19890108, from the letter on.
+// The "A" frame of kGoodLayout for the sample patient, from the letter on.
 std::string Good(const std::string &a_sBirth, const std::string &a_sSex)
 {
     return kName + std::string("\033X100\033Y080\033EK") + a_sBirth + "\033X200\033Y080\033EK" + a_sSex;
@@ -227,7 +200,6 @@ TEST(BadInput, SettingsFilesGiveTheirFrameOrNothing)
         Place(dir.file("printstyle.txt"), c.sStyle);
         Place(dir.file("printsetting.txt"), c.sLayout);
         T_PAT_INF p = sample::Patient();
-        strcpy(p.szBirthDate, "19890108");
         char cSnd[896] = {};
         char *szCwd = getcwd(nullptr, 0);
         ASSERT_EQ(chdir(dir.path().c_str()), 0);

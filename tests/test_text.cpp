@@ -37,8 +37,7 @@ constexpr int S = JPCODE_SJIS, E = JPCODE_EUC;
 // dak (ZEN: zentohan) and srclen; the whole output buffer back in *a_sOut.
 int Conv(StrConv a_fn, int a_iCode, int a_iDak, int a_iLen, const std::string &a_sIn, std::string *a_sOut)
 {
-    Bytes src(a_sIn.begin(), a_sIn.end()), dst(2 * a_sIn.size() + 3, 0xEE);
-    src.push_back(0);
+    Bytes src(a_sIn.c_str(), a_sIn.c_str() + a_sIn.size() + 1), dst(2 * a_sIn.size() + 3, 0xEE);
     const int ret = a_fn            ? a_fn(src.data(), dst.data())
                     : a_iDak == ZEN ? zentohan(dst.data(), src.data(), a_iCode, a_iLen)
                                     : hantozen(dst.data(), src.data(), a_iCode, a_iLen, a_iDak);
@@ -53,33 +52,28 @@ TEST(Kana, EveryTableEntryBothWaysAsTheCLibraryNamesIt)
         u8"アイウエオカキクケコサシスセソタチツテトナニヌネノハヒフヘホマミムメモヤユヨラリルレロ"
         u8"ワヲンァィゥェォッャュョー、。「」・";
     const std::string half = u8"ｱｲｳｴｵｶｷｸｹｺｻｼｽｾｿﾀﾁﾂﾃﾄﾅﾆﾇﾈﾉﾊﾋﾌﾍﾎﾏﾐﾑﾒﾓﾔﾕﾖﾗﾘﾙﾚﾛﾜｦﾝｧｨｩｪｫｯｬｭｮｰ､｡｢｣･";
-    const std::string dak = u8"ガギグゲゴザジズゼゾダヂヅデドバビブベボヴ";
-    const std::string dakHalf = u8"ｶﾞｷﾞｸﾞｹﾞｺﾞｻﾞｼﾞｽﾞｾﾞｿﾞﾀﾞﾁﾞﾂﾞﾃﾞﾄﾞﾊﾞﾋﾞﾌﾞﾍﾞﾎﾞｳﾞ";
+    const std::string dak = u8"ガギグゲゴザジズゼゾダヂヅデドバビブベボヴパピプペポ";
+    const std::string dakHalf = u8"ｶﾞｷﾞｸﾞｹﾞｺﾞｻﾞｼﾞｽﾞｾﾞｿﾞﾀﾞﾁﾞﾂﾞﾃﾞﾄﾞﾊﾞﾋﾞﾌﾞﾍﾞﾎﾞｳﾞﾊﾟﾋﾟﾌﾟﾍﾟﾎﾟ";
     const struct {
         int dak;
         std::string in, want;
     } cases[] = {
         {ZEN, plain + u8"゛゜", half + u8"ﾞﾟ"},
         {ZEN, dak, dakHalf},
-        {ZEN, u8"パピプペポ", u8"ﾊﾟﾋﾟﾌﾟﾍﾟﾎﾟ"},
         {1, half, plain},
         {1, dakHalf, dak},
-        {1, u8"ﾊﾟﾋﾟﾌﾟﾍﾟﾎﾟ", u8"パピプペポ"},
-        {0, dakHalf, u8"カ゛キ゛ク゛ケ゛コ゛サ゛シ゛ス゛セ゛ソ゛タ゛チ゛ツ゛テ゛ト゛ハ゛ヒ゛フ゛ヘ゛ホ゛ウ゛"},
-        {0, u8"ﾊﾟﾋﾟﾌﾟﾍﾟﾎﾟ", u8"ハ゜ヒ゜フ゜ヘ゜ホ゜"},
+        {0, dakHalf,
+         u8"カ゛キ゛ク゛ケ゛コ゛サ゛シ゛ス゛セ゛ソ゛タ゛チ゛ツ゛テ゛ト゛ハ゛ヒ゛フ゛ヘ゛ホ゛ウ゛ハ゜ヒ゜フ゜ヘ゜ホ゜"},
     };
-    for (const auto &c : cases) {
+    for (const auto &c : cases)
         for (const char *cs : {"CP932", "EUC-JP"}) {
             std::string out;
             EXPECT_EQ(Conv(nullptr, cs[0] == 'C' ? S : E, c.dak, ALL, vt::Iconv(cs, "UTF-8", c.in), &out), 0);
             EXPECT_EQ(ToHex(out.c_str()), ToHex(vt::Iconv(cs, "UTF-8", c.want))) << cs << " " << c.in;
         }
-    }
-    const unsigned char abca[] = "abca", ca[] = "ca", bb[] = "bb", a0[] = {'a', 0};
+    const unsigned char abca[] = "abca", ca[] = "ca", a0[] = {'a', 0};
     EXPECT_EQ(ustrindex(abca, 'c'), 2);
-    EXPECT_EQ(ustrindex(abca, 0), -1);
     EXPECT_EQ(ustrindex2(abca, ca), 2);  // tried byte by byte: odd offsets count
-    EXPECT_EQ(ustrindex2(abca, bb), -1);
     EXPECT_EQ(ustrindex2(abca, a0), 3);  // the terminator as second byte
 }
 
@@ -115,7 +109,6 @@ TEST(TextCodes, ConversionsByteForByte)
         {nullptr, E, 1, ALL, "8E A0", "", "unexpected error: \\xa0\n", 1},         // no EUC-JP partner
         // Other codes copy; an empty text gives an empty one.
         {nullptr, 2, ZEN, ALL, "83 41 A5 A2", "83 41 A5 A2", ""},
-        {nullptr, S, ZEN, ALL, "", "", ""},
         // A lead byte or SS2 cut off by the terminator is copied alone.
         {nullptr, S, ZEN, ALL, "83 41 83", "B1 83", ""},
         {nullptr, E, ZEN, ALL, "A5 A2 A5", "8E B1 A5", ""},
@@ -134,14 +127,12 @@ TEST(TextCodes, ConversionsByteForByte)
         {iSJIStoJIS, 0, 0, 0, "FC EF 41 FC FC", "22 2E 41 22 2E", ""},  // not folded, no JIS code: 〓
         // A lead byte without its trail byte stays alone: at the end, before a
         // comma, before 1F (which would give a NUL), 7F or FD.
-        {iSJIStoJIS, 0, 0, 0, "41 83", "41 83", ""},
-        {iSJIStoJIS, 0, 0, 0, "83 2C 41 83 1F 83 7F 83 FD", "83 2C 41 83 1F 83 7F 83 FD", ""},
+        {iSJIStoJIS, 0, 0, 0, "83 2C 41 83 1F 83 7F 83 FD 83", "83 2C 41 83 1F 83 7F 83 FD 83", ""},
         {iSJIStoJIS, 0, 0, 0, "", "-", ""},
         {iSJIStoEUC, 0, 0, 0, "83 41 B1 84 AA 84 9F 41 7E", "A5 A2 8E B1 AC A5 A8 A1 41 7E", ""},
         {iSJIStoEUC, 0, 0, 0, "7F 80 A0 DF FD FE FF", "8E 7F 8E 80 8E A0 8E DF 8E FD 8E FE 8E FF", ""},
         {iSJIStoEUC, 0, 0, 0, "F0 40 F1 40 FC FC 41", "A2 AE A2 AE A2 AE 41", ""},  // no plane-1 code, no trace
-        {iSJIStoEUC, 0, 0, 0, "88 9F 83", "B0 A1 83", ""},
-        {iSJIStoEUC, 0, 0, 0, "83 FE", "83 8E FE", ""},  // FE would give a NUL
+        {iSJIStoEUC, 0, 0, 0, "83 FE 88 9F 83", "83 8E FE B0 A1 83", ""},           // 83 FE would give a NUL
         {iSJIStoEUC, 0, 0, 0, "", "-", ""},
         {iEUCtoJIS, 0, 0, 0, "A5 A2 8E B1 A8 AC A8 B6 A8 A1", "25 22 B1 2C 25 2C 6F 28 21", ""},
         {iEUCtoJIS, 0, 0, 0, "41 A5 41 FF 8F A1 A1 0A", "41 A5 41 FF 8F 21 21 0A", ""},
@@ -166,7 +157,7 @@ TEST(TextCodes, ConversionsByteForByte)
 TEST(TextCodes, EucToShiftJisAgreesWithTheCLibrary)
 {
     int compared = 0;
-    for (int a = 0xA1; a <= 0xF4; a++) {
+    for (int a = 0xA1; a <= 0xF4; a++)
         for (int b = 0xA1; b <= 0xFE; b++) {
             std::string u = vt::Iconv("UTF-8", "EUC-JP-MS", {char(a), char(b)});
             if (u.empty()) continue;
@@ -175,7 +166,6 @@ TEST(TextCodes, EucToShiftJisAgreesWithTheCLibrary)
             EXPECT_EQ(vt::Iconv("UTF-8", "CP932", {char(c1), char(c2)}), u) << std::hex << a << b;
             compared++;
         }
-    }
     EXPECT_GT(compared, 6900);  // glibc reads 6962 of them
 }
 
@@ -187,6 +177,7 @@ TEST(EraDates, ErasAndForms)
         const char *date;
         const char *want;  // nullptr: -1, nothing written
     } cases[] = {
+        // clang-format off
         {'1', "19890108", "平成 1年 1月 8日"},
         {'2', "19890107", "S64年 1月 7日"},
         {'1', "19261225", "昭和 1年12月25日"},
@@ -195,13 +186,11 @@ TEST(EraDates, ErasAndForms)
         {'0', "19120729", "M45/ 7/29"},
         {'1', "18680908", "明治 1年 9月 8日"},
         {'1', "18680907", nullptr},
-        {'1', "20190430", "平成31年 4月30日"},  // Heisei ends on 30 April 2019; Reiwa follows
+        {'1', "20190430", "平成31年 4月30日"},    // Heisei ends on 30 April 2019; Reiwa follows
         {'0', "20190501", "R 1/ 5/ 1"},
-        {'x', "19890108", "H 1/ 1/ 8"},           // any other style: letter and slashes
         {'1', "99999999", "令和7981年99月99日"},  // the longest: 18 bytes
         {'1', "198901081", "平成 1年 1月 8日"},   // eight characters read as a number
-        {'1', "1989-01-08", nullptr},
-        {'1', "", nullptr},
+        // clang-format on
     };
     for (const auto &c : cases) {
         char buf[32];
@@ -219,19 +208,12 @@ TEST(RunLog, LinesPadMonthAndDayWithBlanksAndLeaveWholeAtOnce)
     char buf[64];
     EXPECT_EQ(iLogFormat(buf, sizeof buf, &t, "\x83\x5C"), 18);  // a 5C trail byte passes
     EXPECT_EQ(std::string(buf), " 3/ 5 09:07:02 \x83\x5C\n");
-    t.tm_mon = 11, t.tm_mday = 31, t.tm_hour = 23, t.tm_min = 59, t.tm_sec = 59;
-    EXPECT_EQ(iLogFormat(buf, 10, &t, nullptr), 16);  // the length the whole line needs
-    EXPECT_EQ(std::string(buf), "12/31 23:");
-    // Each line leaves at once (an operator watches a long wait through a
-    // pipe), a long one whole; the texts are CP932 ("－" only CP932 maps).
+    // Each line leaves at once (an operator watches a long wait through a pipe), a long one whole.
     const std::string sLong(496, 'L');  // with its time stamp and line feed, 512 bytes
     vt::CaptureFd cap(1);
-    vLogAdd("接続完了");
-    vLogAdd("× カ－ド");
     vLogAdd(sLong.c_str());
     EXPECT_EQ(__fpending(stdout), 0u);
-    EXPECT_EQ(vt::LogMessages(cap.Finish()), (std::vector<std::string>{"\x90\xDA\x91\xB1\x8A\xAE\x97\xB9",
-                                                                       "\x81\x7E \x83\x4A\x81\x7C\x83\x68", sLong}));
+    EXPECT_EQ(vt::LogMessages(cap.Finish()), std::vector<std::string>{sLong});
 }
 
 TEST(SettingsReader, CountedLinesAndFields)
@@ -245,7 +227,6 @@ TEST(SettingsReader, CountedLinesAndFields)
         {"\n1,\n", {{}, {"1"}}},                 // a blank line is counted
         {",,10,,20,K,\n", {{"10", "20", "K"}}},  // empty fields skipped
         {"1,\n2", {{"1"}, {"2"}}},               // last line without line feed
-        {";only\n", {}},
         // A long line is read in 127-byte pieces that count as lines; a piece
         // that happens to begin with ';' is a comment.
         {std::string(127, 'y') + ";z,\n5,\n", {{std::string(127, 'y')}, {"5"}}},
@@ -272,12 +253,9 @@ TEST(ArgCheck, TooFewArgumentsAndThePort)
     std::vector<std::string> args = sample::Args(9100, "card.bmp");
     std::vector<char *> argv = {nullptr};
     for (auto &s : args) argv.push_back(&s[0]);
-    EXPECT_EQ(iArgCheck(11, argv.data()), 0);
     EXPECT_EQ(iArgCheck(10, argv.data()), 1);
     EXPECT_EQ(iArgCheck(11, nullptr), 1);
     EXPECT_EQ(iPortRead("  +12x5"), 12);
-    EXPECT_EQ(iPortRead("-1"), -1);
-    EXPECT_EQ(iPortRead("port"), 0);
     EXPECT_EQ(iPortRead(nullptr), 0);
 }
 
@@ -291,8 +269,6 @@ TEST(KanaPipeline, FullWidthKanaBecomesSevenBitHalfWidthCodes)
         {"テスト　データ", Hex("43 3D 44 20 43 5E 30 40")},
         {"ガパAB", Hex("36 5E 4A 5F 41 42")},                     // voiced and semi-voiced: base kana and mark
         {Repeat("ア", 63) + "A", std::string(63, '\x31') + "A"},  // 127 bytes
-        {"ﾞﾟ", Hex("5E 5F")},                                     // lone voicing marks
-        {u8"アイウ", Hex("65 62 22 65 62 24 65 62 26")},          // UTF-8 that happens to read as Shift_JIS
     };
     for (const auto &c : cases) {
         char cOut[129];  // the name's 128 bytes and one the pipeline must leave alone
@@ -309,22 +285,15 @@ TEST(KanaPipeline, FullWidthKanaBecomesSevenBitHalfWidthCodes)
 TEST(TraceFile, WholeLinesAndNothingButAPlainFile)
 {
     vt::TempDir dir;
-    const std::string sPath = dir.file("jisTest.txt"), sLong(400, 'K'), sTarget = dir.file("victim");
+    const std::string sPath = dir.file("jisTest.txt"), sLong(400, 'K');
     vt::WriteFile(sPath, std::string(500, 'x'));  // an older, longer trace is replaced
     ASSERT_EQ(iKanaTrace(sPath.c_str(), "\x43\x3D"), 0);
     ASSERT_EQ(iJisTraceAppend(sPath.c_str(), sLong.c_str()), 0);
     EXPECT_EQ(vt::ReadFile(sPath), "\x1B(I\x43\x3D\n\x1B$B" + sLong + "\n");
-    ASSERT_EQ(iKanaTrace(sPath.c_str(), sLong.c_str()), 0);
-    EXPECT_EQ(vt::ReadFile(sPath), "\x1B(I" + sLong + "\n");
-    vt::WriteFile(sTarget, "keep me");
-    ASSERT_EQ(symlink(sTarget.c_str(), dir.file("link").c_str()), 0);
+    ASSERT_EQ(symlink(dir.file("victim").c_str(), dir.file("link").c_str()), 0);  // followed, it would create it
     ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0644), 0);  // nobody reads it: a plain open would block the run
-    for (const std::string &sBad :
-         {dir.file("link"), dir.file("fifo"), dir.file("no/such/folder"), std::string("/dev/null")}) {
+    for (const std::string &sBad : {dir.file("link"), dir.file("fifo"), std::string("/dev/null")})
         EXPECT_EQ(iKanaTrace(sBad.c_str(), "ABC"), -1) << sBad;
-        EXPECT_EQ(iJisTraceAppend(sBad.c_str(), "ABC"), -1) << sBad;
-    }
-    EXPECT_EQ(vt::ReadFile(sTarget), "keep me");
 }
 
 }  // namespace
