@@ -205,24 +205,16 @@ TEST(Commands, FramesAndLog)
         p.cSEX = 0;
         return m_iWrite(p, s);
     };
-    const Bytes R(20, 'R'), zeros(12, '0'), clear = "バッファクリア開始|バッファクリア成功";
-    const Bytes sts = "ステータスチェック開始|ステータスチェック成功",
-                image = "外部イメージ展開開始|外部イメージ展開成功";
-    const Bytes noImage = "外部イメージ展開開始|× 外部イメージ展開失敗",
-                rewrite = "カード出力開始|　リライト|カード出力成功";
+    const Bytes R(20, 'R'), zeros(12, '0'), sts = "ステータスチェック開始|ステータスチェック成功";
+    const Bytes image = "外部イメージ展開開始|外部イメージ展開成功",
+                noImage = "外部イメージ展開開始|× 外部イメージ展開失敗";
+    // The run's own commands show in the fault matrix; these are the ones it
+    // never sends, and the refusals and status answers it cannot reach.
     const std::tuple<std::function<int(int)>, Bytes, int, Bytes, Bytes> rows[] = {
         // command, result reply (in a status, byte 12 the card, 16 the cover), result, wire, log
-        {m_iBufClearAll, R, 0, Acked(sample::kClearAll), clear},
-        {m_iBufClear, R, 0, Acked("02 40 03 43"), clear},
-        {[](int s) { return m_iLEDSet(s, 1); }, R, 0, Acked(sample::kLedOn), "LED設定開始|LED設定成功"},
-        {m_iPrtReset, R, 0, Acked(sample::kReset), "プリンターリセット|プリンターリセット成功"},
-        {[](int s) { return m_iCardPut(Patient('0'), s); }, R, 0, Acked(sample::kAppend),
-         "カード出力開始|　追記カード|カード出力成功"},
-        {[](int s) { return m_iCardPut(Patient('1'), s); }, R, 0, Acked(sample::kRewrite), rewrite},
-        {[](int s) { return m_iCardPut(Patient('\0'), s); }, R, 0, Acked(sample::kRewrite), rewrite},
-        {[](int s) { return m_iWrite(Patient(), s); }, R, 0,
-         Acked(sample::Record()) + "|" + Acked(sample::kWriteStandby),
-         "磁気書込開始|磁気書込成功|磁気書込＋待機開始|磁気書込＋待機成功"},
+        {m_iBufClear, R, 0, Acked("02 40 03 43"), "バッファクリア開始|バッファクリア成功"},
+        {[](int s) { return m_iCardPut(Patient('\0'), s); }, R, 0, Acked(sample::kRewrite),
+         "カード出力開始|　リライト|カード出力成功"},
         {nosex, R, -99, "", "磁気書込開始|× 磁気書込失敗"},  // a record refused sends nothing
         {m_iStsChk, zeros + "00001", -4, Acked(sample::kStatus),
          sts + "|カードを挿入してください|カバ－が開いています"},
