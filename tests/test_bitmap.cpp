@@ -120,7 +120,8 @@ TEST(ImageColumns, PicturesOfEveryDepthTakeTheColumnForm)
 // Random 1-bit pictures up to the machine's 480 x 512 (where the column form
 // takes more bytes than the rows) against the test's own packing: byte k of a
 // column holds rows 8k to 8k+7, the upper row in the low bit. Rows and
-// columns cut from the row form, and columns found in the column form.
+// columns cut from the row form. (Columns of the column form show in the
+// image frames.)
 TEST(ImageColumns, OneBitPicturesAgainstTheTestsOwnPacking)
 {
     const uint32_t sizes[][2] = {{1, 1}, {9, 17}, {33, 10}, {16, 1}, {480, 100}, {480, 512}, {0, 5}, {5, 0}};
@@ -141,8 +142,6 @@ TEST(ImageColumns, OneBitPicturesAgainstTheTestsOwnPacking)
             ASSERT_EQ(Take(GetImageCol(&o.img, int(x + 1), &n), n, true), want.substr(x * colBytes, colBytes));
         ASSERT_EQ(ImageRowToCol(&o.img), 0);
         EXPECT_EQ(vt::ToHex(Str(o.img.data, want.size())), vt::ToHex(want));
-        for (uint32_t x = 0; x < w; x += 7)
-            EXPECT_EQ(Take(GetDatCol(&o.img, int(x), &n), n, false), want.substr(x * colBytes, colBytes));
     }
 }
 

@@ -39,9 +39,10 @@ int Collect(void *ctx, char *snd, int len)
 struct ColPic {
     std::vector<unsigned char> data;
     T_PAT_INF pat = Patient();
-    ColPic(uint32_t w, uint32_t h, uint32_t bits = 1) : data(w * ((h + 7) / 8) + 1, 0)
+    ColPic(uint32_t w, uint32_t h, uint32_t bits = 1, int first = 0) : data(w * ((h + 7) / 8) + 1, 0)
     {
         pat.stImg = {h, w, bits, data.data()};
+        data[0] = static_cast<unsigned char>(first);
     }
     void Ink(int col, int byteRow, int v) { data[col * ((pat.stImg.height + 7) / 8) + byteRow] = uint8_t(v); }
 };
@@ -51,11 +52,7 @@ Bytes W(const Bytes &body) { return sample::Wire(body); }
 // A whole-picture command on a picture of w x h whose first byte is `first`.
 std::function<int(int)> Set(int (*set)(T_PAT_INF, int), uint32_t w, uint32_t h, uint32_t bits = 1, int first = 0)
 {
-    return [=](int s) {
-        ColPic pic(w, h, bits);
-        pic.Ink(0, 0, first);
-        return set(pic.pat, s);
-    };
+    return [=](int s) { return set(ColPic(w, h, bits, first).pat, s); };
 }
 
 TEST(KanaField, LaysTheNameBetweenShiftCodes)
@@ -180,19 +177,16 @@ TEST(ImageBlk, BlocksOutsideThePictureSendNothing)
 TEST(CharSet, LayoutPieces)
 {
     const T_PAT_INF p = Patient();
-    auto layout = [&p](std::string file, int room) {
-        FILE *fp = fmemopen(file.data(), file.size(), "r");
-        char snd[896] = {};
-        const int len = iCharSetLayout(fp, &p, "B", "S", snd, room);
-        fclose(fp);
-        return vt::ToHex(len > 0 ? Bytes(snd, len) : std::to_string(len));
-    };
-    EXPECT_EQ(layout("\n5,6,\n\n1,2,a,\n3,4,b,\n5,6,c,\n9,8,K,\n", 896),
-              vt::ToHex(Frame("A,5,6\x1BX001\x1BY002\x1B"
-                              "EaB\x1BX003\x1BY004\x1B"
-                              "EbS\x1BX005\x1BY006\x1B"
-                              "Ecヤマダ　タロウ\x1BX009\x1BY008")));
-    EXPECT_EQ(layout("0,\n", 3), vt::ToHex("-1"));  // no room for STX, ETX and block check
+    std::string file = "\n5,6,\n\n1,2,a,\n3,4,b,\n5,6,c,\n9,8,K,\n";
+    FILE *fp = fmemopen(file.data(), file.size(), "r");
+    char snd[896] = {};
+    EXPECT_EQ(iCharSetLayout(fp, &p, "B", "S", snd, 3), -1);  // no room for STX, ETX and block check
+    const int len = iCharSetLayout(fp, &p, "B", "S", snd, sizeof snd);
+    fclose(fp);
+    EXPECT_EQ(vt::ToHex(Bytes(snd, len > 0 ? len : 0)), vt::ToHex(Frame("A,5,6\x1BX001\x1BY002\x1B"
+                                                                        "EaB\x1BX003\x1BY004\x1B"
+                                                                        "EbS\x1BX005\x1BY006\x1B"
+                                                                        "Ecヤマダ　タロウ\x1BX009\x1BY008")));
 }
 
 // The machine answers every frame with ACK and the row's result reply; each
