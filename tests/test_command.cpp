@@ -23,10 +23,11 @@ using sample::Patient;
 using vt::Repeat;
 
 Bytes Frame(const Bytes &body) { return "\x02" + body + "\x03"; }
-Bytes Join(const Lines &lines)
+// Lines (or, in hex, the units of a line) parted by '|'.
+Bytes Join(const Lines &lines, bool hex = false)
 {
     Bytes s;
-    for (const auto &l : lines) s += (s.empty() ? "" : "|") + l;
+    for (const auto &l : lines) s += (s.empty() ? "" : "|") + (hex ? vt::ToHex(l) : l);
     return s;
 }
 int Collect(void *ctx, char *snd, int len)
@@ -236,9 +237,7 @@ TEST(Commands, FramesAndLog)
         const int got = fn(99);
         const Bytes gotLog = Join(vt::LogMessages(cap.Finish()));
         LNK_vReroute(nullptr);
-        Lines units;
-        for (const auto &u : line.Units()) units.push_back(vt::ToHex(u));
-        EXPECT_EQ(std::make_tuple(got, Join(units), gotLog), std::make_tuple(ret, wire, log));
+        EXPECT_EQ(std::make_tuple(got, Join(line.Units(), true), gotLog), std::make_tuple(ret, wire, log));
     }
 }
 
