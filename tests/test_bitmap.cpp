@@ -96,7 +96,9 @@ TEST(BmpFile, RefusalsOfTheWriterAndOfBuffersPast31Bits)
     for (uint32_t bits : {0u, 2u, 16u, 33u})
         in.img.bitCnt = bits, got += std::to_string(WriteBmp(out.c_str(), &in.header, &in.img));
     EXPECT_EQ(got + (access(out.c_str(), F_OK) == 0 ? " and a file" : ""), "1111111");
-    EXPECT_EQ(err.Finish(), "WriteBmp: " + noDir + " could not open.");
+    // Rows that fit 31 bits do not make a picture that does: 2^28 bytes a row, 2^31 in all.
+    EXPECT_EQ(CreateImageDatBuff(0x7FFFFFFF, 8, 1), nullptr);
+    EXPECT_EQ(err.Finish(), "WriteBmp: " + noDir + " could not open.CreateImageDatBuff:Allocation error\n");
 }
 
 // Random pictures up to the machine's 480 x 512 (where the column form takes
