@@ -23,10 +23,11 @@ using sample::Patient;
 using vt::Repeat;
 
 Bytes Frame(const Bytes &body) { return "\x02" + body + "\x03"; }
-Bytes Join(const Lines &lines)
+// Lines (or, in hex, the units of a line) parted by '|'.
+Bytes Join(const Lines &lines, bool hex = false)
 {
     Bytes s;
-    for (const auto &l : lines) s += (s.empty() ? "" : "|") + l;
+    for (const auto &l : lines) s += (s.empty() ? "" : "|") + (hex ? vt::ToHex(l) : l);
     return s;
 }
 int Collect(void *ctx, char *snd, int len)
@@ -39,9 +40,10 @@ int Collect(void *ctx, char *snd, int len)
 struct ColPic {
     std::vector<unsigned char> data;
     T_PAT_INF pat = Patient();
-    ColPic(uint32_t w, uint32_t h, uint32_t bits = 1) : data(w * ((h + 7) / 8) + 1, 0)
+    ColPic(uint32_t w, uint32_t h, uint32_t bits = 1, int first = 0) : data(w * ((h + 7) / 8) + 1, 0)
     {
         pat.stImg = {h, w, bits, data.data()};
+        data[0] = static_cast<unsigned char>(first);
     }
     void Ink(int col, int byteRow, int v) { data[col * ((pat.stImg.height + 7) / 8) + byteRow] = uint8_t(v); }
 };
@@ -51,11 +53,7 @@ Bytes W(const Bytes &body) { return sample::Wire(body); }
 // A whole-picture command on a picture of w x h whose first byte is `first`.
 std::function<int(int)> Set(int (*set)(T_PAT_INF, int), uint32_t w, uint32_t h, uint32_t bits = 1, int first = 0)
 {
-    return [=](int s) {
-        ColPic pic(w, h, bits);
-        pic.Ink(0, 0, first);
-        return set(pic.pat, s);
-    };
+    return [=](int s) { return set(ColPic(w, h, bits, first).pat, s); };
 }
 
 TEST(KanaField, LaysTheNameBetweenShiftCodes)
@@ -89,7 +87,6 @@ TEST(MagRecord, FieldsFilledOrTheRecordRefused)
 {
     using S = sample::Stripe;
     const std::tuple<void (*)(T_PAT_INF &), Bytes S::*, Bytes> cases[] = {
-        {[](T_PAT_INF &) {}, &S::sSex, "1"},
         {[](T_PAT_INF &p) { strcpy(p.szID, "123"); }, &S::sNumber, "       123"},
         {[](T_PAT_INF &p) { strcpy(p.szBirthDate, "197001"); }, &S::sBirth, "197001  "},
         {[](T_PAT_INF &p) { p.szFirstDate[0] = 0; }, &S::sFirst, Bytes(8, ' ')},
@@ -107,7 +104,6 @@ TEST(MagRecord, FieldsFilledOrTheRecordRefused)
         EXPECT_EQ(vt::ToHex(len > 0 ? Bytes(snd, len) : std::to_string(len)),
                   vt::ToHex(field ? Frame("9" + want.Bytes()) : "-99"))
             << value;
-        EXPECT_EQ(field == &S::sSex ? vt::ToHex(jis) : "", field == &S::sSex ? "3B 33 45 44 42 40 4F 3A" : "");
     }
 }
 
@@ -180,19 +176,16 @@ TEST(ImageBlk, BlocksOutsideThePictureSendNothing)
 TEST(CharSet, LayoutPieces)
 {
     const T_PAT_INF p = Patient();
-    auto layout = [&p](std::string file, int room) {
-        FILE *fp = fmemopen(file.data(), file.size(), "r");
-        char snd[896] = {};
-        const int len = iCharSetLayout(fp, &p, "B", "S", snd, room);
-        fclose(fp);
-        return vt::ToHex(len > 0 ? Bytes(snd, len) : std::to_string(len));
-    };
-    EXPECT_EQ(layout("\n5,6,\n\n1,2,a,\n3,4,b,\n5,6,c,\n9,8,K,\n", 896),
-              vt::ToHex(Frame("A,5,6\x1BX001\x1BY002\x1B"
-                              "EaB\x1BX003\x1BY004\x1B"
-                              "EbS\x1BX005\x1BY006\x1B"
-                              "Ecヤマダ　タロウ\x1BX009\x1BY008")));
-    EXPECT_EQ(layout("0,\n", 3), vt::ToHex("-1"));  // no room for STX, ETX and block check
+    std::string file = "\n5,6,\n\n1,2,a,\n3,4,b,\n5,6,c,\n9,8,K,\n";
+    FILE *fp = fmemopen(file.data(), file.size(), "r");
+    char snd[896] = {};
+    EXPECT_EQ(iCharSetLayout(fp, &p, "B", "S", snd, 3), -1);  // no room for STX, ETX and block check
+    const int len = iCharSetLayout(fp, &p, "B", "S", snd, sizeof snd);
+    fclose(fp);
+    EXPECT_EQ(vt::ToHex(Bytes(snd, len > 0 ? len : 0)), vt::ToHex(Frame("A,5,6\x1BX001\x1BY002\x1B"
+                                                                        "EaB\x1BX003\x1BY004\x1B"
+                                                                        "EbS\x1BX005\x1BY006\x1B"
+                                                                        "Ecヤマダ　タロウ\x1BX009\x1BY008")));
 }
 
 // The machine answers every frame with ACK and the row's result reply; each
@@ -205,29 +198,20 @@ TEST(Commands, FramesAndLog)
         p.cSEX = 0;
         return m_iWrite(p, s);
     };
-    const Bytes R(20, 'R'), zeros(12, '0'), clear = "バッファクリア開始|バッファクリア成功";
-    const Bytes sts = "ステータスチェック開始|ステータスチェック成功",
-                image = "外部イメージ展開開始|外部イメージ展開成功";
-    const Bytes noImage = "外部イメージ展開開始|× 外部イメージ展開失敗",
-                rewrite = "カード出力開始|　リライト|カード出力成功";
+    const Bytes R(20, 'R'), zeros(12, '0'), sts = "ステータスチェック開始|ステータスチェック成功";
+    const Bytes image = "外部イメージ展開開始|外部イメージ展開成功",
+                noImage = "外部イメージ展開開始|× 外部イメージ展開失敗";
+    // The run's own commands show in the fault matrix; these are the ones it
+    // never sends, and the refusals and status answers it cannot reach.
     const std::tuple<std::function<int(int)>, Bytes, int, Bytes, Bytes> rows[] = {
         // command, result reply (in a status, byte 12 the card, 16 the cover), result, wire, log
-        {m_iBufClearAll, R, 0, Acked(sample::kClearAll), clear},
-        {m_iBufClear, R, 0, Acked("02 40 03 43"), clear},
-        {[](int s) { return m_iLEDSet(s, 1); }, R, 0, Acked(sample::kLedOn), "LED設定開始|LED設定成功"},
-        {m_iPrtReset, R, 0, Acked(sample::kReset), "プリンターリセット|プリンターリセット成功"},
-        {[](int s) { return m_iCardPut(Patient('0'), s); }, R, 0, Acked(sample::kAppend),
-         "カード出力開始|　追記カード|カード出力成功"},
-        {[](int s) { return m_iCardPut(Patient('1'), s); }, R, 0, Acked(sample::kRewrite), rewrite},
-        {[](int s) { return m_iCardPut(Patient('\0'), s); }, R, 0, Acked(sample::kRewrite), rewrite},
-        {[](int s) { return m_iWrite(Patient(), s); }, R, 0,
-         Acked(sample::Record()) + "|" + Acked(sample::kWriteStandby),
-         "磁気書込開始|磁気書込成功|磁気書込＋待機開始|磁気書込＋待機成功"},
+        {m_iBufClear, R, 0, Acked("02 40 03 43"), "バッファクリア開始|バッファクリア成功"},
+        {[](int s) { return m_iCardPut(Patient('\0'), s); }, R, 0, Acked(sample::kRewrite),
+         "カード出力開始|　リライト|カード出力成功"},
         {nosex, R, -99, "", "磁気書込開始|× 磁気書込失敗"},  // a record refused sends nothing
         {m_iStsChk, zeros + "00001", -4, Acked(sample::kStatus),
          sts + "|カードを挿入してください|カバ－が開いています"},
         {m_iStsChk, zeros + "20000", -3, Acked(sample::kStatus), sts + "|発行機に抜き取り待ちのカ－ドがあります"},
-        {m_iStsChk, zeros + "10000", 0, Acked(sample::kStatus), sts},
         // A reply too short to hold both the card and the cover is no status.
         {m_iStsChk, zeros + "1000", -1, Acked(sample::kStatus), "ステータスチェック開始|× ステータスチェック失敗"},
         // Whole pictures: one "C" frame a column (of up to 59 bytes, which still
@@ -253,9 +237,7 @@ TEST(Commands, FramesAndLog)
         const int got = fn(99);
         const Bytes gotLog = Join(vt::LogMessages(cap.Finish()));
         LNK_vReroute(nullptr);
-        Lines units;
-        for (const auto &u : line.Units()) units.push_back(vt::ToHex(u));
-        EXPECT_EQ(std::make_tuple(got, Join(units), gotLog), std::make_tuple(ret, wire, log));
+        EXPECT_EQ(std::make_tuple(got, Join(line.Units(), true), gotLog), std::make_tuple(ret, wire, log));
     }
 }
 

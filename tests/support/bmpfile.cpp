@@ -48,16 +48,13 @@ std::string MonoPalette() { return std::string("\xFF\xFF\xFF\x00\x00\x00\x00\x00
 
 std::string MonoBmp(const std::vector<std::string> &art)
 {
-    BmpPicture pic;
+    BmpPicture pic{0, static_cast<int64_t>(art.size()), 1, {}, MonoPalette()};
     for (const auto &line : art) pic.width = std::max<int64_t>(pic.width, static_cast<int64_t>(line.size()));
     for (const auto &line : art) {
-        std::string row(static_cast<size_t>(pic.width + 7) / 8, '\0');
+        std::string &row = pic.rows.emplace_back(static_cast<size_t>(pic.width + 7) / 8, '\0');
         for (size_t x = 0; x < line.size(); x++)
             if (line[x] == '#') row[x / 8] = static_cast<char>(row[x / 8] | 0x80 >> (x % 8));
-        pic.rows.push_back(row);
     }
-    pic.height = static_cast<int64_t>(art.size());
-    pic.palette = MonoPalette();
     return BuildBmp(pic);
 }
 

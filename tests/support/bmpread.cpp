@@ -13,13 +13,11 @@ std::vector<std::string> ReadMonoBmp(const std::string &file)
         return v;
     };
     if (file.size() < 34 || file.compare(0, 2, "BM") != 0) return {};
-    const uint32_t offset = le(10, 4), info = le(14, 4);
-    const bool core = info == 12;  // 16-bit sizes, no compression field
-    const int64_t width = core ? le(18, 2) : static_cast<int32_t>(le(18, 4));
-    const int64_t height = core ? static_cast<int16_t>(le(20, 2)) : static_cast<int32_t>(le(22, 4));
+    const uint32_t offset = le(10, 4);
+    const int64_t width = static_cast<int32_t>(le(18, 4)), height = static_cast<int32_t>(le(22, 4));
     const int64_t rows = std::llabs(height), stride = (width + 31) / 32 * 4;
-    if ((!core && info < 40) || le(core ? 24 : 28, 2) != 1 || (!core && le(30, 4) != 0) || width < 1 || rows < 1 ||
-        width > 65536 || rows > 65536 || offset + static_cast<uint64_t>(stride * rows) > file.size())
+    if (le(14, 4) < 40 || le(28, 2) != 1 || le(30, 4) != 0 || width < 1 || rows < 1 || width > 65536 || rows > 65536 ||
+        offset + static_cast<uint64_t>(stride * rows) > file.size())
         return {};
     std::vector<std::string> art(static_cast<size_t>(rows), std::string(static_cast<size_t>(width), '.'));
     for (int64_t y = 0; y < rows; y++) {

@@ -9,8 +9,8 @@
 
 namespace vt {
 
-// The pixels of an uncompressed 1-bit BMP (a 40-byte or longer info header,
-// or the 12-byte core header; bottom-up or top-down rows) as one string per
+// The pixels of an uncompressed 1-bit BMP (a 40-byte or longer info header;
+// bottom-up or top-down rows) as one string per
 // row, top row first: '#' for palette index 1, '.' for index 0. Empty for
 // any other file.
 std::vector<std::string> ReadMonoBmp(const std::string &file);
