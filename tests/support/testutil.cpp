@@ -1,6 +1,5 @@
 #include "testutil.h"
 
-#include <fcntl.h>
 #include <ftw.h>
 #include <iconv.h>
 #include <netinet/in.h>
@@ -31,9 +30,7 @@ std::string CaptureFd::Finish()
     fflush(nullptr);
     dup2(saved_, fd_);
     close(saved_);
-    rewind(tmp_);
-    std::string text;
-    for (int c; (c = fgetc(tmp_)) != EOF;) text += static_cast<char>(c);
+    const std::string text = ReadFile("/proc/self/fd/" + std::to_string(fileno(tmp_)));
     fclose(tmp_);
     tmp_ = nullptr;
     return text;
@@ -43,11 +40,9 @@ std::vector<std::string> LogMessages(const std::string &captured)
 {
     std::vector<std::string> out;
     std::istringstream in(captured);
-    for (std::string l; std::getline(in, l);) {
-        // "MM/DD hh:mm:ss " with blanks for padding
-        const bool stamp = l.size() >= 15 && l[2] == '/' && l[5] == ' ' && l[8] == ':' && l[11] == ':' && l[14] == ' ';
-        out.push_back(stamp ? l.substr(15) : l);
-    }
+    // "MM/DD hh:mm:ss " with blanks for padding
+    for (std::string l; std::getline(in, l);)
+        out.push_back(l.size() >= 15 && l[2] == '/' && l[8] == ':' && l[11] == ':' ? l.substr(15) : l);
     return out;
 }
 
@@ -64,27 +59,18 @@ TempDir::~TempDir()
     if (!path_.empty()) nftw(path_.c_str(), remove_one, 16, FTW_DEPTH | FTW_PHYS);
 }
 
-// Binds fd to a loopback port the system picks (and listens when asked): the port, or -1.
-static int BindLoopback(int fd, bool listening)
+int ClosedPort() { return Listener().Port(); }
+
+Listener::Listener() : fd_(socket(AF_INET, SOCK_STREAM, 0))
 {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof a;
-    const bool ok = fd >= 0 && bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
-                    (!listening || listen(fd, 4) == 0) && getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0;
-    return ok ? ntohs(a.sin_port) : -1;
+    if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 && listen(fd_, 4) == 0 &&
+        getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &len) == 0)
+        port_ = ntohs(a.sin_port);
 }
-
-int ClosedPort()
-{
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    const int port = BindLoopback(s, false);
-    if (s >= 0) close(s);
-    return port;
-}
-
-Listener::Listener() : fd_(socket(AF_INET, SOCK_STREAM, 0)), port_(BindLoopback(fd_, true)) {}
 
 Listener::~Listener()
 {
@@ -128,12 +114,9 @@ std::string Hex(const std::string &text)
 
 std::string ToHex(const std::string &bytes)
 {
+    static const char kDigits[] = "0123456789ABCDEF";
     std::string out;
-    char buf[4];
-    for (unsigned char c : bytes) {
-        snprintf(buf, sizeof buf, out.empty() ? "%02X" : " %02X", c);
-        out += buf;
-    }
+    for (unsigned char c : bytes) out += std::string(out.empty() ? "" : " ") + kDigits[c >> 4] + kDigits[c & 15];
     return out;
 }
 
@@ -148,14 +131,12 @@ bool Child::Start(const std::string &path, const std::vector<std::string> &args,
     std::vector<char *> argv = {const_cast<char *>(path.c_str())};
     for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
-    const std::string files[] = {"/dev/null", dir.file("out"), dir.file("err")};
+    fflush(nullptr);  // the child's reopen would write out what the tests left buffered
     pid = fork();
-    if (pid == 0) {
-        for (int fd = 0; fd <= 2; fd++) {
-            const int f = open(files[fd].c_str(), fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(f, fd);
-            close(f);
-        }
+    if (pid == 0) {  // each stream reopened on its own descriptor
+        if (!freopen("/dev/null", "r", stdin) || !freopen(dir.file("out").c_str(), "w", stdout) ||
+            !freopen(dir.file("err").c_str(), "w", stderr))
+            _exit(127);
         for (int fd : closed) close(fd);
         execv(argv[0], argv.data());
         _exit(127);
@@ -165,13 +146,12 @@ bool Child::Start(const std::string &path, const std::vector<std::string> &args,
 
 int Child::Wait(int ms)
 {
-    for (int waited = 0; pid > 0; waited += 5) {
+    for (int waited = 0; pid > 0 && waited <= ms; waited += 5) {
         int status = 0;
         if (waitpid(pid, &status, WNOHANG) == pid) {
             pid = -1;
             return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         }
-        if (waited >= ms) break;
         poll(nullptr, 0, 5);
     }
     return -1;

@@ -47,8 +47,8 @@ private:
     std::string path_;
 };
 
-// A loopback port that was free a moment ago and has nothing listening now:
-// a connect to it is refused.
+// A loopback port that was free a moment ago and has nothing listening now
+// (a closed Listener's): a connect to it is refused.
 int ClosedPort();
 
 // A loopback socket listening on a port the system picks; it never accepts,
