@@ -1,6 +1,6 @@
 // The sample patient of the tests: as the run takes it on its command line,
 // as the record the printer commands take, the 69 bytes its stripe holds and
-// the fixed frames of one good run. Frames are hex text, as the peer and the
+// two fixed frames. Frames are hex text, as the peer and the
 // stand-in record them; their block check is worked out here, by the tests'
 // own exclusive-or, never by the link.
 #ifndef VESTRUN_SAMPLE_CARD_H
@@ -59,17 +59,9 @@ inline std::string Frame(const std::string &a_sBody)
 }
 inline std::string Wire(const std::string &a_sBody) { return vt::ToHex(Frame(a_sBody)); }
 
-// The fixed frames of a run, as they go on the wire.
-constexpr char kClearAll[] = "02 49 03 4A";
-constexpr char kLedOn[] = "02 5A 34 31 32 03 6E";
-constexpr char kLedOff[] = "02 5A 30 31 30 03 68";
+// Fixed frames, as they go on the wire.
 constexpr char kStatus[] = "02 59 03 5A";
-constexpr char kWriteStandby[] = "02 31 32 03 00";
-constexpr char kAppend[] = "02 47 31 03 75";
 constexpr char kRewrite[] = "02 46 31 03 74";
-constexpr char kReset[] = "02 5F 03 5C";
-// The magnetic record of the sample patient.
-inline std::string Record() { return Wire("9" + Stripe().Bytes()); }
 
 }  // namespace sample
 
