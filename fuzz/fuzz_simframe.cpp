@@ -2,7 +2,6 @@
 // in pieces, and every frame it finds carried out by the machine (picture
 // buffer, stripe, character set, card output) under a set of fault rules.
 // The first input byte chooses how the rest is cut into reads.
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -18,11 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0 || size > 64 * 1024) return 0;
     SimLogQuiet(true);
-    const char *kRules[] = {"M#3:split", "Y#2:slow=5", "9:nak", "*#7:oversize", "Z010:garbage"};
-    std::vector<SimFaultRule> rules(std::size(kRules));
+    std::vector<SimFaultRule> rules;
     std::string err;
-    for (size_t i = 0; i < rules.size(); i++)
-        fz::Check(SimFaultParse(kRules[i], &rules[i], &err), "a fault rule of the harness refused");
+    for (const char *text : {"M#3:split", "Y#2:slow=5", "9:nak", "*#7:oversize", "Z010:garbage"})
+        fz::Check(SimFaultParse(text, &rules.emplace_back(), &err), "a fault rule of the harness refused");
     SimMachine machine;
     SimMachineInit(&machine, 64 + data[0] % 64, 40 + data[0] % 24, SimOperator{data[0] % 3, 0, (data[0] >> 2) % 2});
     std::mt19937 rng(data[0]);
