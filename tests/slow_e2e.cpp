@@ -32,9 +32,8 @@ struct Issue {
 
     explicit Issue(Lines sim_args = {})
     {
-        Lines a = {"--once", "--out", dir.file("out"), "--frames", dir.file("frames.txt")};
-        a.insert(a.end(), sim_args.begin(), sim_args.end());
-        port = vt::StartSim(&sim, a);
+        sim_args.insert(sim_args.begin(), {"--once", "--out", dir.file("out"), "--frames", dir.file("frames.txt")});
+        port = vt::StartSim(&sim, sim_args);
     }
     // The sample patient and picture unless told otherwise.
     bool Start(const Lines &args = {}, const std::vector<int> &closed = {})
@@ -121,7 +120,6 @@ TEST(EndToEnd, WaitForACardGoesRoundUntilOneIsReady)
     ASSERT_TRUE(run.Start());
     EXPECT_EQ(run.Finish(), 0) << run.tool.Err();
     EXPECT_EQ(run.Frames(), (Lines{"I", "Z412", "Y", "Z412", "Y", "Z412", "Y", "Z412", "Y", "9", "12", "G1", "Z010"}));
-    EXPECT_EQ(run.Log().back(), "切断");
 }
 
 // A refused stripe: no card goes out, the printer reset does. The run is
@@ -151,7 +149,6 @@ TEST(EndToEnd, HostileMachineStillGetsTheCardIntact)
     EXPECT_EQ(run.Finish(), 0) << run.tool.Err();
     EXPECT_EQ(run.Frames(), (Lines{"I", "Z412", "Y", "Y", "Z412", "Y", "9", "12", "G1", "Z010"}));
     EXPECT_EQ(run.Count("× ステータスチェック失敗"), 1);
-    EXPECT_EQ(run.Log().back(), "切断");
     EXPECT_EQ(run.Card("stripe.bin"), Stripe().Bytes());
     EXPECT_EQ(vt::ReadMonoBmp(run.Card("picture.bmp")), Buffer(vt::ReadMonoBmp(vt::ReadFile(kPicture))));
 }
