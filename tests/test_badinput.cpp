@@ -51,7 +51,7 @@ std::string Pic(int64_t a_iW, int64_t a_iH, uint16_t a_iBits, uint32_t a_iInfo =
 
 std::string Patch(std::string a_sFile, size_t a_iAt, uint32_t a_iVal, int a_iBytes = 4)
 {
-    a_iBytes == 2 ? vt::PutLe16(a_sFile, a_iAt, static_cast<uint16_t>(a_iVal)) : vt::PutLe32(a_sFile, a_iAt, a_iVal);
+    vt::PutLe(a_sFile, a_iAt, a_iVal, size_t(a_iBytes));
     return a_sFile;
 }
 
@@ -182,14 +182,17 @@ TEST(BadInput, SettingsFilesGiveTheirFrameOrNothing)
         {kGoodStyle, "", kShort, "A"},
         // Without trailing commas the last field keeps its line feed.
         {kGoodStyle, "0\n10,20,K\n100,50,K\n", kShort, "A0\n,10,20,\033EK\n12345\033X100\033Y050\033EK\n山田太郎"},
+        // The number line without attribute (no number), the kana line, and line 6 with positions only.
+        {kGoodStyle, "\n5,6,\n\n1,2,a,\n3,4,b,\n5,6,c,\n9,8,K,\n", kShort,
+         "A,5,6\033X001\033Y002\033Ea" + std::string(kKanjiDate) +
+             "\033X003\033Y004\033Eb男\033X005\033Y006\033Ecヤマダ　タロウ\033X009\033Y008"},
         {kGoodStyle, "0,\r\n10,20,K,\r\n100,50,K,\r\n", kShort, kName},
         // Positions held at the int range.
         {kGoodStyle, "0,\n\n99999999999999999999,-99999999999999999999,K,\n", kShort,
          "A0\033X2147483647\033Y-2147483648\033EK山田太郎"},
         {kGoodStyle, std::string("\0junk\n", 6) + "\xFF\xFE,\033\033,\x7F,\n", kShort,
          "A,\xFF\xFE,\033\033,\033E\17712345"},
-        {kGoodStyle, "0,\n10,20,\x03,\n", kTooBig, ""},  // ETX or STX in an attribute
-        {kGoodStyle, "0,\n10,20,\x02,\n", kTooBig, ""},
+        {kGoodStyle, "0,\n10,20,\x03,\n", kTooBig, ""},  // ETX in an attribute
         // 895 bytes and the block check fill the frame; one byte more does not fit.
         {kGoodStyle, "00,\n\n" + Repeat("1,2,\n", 89), kShort, "A00" + Repeat("\033X001\033Y002", 89)},
         {kGoodStyle, "000,\n\n" + Repeat("1,2,\n", 89), kTooBig, ""},

@@ -4,13 +4,11 @@
 
 namespace vt {
 
-static void PutLe(std::string &file, size_t at, uint32_t value, size_t n)
+void PutLe(std::string &file, size_t offset, uint32_t value, size_t n)
 {
-    if (file.size() < at + n) file.resize(at + n, '\0');
-    for (size_t i = 0; i < n; i++) file[at + i] = static_cast<char>(value >> (8 * i));
+    if (file.size() < offset + n) file.resize(offset + n, '\0');
+    for (size_t i = 0; i < n; i++) file[offset + i] = static_cast<char>(value >> (8 * i));
 }
-void PutLe16(std::string &file, size_t offset, uint16_t value) { PutLe(file, offset, value, 2); }
-void PutLe32(std::string &file, size_t offset, uint32_t value) { PutLe(file, offset, value, 4); }
 
 std::string BuildBmp(const BmpPicture &pic)
 {
