@@ -245,9 +245,9 @@ TEST(SettingsReader, CountedLinesAndFields)
     }
 }
 
-// Fewer than ten arguments are never read past argc; the port takes leading
-// blanks and a sign, then digits up to the first other byte. (Each argument's
-// limits are rows of the bad input table.)
+// Fewer than ten arguments are never read past argc (the run counts them
+// itself first); the port takes leading blanks and a sign, then digits up to
+// the first other byte. (Each argument's limits are rows of the bad input table.)
 TEST(ArgCheck, TooFewArgumentsAndThePort)
 {
     std::vector<std::string> args = sample::Args(9100, "card.bmp");
