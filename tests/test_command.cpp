@@ -87,7 +87,6 @@ TEST(MagRecord, FieldsFilledOrTheRecordRefused)
 {
     using S = sample::Stripe;
     const std::tuple<void (*)(T_PAT_INF &), Bytes S::*, Bytes> cases[] = {
-        {[](T_PAT_INF &p) { strcpy(p.szID, "123"); }, &S::sNumber, "       123"},
         {[](T_PAT_INF &p) { strcpy(p.szBirthDate, "197001"); }, &S::sBirth, "197001  "},
         {[](T_PAT_INF &p) { p.szFirstDate[0] = 0; }, &S::sFirst, Bytes(8, ' ')},
         {[](T_PAT_INF &p) { p.szNameKANJI[0] = 0; }, &S::sKanji, Bytes(14, '!')},  // ideographic blanks
