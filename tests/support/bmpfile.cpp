@@ -46,8 +46,7 @@ std::string MonoPalette() { return std::string("\xFF\xFF\xFF\x00\x00\x00\x00\x00
 
 std::string MonoBmp(const std::vector<std::string> &art)
 {
-    BmpPicture pic{0, static_cast<int64_t>(art.size()), 1, {}, MonoPalette()};
-    for (const auto &line : art) pic.width = std::max<int64_t>(pic.width, static_cast<int64_t>(line.size()));
+    BmpPicture pic{art.empty() ? 0 : int64_t(art[0].size()), int64_t(art.size()), 1, {}, MonoPalette()};
     for (const auto &line : art) {
         std::string &row = pic.rows.emplace_back(static_cast<size_t>(pic.width + 7) / 8, '\0');
         for (size_t x = 0; x < line.size(); x++)
