@@ -24,11 +24,7 @@ std::string BuildBmp(const BmpPicture &pic)
     PutLe(info, 4 + n, static_cast<uint32_t>(pic.height), n);
     PutLe(info, 4 + 2 * n, 1, 2);
     PutLe(info, 6 + 2 * n, pic.bitCnt, 2);
-    if (n == 4) {
-        const int64_t fields[][2] = {{20, stride * height}, {24, 2835}, {28, 2835}};  // offset, value
-        for (const auto &f : fields) PutLe(info, static_cast<size_t>(f[0]), static_cast<uint32_t>(f[1]), 4);
-        info.resize(std::max<size_t>(pic.infoLen, 16));
-    }
+    info.resize(std::max<size_t>(pic.infoLen, info.size()));  // the fields behind the bit count stay zero
     std::string pixels;
     for (int64_t r = height - 1; r >= 0; r--) {
         std::string row = r < static_cast<int64_t>(pic.rows.size()) ? pic.rows[r] : std::string();
