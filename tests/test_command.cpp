@@ -210,9 +210,9 @@ TEST(Commands, FramesAndLog)
         LNK_vReroute(&ll);
         vt::CaptureFd cap(1);
         const int got = fn(99);
-        const Bytes gotLog = Join(vt::LogMessages(cap.Finish()));
         LNK_vReroute(nullptr);
-        EXPECT_EQ(std::make_tuple(got, Join(line.Units(), true), gotLog), std::make_tuple(ret, wire, log));
+        EXPECT_EQ(std::make_tuple(got, Join(line.Units(), true), Join(vt::LogMessages(cap.Finish()))),
+                  std::make_tuple(ret, wire, log));
     }
 }
 

@@ -199,8 +199,7 @@ TEST(EraDates, ErasAndForms)
 
 TEST(RunLog, LinesPadMonthAndDayWithBlanksAndLeaveWholeAtOnce)
 {
-    struct tm t = {};
-    t.tm_mon = 2, t.tm_mday = 5, t.tm_hour = 9, t.tm_min = 7, t.tm_sec = 2;
+    const struct tm t = {2, 7, 9, 5, 2, 0, 0, 0, 0, 0, nullptr};  // 5 March, 09:07:02
     char buf[64];
     EXPECT_EQ(iLogFormat(buf, sizeof buf, &t, "\x83\x5C"), 18);  // a 5C trail byte passes
     EXPECT_EQ(std::string(buf), " 3/ 5 09:07:02 \x83\x5C\n");
