@@ -88,7 +88,6 @@ TEST(MagRecord, FieldsFilledOrTheRecordRefused)
     using S = sample::Stripe;
     const std::tuple<void (*)(T_PAT_INF &), Bytes S::*, Bytes> cases[] = {
         {[](T_PAT_INF &p) { strcpy(p.szBirthDate, "197001"); }, &S::sBirth, "197001  "},
-        {[](T_PAT_INF &p) { p.szFirstDate[0] = 0; }, &S::sFirst, Bytes(8, ' ')},
         {[](T_PAT_INF &p) { p.szNameKANJI[0] = 0; }, &S::sKanji, Bytes(14, '!')},  // ideographic blanks
         {[](T_PAT_INF &p) { memcpy(p.szID, "12345678901", 11); }, nullptr, "11-byte number"},
         {[](T_PAT_INF &p) { strcpy(p.szID, "12\x03"); }, nullptr, "ETX"},  // it would end the frame early
