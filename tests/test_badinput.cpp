@@ -51,7 +51,7 @@ std::string Pic(int64_t a_iW, int64_t a_iH, uint16_t a_iBits, uint32_t a_iInfo =
 
 std::string Patch(std::string a_sFile, size_t a_iAt, uint32_t a_iVal, int a_iBytes = 4)
 {
-    a_iBytes == 2 ? vt::PutLe16(a_sFile, a_iAt, static_cast<uint16_t>(a_iVal)) : vt::PutLe32(a_sFile, a_iAt, a_iVal);
+    vt::PutLe(a_sFile, a_iAt, a_iVal, size_t(a_iBytes));
     return a_sFile;
 }
 
@@ -82,20 +82,15 @@ const RunRow kRuns[] = {
     {"kana name: a stray 80 (the 7-bit name would end at a NUL)", 7, "ヤマダ\x80タロウ"},
     {"kana name: FD begins no character", 7, "ヤマダ\xFD"},
     {"kanji name: ETX", 6, "山田\x03太郎"},
-    {"patient number: STX", 5, "123\00245"},
     {"first visit: DEL", 10, "2024\1770401"},
     {"no such file", 0, kMissing, kNoFile},
     {"a folder", 0, kFolder, kRead},
-    {"empty file", 0, "", kRead},
     {"signature BA", 0, "BA" + kMono.substr(2), "Error: FILE is not Bitmap file."},
-    {"info header cut after 10 of its 40 bytes", 0, kMono.substr(0, 28), kRead},
     {"info header length 13", 0, Patch(kMono, kInfoLen, 13), kHas + "an info header of 13" + kInfo},
     {"info header length 2^32-1", 0, Patch(kMono, kInfoLen, 0xFFFFFFFFu), kRead},
     {"pixel rows 5 bytes short", 0, kMono.substr(0, kMono.size() - 5), kRead},
     {"pixel-data offset 2^32-1", 0, Patch(kMono, kOffData, 0xFFFFFFFFu), kRead},
-    {"pixel-data offset at the end of the file", 0, Patch(kMono, kOffData, uint32_t(kMono.size())), kRead},
     {"width 2^31-1, 8 rows", 0, Patch(kMono, kWidth, 0x7FFFFFFFu), kTooLarge},
-    {"width -8", 0, Patch(kMono, kWidth, uint32_t(-8)), kTooLarge},
     {"height -8 (rows top down)", 0, Patch(kMono, kHeight, uint32_t(-8)), kTooLarge},
     // Sizes past 2^31 bytes, or a 32-bit size that wraps to 0.
     {"32 bits, 2^30 x 1", 0, Patch(Patch(Patch(kMono, kBits, 32, 2), kWidth, 1u << 30), kHeight, 1), kTooLarge},
@@ -104,9 +99,7 @@ const RunRow kRuns[] = {
     {"4 bits", 0, Pic(16, 8, 4), Not("4 bits per pixel, 16 x 8")},
     {"481 columns", 0, Pic(481, 8, 1), Not("1 bits per pixel, 481 x 8")},
     {"513 rows", 0, Pic(8, 513, 1), Not("1 bits per pixel, 8 x 513")},
-    {"core header, 481 columns", 0, Pic(481, 1, 1, 12), Not("1 bits per pixel, 481 x 1")},
     {"core header, 65535 rows claimed, 8 there", 0, Patch(Pic(8, 8, 1, 12), kCoreHeight, 65535, 2), kRead},
-    {"colour table cut short", 0, kMono.substr(0, kPalette + 5), kRead},
     {"24 bits, 65536 x 10923", 0, Patch(Patch(Patch(kMono, kBits, 24, 2), kWidth, 1 << 16), kHeight, 10923), kTooLarge},
     {"1500000000 x 9", 0, Patch(Patch(kMono, kWidth, 1500000000u), kHeight, 9), kTooLarge},  // columns, rows not
 };
@@ -127,9 +120,8 @@ TEST(BadInput, RunEndsBeforeTheMachineWithOneLogLine)
         args.insert(args.begin(), "vestrun");
         if (c.iArg < 0) args.resize(size_t(-c.iArg));
         vt::CaptureFd out(1), err(2);
-        std::vector<char *> argv;
-        for (auto &s : args) argv.push_back(&s[0]);
-        argv.push_back(nullptr);
+        std::vector<char *> argv(args.size() + 1);  // ends in a null pointer, as a program is started
+        for (size_t i = 0; i < args.size(); i++) argv[i] = &args[i][0];
         const int iStatus = vestrun_main(int(args.size()), argv.data());
         std::string sErr = err.Finish();
         for (size_t i; (i = sErr.find(sPath)) != std::string::npos;) sErr.replace(i, sPath.size(), "FILE");
@@ -182,6 +174,10 @@ TEST(BadInput, SettingsFilesGiveTheirFrameOrNothing)
         {kGoodStyle, "", kShort, "A"},
         // Without trailing commas the last field keeps its line feed.
         {kGoodStyle, "0\n10,20,K\n100,50,K\n", kShort, "A0\n,10,20,\033EK\n12345\033X100\033Y050\033EK\n山田太郎"},
+        // The number line without attribute (no number), the kana line, and line 6 with positions only.
+        {kGoodStyle, "\n5,6,\n\n1,2,a,\n3,4,b,\n5,6,c,\n9,8,K,\n", kShort,
+         "A,5,6\033X001\033Y002\033Ea" + std::string(kKanjiDate) +
+             "\033X003\033Y004\033Eb男\033X005\033Y006\033Ecヤマダ　タロウ\033X009\033Y008"},
         {kGoodStyle, "0,\r\n10,20,K,\r\n100,50,K,\r\n", kShort, kName},
         // Positions held at the int range.
         {kGoodStyle, "0,\n\n99999999999999999999,-99999999999999999999,K,\n", kShort,

@@ -19,10 +19,10 @@ namespace {
 struct Loaded {
     HeaderInfo header{nullptr, nullptr, nullptr};
     Image img{0, 0, 0, nullptr};
+    vt::TempDir dir;  // the file read, and any written back
     ~Loaded() { FreeImage(&img), FreeHeader(&header); }
     int Read(const std::string &file)
     {
-        vt::TempDir dir;
         vt::WriteFile(dir.file("in.bmp"), file);
         return ReadBmp(dir.file("in.bmp").c_str(), &header, &img);
     }
@@ -74,9 +74,8 @@ TEST(BmpFile, EveryLayoutReadsTopRowFirstAndWritesBackByteForByte)
         EXPECT_EQ(std::vector<uint32_t>({in.img.bitCnt, in.img.width, in.img.height}), std::vector<uint32_t>(l, l + 3));
         EXPECT_EQ(vt::ToHex(Str(in.img.data, rows.size())), vt::ToHex(rows));
         EXPECT_EQ(in.header.clrPallet ? Str(in.header.clrPallet, pic.palette.size()) : "-", l[4] ? pic.palette : "-");
-        vt::TempDir dir;
-        ASSERT_EQ(WriteBmp(dir.file("out.bmp").c_str(), &in.header, &in.img), 0);
-        EXPECT_EQ(vt::ReadFile(dir.file("out.bmp")), file);
+        ASSERT_EQ(WriteBmp(in.dir.file("out.bmp").c_str(), &in.header, &in.img), 0);
+        EXPECT_EQ(vt::ReadFile(in.dir.file("out.bmp")), file);
         FreeImage(&in.img), FreeHeader(&in.header);  // the destructor's second release does nothing
     }
 }
@@ -85,8 +84,7 @@ TEST(BmpFile, RefusalsOfTheWriterAndOfBuffersPast31Bits)
 {
     Loaded in;
     ASSERT_EQ(in.Read(vt::MonoBmp({"#.", ".#"})), 0);
-    vt::TempDir dir;
-    const std::string noDir = dir.file("no/such.bmp"), out = dir.file("out.bmp");
+    const std::string noDir = in.dir.file("no/such.bmp"), out = in.dir.file("out.bmp");
     vt::CaptureFd err(2);
     // The full disk shows when the file is closed; no headers, or a bit count without a file layout, is refused
     // before the file is made.

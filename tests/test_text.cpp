@@ -72,12 +72,12 @@ TEST(Kana, EveryTableEntryBothWaysAsTheCLibraryNamesIt)
             EXPECT_EQ(ToHex(out.c_str()), ToHex(vt::Iconv(cs, "UTF-8", c.want))) << cs << " " << c.in;
         }
     const unsigned char abca[] = "abca", ca[] = "ca", a0[] = {'a', 0};
-    EXPECT_EQ(ustrindex(abca, 'c'), 2);
-    EXPECT_EQ(ustrindex2(abca, ca), 2);  // tried byte by byte: odd offsets count
-    EXPECT_EQ(ustrindex2(abca, a0), 3);  // the terminator as second byte
+    // A pair is tried at every byte (odd offsets count), the terminator as its second byte too.
+    EXPECT_EQ(std::vector<int>({ustrindex(abca, 'c'), ustrindex2(abca, ca), ustrindex2(abca, a0)}),
+              std::vector<int>({2, 2, 3}));
 }
 
-// The conversions' edges; want "-": nothing written, not even a terminator.
+// The conversions' edges.
 TEST(TextCodes, ConversionsByteForByte)
 {
     const struct {
@@ -107,8 +107,6 @@ TEST(TextCodes, ConversionsByteForByte)
         {nullptr, S, 1, ALL, "FC B1 A0 B1", "FC B1 A0 83 41", ""},
         {nullptr, E, 1, ALL, "8E 28 A5 A2 8E B6 DE", "A1 CA A5 A2 A5 AB DE", ""},  // a mark needs its SS2
         {nullptr, E, 1, ALL, "8E A0", "", "unexpected error: \\xa0\n", 1},         // no EUC-JP partner
-        // Other codes copy; an empty text gives an empty one.
-        {nullptr, 2, ZEN, ALL, "83 41 A5 A2", "83 41 A5 A2", ""},
         // A lead byte or SS2 cut off by the terminator is copied alone.
         {nullptr, S, ZEN, ALL, "83 41 83", "B1 83", ""},
         {nullptr, E, ZEN, ALL, "A5 A2 A5", "8E B1 A5", ""},
@@ -128,24 +126,19 @@ TEST(TextCodes, ConversionsByteForByte)
         // A lead byte without its trail byte stays alone: at the end, before a
         // comma, before 1F (which would give a NUL), 7F or FD.
         {iSJIStoJIS, 0, 0, 0, "83 2C 41 83 1F 83 7F 83 FD 83", "83 2C 41 83 1F 83 7F 83 FD 83", ""},
-        {iSJIStoJIS, 0, 0, 0, "", "-", ""},
         {iSJIStoEUC, 0, 0, 0, "83 41 B1 84 AA 84 9F 41 7E", "A5 A2 8E B1 AC A5 A8 A1 41 7E", ""},
-        {iSJIStoEUC, 0, 0, 0, "7F 80 A0 DF FD FE FF", "8E 7F 8E 80 8E A0 8E DF 8E FD 8E FE 8E FF", ""},
         {iSJIStoEUC, 0, 0, 0, "F0 40 F1 40 FC FC 41", "A2 AE A2 AE A2 AE 41", ""},  // no plane-1 code, no trace
         {iSJIStoEUC, 0, 0, 0, "83 FE 88 9F 83", "83 8E FE B0 A1 83", ""},           // 83 FE would give a NUL
-        {iSJIStoEUC, 0, 0, 0, "", "-", ""},
         {iEUCtoJIS, 0, 0, 0, "A5 A2 8E B1 A8 AC A8 B6 A8 A1", "25 22 B1 2C 25 2C 6F 28 21", ""},
         {iEUCtoJIS, 0, 0, 0, "41 A5 41 FF 8F A1 A1 0A", "41 A5 41 FF 8F 21 21 0A", ""},
-        {iEUCtoJIS, 0, 0, 0, "A5", "A5", ""},
         {iEUCtoJIS, 0, 0, 0, "8E B1 8E", "B1 8E", ""},
-        {iEUCtoJIS, 0, 0, 0, "", "-", ""},
     };
     for (const auto &c : cases) {
         vt::CaptureFd out(1), err(2);
         std::string sOut;
         EXPECT_EQ(Conv(c.fn, c.code, c.dak, c.srclen, Hex(c.in), &sOut), c.ret) << c.in;
         EXPECT_EQ(out.Finish() + err.Finish(), c.msg) << c.in;
-        const std::string want = std::string(c.want) == "-" ? "" : Hex(c.want) + '\0';
+        const std::string want = Hex(c.want) + '\0';
         EXPECT_EQ(ToHex(sOut), ToHex(want + std::string(sOut.size() - want.size(), '\xEE'))) << c.in;
     }
 }
@@ -193,21 +186,19 @@ TEST(EraDates, ErasAndForms)
         // clang-format on
     };
     for (const auto &c : cases) {
-        char buf[32];
-        memset(buf, 'Q', sizeof buf);
-        EXPECT_EQ(iDateForm(c.date, c.style, buf), c.want ? 0 : -1) << c.date;
+        std::string buf(32, 'Q');
+        EXPECT_EQ(iDateForm(c.date, c.style, &buf[0]), c.want ? 0 : -1) << c.date;
         const std::string want = c.want ? std::string(c.want) + '\0' : "";
-        EXPECT_EQ(ToHex(std::string(buf, sizeof buf)), ToHex(want + std::string(32 - want.size(), 'Q'))) << c.date;
+        EXPECT_EQ(ToHex(buf), ToHex(want + std::string(32 - want.size(), 'Q'))) << c.date;
     }
 }
 
 TEST(RunLog, LinesPadMonthAndDayWithBlanksAndLeaveWholeAtOnce)
 {
-    struct tm t = {};
-    t.tm_mon = 2, t.tm_mday = 5, t.tm_hour = 9, t.tm_min = 7, t.tm_sec = 2;
+    const struct tm t = {2, 7, 9, 5, 2, 0, 0, 0, 0, 0, nullptr};  // 5 March, 09:07:02
     char buf[64];
-    EXPECT_EQ(iLogFormat(buf, sizeof buf, &t, "\x83\x5C"), 18);  // a 5C trail byte passes
-    EXPECT_EQ(std::string(buf), " 3/ 5 09:07:02 \x83\x5C\n");
+    // Its length, then the line; a 5C trail byte passes.
+    EXPECT_EQ(std::to_string(iLogFormat(buf, sizeof buf, &t, "\x83\x5C")) + buf, "18 3/ 5 09:07:02 \x83\x5C\n");
     // Each line leaves at once (an operator watches a long wait through a pipe), a long one whole.
     const std::string sLong(496, 'L');  // with its time stamp and line feed, 512 bytes
     vt::CaptureFd cap(1);
@@ -224,7 +215,6 @@ TEST(SettingsReader, CountedLinesAndFields)
         L want;
     } cases[] = {
         {";a\n;b\n0,\n1,\n", {{"0"}, {"1"}}},
-        {"\n1,\n", {{}, {"1"}}},                 // a blank line is counted
         {",,10,,20,K,\n", {{"10", "20", "K"}}},  // empty fields skipped
         {"1,\n2", {{"1"}, {"2"}}},               // last line without line feed
         // A long line is read in 127-byte pieces that count as lines; a piece
@@ -245,9 +235,9 @@ TEST(SettingsReader, CountedLinesAndFields)
     }
 }
 
-// Fewer than ten arguments are never read past argc; the port takes leading
-// blanks and a sign, then digits up to the first other byte. (Each argument's
-// limits are rows of the bad input table.)
+// Fewer than ten arguments are never read past argc (the run counts them
+// itself first); the port takes leading blanks and a sign, then digits up to
+// the first other byte. (Each argument's limits are rows of the bad input table.)
 TEST(ArgCheck, TooFewArgumentsAndThePort)
 {
     std::vector<std::string> args = sample::Args(9100, "card.bmp");
@@ -266,7 +256,6 @@ TEST(KanaPipeline, FullWidthKanaBecomesSevenBitHalfWidthCodes)
     const struct {
         std::string sZen, sWant;
     } cases[] = {
-        {"テスト　データ", Hex("43 3D 44 20 43 5E 30 40")},
         {"ガパAB", Hex("36 5E 4A 5F 41 42")},                     // voiced and semi-voiced: base kana and mark
         {Repeat("ア", 63) + "A", std::string(63, '\x31') + "A"},  // 127 bytes
     };

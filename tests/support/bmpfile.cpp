@@ -4,13 +4,11 @@
 
 namespace vt {
 
-static void PutLe(std::string &file, size_t at, uint32_t value, size_t n)
+void PutLe(std::string &file, size_t offset, uint32_t value, size_t n)
 {
-    if (file.size() < at + n) file.resize(at + n, '\0');
-    for (size_t i = 0; i < n; i++) file[at + i] = static_cast<char>(value >> (8 * i));
+    if (file.size() < offset + n) file.resize(offset + n, '\0');
+    for (size_t i = 0; i < n; i++) file[offset + i] = static_cast<char>(value >> (8 * i));
 }
-void PutLe16(std::string &file, size_t offset, uint16_t value) { PutLe(file, offset, value, 2); }
-void PutLe32(std::string &file, size_t offset, uint32_t value) { PutLe(file, offset, value, 4); }
 
 std::string BuildBmp(const BmpPicture &pic)
 {
@@ -26,11 +24,7 @@ std::string BuildBmp(const BmpPicture &pic)
     PutLe(info, 4 + n, static_cast<uint32_t>(pic.height), n);
     PutLe(info, 4 + 2 * n, 1, 2);
     PutLe(info, 6 + 2 * n, pic.bitCnt, 2);
-    if (n == 4) {
-        const int64_t fields[][2] = {{20, stride * height}, {24, 2835}, {28, 2835}};  // offset, value
-        for (const auto &f : fields) PutLe(info, static_cast<size_t>(f[0]), static_cast<uint32_t>(f[1]), 4);
-        info.resize(std::max<size_t>(pic.infoLen, 16));
-    }
+    info.resize(std::max<size_t>(pic.infoLen, info.size()));  // the fields behind the bit count stay zero
     std::string pixels;
     for (int64_t r = height - 1; r >= 0; r--) {
         std::string row = r < static_cast<int64_t>(pic.rows.size()) ? pic.rows[r] : std::string();
@@ -48,8 +42,7 @@ std::string MonoPalette() { return std::string("\xFF\xFF\xFF\x00\x00\x00\x00\x00
 
 std::string MonoBmp(const std::vector<std::string> &art)
 {
-    BmpPicture pic{0, static_cast<int64_t>(art.size()), 1, {}, MonoPalette()};
-    for (const auto &line : art) pic.width = std::max<int64_t>(pic.width, static_cast<int64_t>(line.size()));
+    BmpPicture pic{art.empty() ? 0 : int64_t(art[0].size()), int64_t(art.size()), 1, {}, MonoPalette()};
     for (const auto &line : art) {
         std::string &row = pic.rows.emplace_back(static_cast<size_t>(pic.width + 7) / 8, '\0');
         for (size_t x = 0; x < line.size(); x++)

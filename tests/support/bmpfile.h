@@ -20,11 +20,10 @@ struct BmpPicture {
 
 std::string BuildBmp(const BmpPicture &pic);
 std::string MonoPalette();  // 8 bytes: index 0 white, 1 black
-// A 1-bit file of a drawing (one string a row, '#' ink), with MonoPalette().
+// A 1-bit file of a drawing (rows of one length, '#' ink), with MonoPalette().
 std::string MonoBmp(const std::vector<std::string> &art);
-// Little-endian patches of a built file (offsets from its start).
-void PutLe16(std::string &file, size_t offset, uint16_t value);
-void PutLe32(std::string &file, size_t offset, uint32_t value);
+// A little-endian patch of n bytes at an offset of a built file (grown to hold it).
+void PutLe(std::string &file, size_t offset, uint32_t value, size_t n);
 
 }  // namespace vt
 

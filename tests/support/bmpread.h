@@ -9,10 +9,9 @@
 
 namespace vt {
 
-// The pixels of an uncompressed 1-bit BMP (a 40-byte or longer info header;
-// bottom-up or top-down rows) as one string per
-// row, top row first: '#' for palette index 1, '.' for index 0. Empty for
-// any other file.
+// The pixels of an uncompressed 1-bit BMP (a 40-byte or longer info header,
+// rows stored bottom up) as one string per row, top row first: '#' for
+// palette index 1, '.' for index 0. Empty for any other file.
 std::vector<std::string> ReadMonoBmp(const std::string &file);
 
 }  // namespace vt
