@@ -305,8 +305,6 @@ TEST(FaultMatrix, StatusWaitSleepsThreeSecondsBetweenPasses)
     const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     EXPECT_EQ(m.wire, "I ACK M1 ACK M2 ACK M3 ACK Z412 ACK Y ACK Z412 ACK Y ACK 9 ACK 12 ACK G ACK Z010 ACK");
     EXPECT_EQ(std::count(log.begin(), log.end(), std::string("カードを挿入してください")), 1);
-    EXPECT_EQ(log.back(), "切断");
-    EXPECT_TRUE(m.card_out);
     EXPECT_GE(took, 2.95);
     EXPECT_LT(took, 5.5);
 }
