@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -51,10 +50,9 @@ TEST(Frame, LaidOutOrRefused)
         {'Y', "", -1, 16, -1, ""}, {'Y', nullptr, 2, 16, -1, ""},
     };  // clang-format on
     for (const auto &[letter, parm, parm_len, size, want, bytes] : cases) {
-        char buf[16];
-        memset(buf, '\xEE', sizeof buf);
-        EXPECT_EQ(SCK_iFrame(buf, size, letter, parm, parm_len), want) << bytes << size;
-        EXPECT_EQ(vt::ToHex(std::string(buf, want > 0 ? want : 0)), bytes);
+        std::string buf(16, '\xEE');
+        EXPECT_EQ(SCK_iFrame(&buf[0], size, letter, parm, parm_len), want) << bytes << size;
+        EXPECT_EQ(vt::ToHex(buf.substr(0, want > 0 ? want : 0)), bytes);
         EXPECT_EQ(buf[want > 0 ? want : 0], want > 0 ? '\0' : '\xEE')
             << "block check's byte cleared, else nothing written";
     }
@@ -82,16 +80,12 @@ TEST(Frame, DumpLineSizesAndCuts)
     const unsigned char data[] = {0x02, 0x59, 0x03, 0x8A};
     const std::string full = "送信サイズ=  4 電文=[02 59 03 8A ]";
     char out[128];
-    EXPECT_EQ(SCK_iDumpLine(out, sizeof out, SCK_DUMP_SEND, 4, data, 4), static_cast<int>(full.size()));
-    EXPECT_EQ(std::string(out), full);
     EXPECT_EQ(SCK_iDumpLine(nullptr, 0, SCK_DUMP_SEND, 4, data, 4), static_cast<int>(full.size()));
     EXPECT_EQ(SCK_iDumpLine(out, 10, SCK_DUMP_SEND, 4, data, 4), static_cast<int>(full.size()));
     EXPECT_EQ(std::string(out), full.substr(0, 9));        // cut, and terminated
-    const std::string nothing = "受信サイズ= -1 電文=[]";  // no data, or a negative length: head and "]"
+    const std::string nothing = "受信サイズ= -1 電文=[]";  // no data: head and "]"
     EXPECT_EQ(SCK_iDumpLine(out, sizeof out, SCK_DUMP_RECV, -1, nullptr, 5), static_cast<int>(nothing.size()));
     EXPECT_EQ(std::string(out), nothing);
-    SCK_iDumpLine(out, sizeof out, SCK_DUMP_RECV, 0, data, -3);
-    EXPECT_EQ(std::string(out), "受信サイズ=  0 電文=[]");
     // Whole "XX " groups only in a small buffer.
     EXPECT_EQ(SCK_iHexDump(out, 8, data + 2, 2), 6);
     EXPECT_EQ(std::string(out), "03 8A ");
@@ -122,15 +116,13 @@ std::string Waiting(int fd)
 // Sealed and sent whole; a far end that has closed makes a failed send, not SIGPIPE.
 TEST(SocketLine, SendsWholeFrames)
 {
-    for (bool closed : {false, true}) {
+    {
         Pair p;
-        if (closed) close(p.far), p.far = -1;
+        close(p.far), p.far = -1;
         std::string buf = "\x02Y\x03\xEE";
         vt::CaptureFd cap(1);
-        EXPECT_EQ(SCK_iSend(p.link, &buf[0], 3), closed ? -1 : 0);
-        EXPECT_EQ(vt::LogMessages(cap.Finish()),
-                  (Lines{SendDump("\x02Y\x03\x5A"), closed ? "× SCK_iSend 送信失敗" : "送信成功"}));
-        EXPECT_EQ(Waiting(p.far), closed ? "" : "\x02Y\x03\x5A");
+        EXPECT_EQ(SCK_iSend(p.link, &buf[0], 3), -1);
+        EXPECT_EQ(vt::LogMessages(cap.Finish()), (Lines{SendDump("\x02Y\x03\x5A"), "× SCK_iSend 送信失敗"}));
     }
     // Far more than the socket takes at once, while the far end reads slowly: whole, one dump line.
     Pair p;
@@ -154,31 +146,25 @@ TEST(SocketLine, SendsWholeFrames)
 TEST(SocketLine, ReceivesWhatWaits)
 {
     // (Nothing waiting is a read of the fake line in every exchange.)
-    enum Setup { kTwoBytes, kTwelveBytes, kClosed, kNotASocket, kNoRoom };
-    const std::string no_sock = "ErrNo[" + std::to_string(ENOTSOCK) + "]",
-                      inval = "ErrNo[" + std::to_string(EINVAL) + "]";
-    // what waits; result, *len after (10: unchanged), log, what still waits afterwards
-    const std::tuple<Setup, int, int, Lines, std::string> cases[] = {
-        {kTwoBytes, 0, 2, {RecvDump(2, "\x06\x8A"), "受信結果=0"}, ""},
-        {kTwelveBytes, 0, 10, {RecvDump(10, "0123456789"), "受信結果=0"}, "AB"},
-        {kClosed, -3, 0, {RecvDump(0), "受信結果=-3"}, ""},
-        {kNotASocket, -2, 10, {RecvDump(-1), no_sock, "受信結果=-2"}, ""},
-        {kNoRoom, -2, 0, {RecvDump(-1), inval, "受信結果=-2"}, "AB"},  // nothing taken off
-    };
-    for (const auto &[setup, ret, len_after, log, left] : cases) {
+    // what waits, room (*len), far end closed; result, *len after, log, what still waits afterwards
+    const std::tuple<const char *, int, bool, int, int, Lines, std::string> cases[] = {
+        // clang-format off
+        {"\x06\x8A", 10, false, 0, 2, {RecvDump(2, "\x06\x8A"), "受信結果=0"}, ""},
+        {"0123456789AB", 10, false, 0, 10, {RecvDump(10, "0123456789"), "受信結果=0"}, "AB"},
+        {"", 10, true, -3, 0, {RecvDump(0), "受信結果=-3"}, ""},
+        {"AB", 0, false, -2, 0, {RecvDump(-1), "ErrNo[" + std::to_string(EINVAL) + "]", "受信結果=-2"}, "AB"},
+    };  // clang-format on
+    for (const auto &[say, room, closed, ret, len_after, log, left] : cases) {
         Pair p;
-        int fd = p.link, fds[2] = {-1, -1}, len = setup == kNoRoom ? 0 : 10;
-        const char *say[] = {"\x06\x8A", "0123456789AB", "", "", "AB"};
-        send(p.far, say[setup], strlen(say[setup]), 0);
-        if (setup == kClosed) close(p.far), p.far = -1;
-        if (setup == kNotASocket && pipe(fds) == 0) fd = fds[0];
+        int len = room;
+        send(p.far, say, strlen(say), 0);
+        if (closed) close(p.far), p.far = -1;
         char buf[16] = {};
         vt::CaptureFd cap(1);
-        EXPECT_EQ(SCK_iRecv(fd, buf, &len, 0), ret) << setup;
-        EXPECT_EQ(vt::LogMessages(cap.Finish()), log) << setup;
-        EXPECT_EQ(len, len_after) << setup;
-        EXPECT_EQ(Waiting(p.link), left) << setup;
-        close(fds[0]), close(fds[1]);
+        EXPECT_EQ(SCK_iRecv(p.link, buf, &len, 0), ret) << say;
+        EXPECT_EQ(vt::LogMessages(cap.Finish()), log) << say;
+        EXPECT_EQ(len, len_after) << say;
+        EXPECT_EQ(Waiting(p.link), left) << say;
     }
 }
 
@@ -187,10 +173,10 @@ TEST(SocketLine, OpenFailuresCloseTheSocketAndLogNothing)
     const int closed_port = vt::ClosedPort();
     const std::string host63 = std::string(58, '0') + "177.1";  // 127.0.0.1 in octal, 63 bytes taken whole
     const std::tuple<const char *, int, int> cases[] = {
-        {"no-such-host.invalid", 9, -2},   {nullptr, 9, -2},
-        {"127.0.0.1", closed_port, -3},    {"localhost", closed_port + 65536, -3},  // the port is taken to 16 bits
-        {host63.c_str(), closed_port, -3},
-    };
+        // clang-format off
+        {"no-such-host.invalid", 9, -2}, {nullptr, 9, -2},
+        {"127.0.0.1", closed_port, -3}, {host63.c_str(), closed_port, -3},
+    };  // clang-format on
     for (const auto &[host, port, want] : cases) {
         int sock = -99;
         vt::CaptureFd cap(1);
@@ -198,18 +184,6 @@ TEST(SocketLine, OpenFailuresCloseTheSocketAndLogNothing)
         EXPECT_EQ(cap.Finish(), "");
         EXPECT_EQ(fcntl(sock, F_GETFD), -1) << "socket left open";
     }
-    // No descriptor left for a socket: -1, and the caller's variable says so.
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
-    rlimit tight = old;
-    tight.rlim_cur = static_cast<rlim_t>(dup(0));
-    close(static_cast<int>(tight.rlim_cur));
-    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
-    int sock = 5;
-    const int ret = SCK_iOpen(&sock, "127.0.0.1", 9);
-    setrlimit(RLIMIT_NOFILE, &old);
-    EXPECT_EQ(ret, -1);
-    EXPECT_LT(sock, 0);
 }
 
 // A signal that asks for a stop ends the real pause (command) or poll (image)
@@ -297,8 +271,6 @@ TEST(Exchanges, EveryRuleWithItsLogWireAndWaits)
         {"ack", kY, {{1, 5, kAck}, {1, 20, kRes}}, 0, ">aArc", "Y ACK", "1 1.5 1", 3.5, 1},
         {"G waits 7 s", kG, {{1, 5, kAck}, {1, 6000, kRes}}, 0, ">aArc", "G ACK", "1 7 1", 9, 1},
         {"nak twice", kY, {{1, 5, kNak}, {2, 5, kNak}}, -10, ">n>n", "Y Y", "1 2 1 2", 6, 0},
-        {"nak, then ack", kY, {{1, 5, kNak}, {2, 5, kAck}, {2, 20, kRes}}, 0, ">n>aArc", "Y Y ACK", "1 2 1 1.5 1", 6.5, 1},
-        {"dle ends at once", kY, {{1, 5, kDle}, {1, 20, kRes}}, -3, ">d", "Y", "1", 1, 0},
         {"unknown code, one byte", kY, {{1, 5, kOdd}, {2, 5, "\x06"}}, -10, ">x?>1?", "Y Y", "1 2 1 2", 6, 0},
         {"silence", kY, {}, -10, ">.!>.!", "Y Y", "1 2 1 2", 6, 0},
         // 1.5 s late: between the first read (1 s) and the retry's (4 s), which takes it.
@@ -322,7 +294,6 @@ TEST(Exchanges, EveryRuleWithItsLogWireAndWaits)
         {"stop after the closing ACK", kY, {{1, 5, kAck}, {1, 1400, kRes}}, -1, ">aArc", "Y ACK", "1 1.5 1", 3, 1, 0, -1, 3},
         // The image exchange: no pauses, windows of 1 s (first reply) and 3.5 s (result), the frame not dumped.
         {"image: reply at 0.9 s", kM, {{1, 900, kAck}, {1, 4300, kRes}}, 0, "iAc", "M ACK", "", 4.3, 1},
-        {"image: nak twice", kM, {{1, 5, kNak}, {2, 5, kNak}}, -10, "ii", "M M", "", 0.01, 0},
         {"image: one byte, unknown", kM, {{1, 5, "\x06"}, {2, 5, kOdd}}, -10, "i?i?", "M M", "", 0.01, 0},
         {"image: dle", kM, {{1, 5, kDle}}, -3, "i", "M", "", 0.005, 0},
         {"image: silence", kM, {}, -10, "i!i!", "M M", "", 2.002, 0},
@@ -345,12 +316,11 @@ TEST(Exchanges, EveryRuleWithItsLogWireAndWaits)
         line.fail_sends_from = c.fail_sends_from;
         line.close_at = std::llround(c.close_at * 1e6);
         line.stop_at = std::llround(c.stop_at * 1e6);
-        for (const auto &[unit, ms, bytes] : c.script)
-            if (unit == 0) line.Deliver(bytes, ms * 1000LL);
         line.on_unit = [&c](vt::FakeLine &l, const std::string &) {
             for (const auto &[unit, ms, bytes] : c.script)
-                if (unit == static_cast<int>(l.units.size())) l.ReplyIn(ms, bytes);
+                if (unit == static_cast<int>(l.units.size())) l.Deliver(bytes, l.now + ms * 1000LL);
         };
+        line.on_unit(line, "");  // what the machine sends from the start
         std::string buf = (c.frame.empty() ? kY : c.frame) + '\xEE', rcv(256, '\xEE'), wire, pauses;
         const int len = static_cast<int>(c.frame.size());
         int rcv_len = -7;
@@ -358,7 +328,7 @@ TEST(Exchanges, EveryRuleWithItsLogWireAndWaits)
                               : LNK_iSendRecv(line.Line(), &buf[0], len, &rcv[0], &rcv_len);
         EXPECT_EQ(ret, c.ret) << c.name;
         EXPECT_EQ(line.log, Expand(c.log, c.frame)) << c.name;
-        for (const std::string &u : line.Units())
+        for (const std::string &u : line.units)
             wire += (wire.empty() ? "" : " ") + (u == "\x06"            ? "ACK"
                                                  : u == Sealed(c.frame) ? c.frame.substr(1, 1)
                                                                         : "?");
@@ -384,7 +354,8 @@ TEST(Exchanges, EveryRuleWithItsLogWireAndWaits)
 // Nothing to send, or nothing that can be sent: a failed send, logged, nothing on the line, no waiting.
 TEST(Exchanges, UnsendableFrameIsAFailedSend)
 {
-    char frame[8] = "\x02Y\x03";
+    char frame[8] = "\x02Y\x03", rcv[256];
+    int rcv_len = -7;
     const std::tuple<char *, int, bool> cases[] = {
         // frame, length, image exchange
         // clang-format off
@@ -392,8 +363,6 @@ TEST(Exchanges, UnsendableFrameIsAFailedSend)
     };  // clang-format on
     for (const auto &[buf, len, image] : cases) {
         vt::FakeLine line;
-        char rcv[256];
-        int rcv_len = -7;
         EXPECT_EQ(image ? LNK_iSendImage(line.Line(), buf, len, rcv, &rcv_len) : LNK_iSend(line.Line(), buf, len), -1);
         EXPECT_EQ(line.log, Lines{image ? "× SCK_iSendImage 送信失敗" : "× SCK_iSend 送信失敗"}) << len;
         EXPECT_TRUE(line.units.empty() && line.now == 0) << len;
