@@ -141,6 +141,9 @@ TEST(SocketLine, SendsWholeFrames)
     reader.join();
     EXPECT_EQ(got, Sealed(frame.substr(0, frame.size() - 1)));
     EXPECT_EQ(log, (Lines{SendDump(got), "送信成功"}));
+    EXPECT_EQ(SCK_iClose(p.link), 0);  // a plain close after the card; a line already gone: -1
+    EXPECT_EQ(SCK_iClose(p.link), -1);
+    p.link = -1;
 }
 
 TEST(SocketLine, ReceivesWhatWaits)
